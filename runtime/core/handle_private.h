@@ -1,0 +1,70 @@
+// The runtime's private per-handle state (behind mox_handle_t::priv) and the
+// allocation heap the default hooks use.  Internal to libmox_runtime.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "internal.h"
+#include "mox/runtime.h"
+
+namespace mox_rt {
+
+// Accounting and fault injection of the default record_alloc/registry_alloc.
+// The handle's record_heap and registry_heap both point at its Heap.
+struct Heap {
+  mox_alloc_stats_t stats{};
+  int64_t fail_after = -1;  // successful allocations left before failing; < 0: never fail
+};
+
+// Default hooks installed by mox_handle_create.
+void *default_record_alloc(void *heap, uint32_t db, uint32_t size);
+void *default_registry_alloc(void *heap, uint32_t db, uint32_t size);
+void default_record_free(void *heap, uint32_t db, void *ptr);
+void default_write_notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db, void *owner);
+
+// Blocks of default_registry_alloc belong to the first registry they are
+// inserted into.  claim records that; release frees ptr when it is such a
+// block owned by registry and returns false, doing nothing, otherwise.
+void claim_registry_block(void *ptr, const void *registry);
+bool release_registry_block(void *ptr, const void *registry);
+
+// One announced store, with the bytes the range held when it was announced.
+struct JournalRecord {
+  mox_journal_entry_t entry{};
+  std::vector<uint8_t> before;
+};
+
+// What a domain says beyond its default variant; domain.impl points here.
+struct DomainTable {
+  std::unordered_map<std::string, int32_t> variants;
+  std::unordered_map<std::string, uint32_t> table_ok;
+  std::unordered_map<std::string, uint32_t> message_ok;
+};
+
+// One object-id mapping.
+struct OidMapping {
+  uint32_t refs = 0;  // the owner's reference included
+  uint32_t kind = 0;
+  uint32_t dynamic = 0;
+  uint32_t db = MOX_NO_DB;
+  bool destroy_requested = false;
+  mox_finish_destroy_fn finish = nullptr;
+};
+
+}  // namespace mox_rt
+
+struct mox_handle_private {
+  mox_rt::Heap heap;
+  mox_sttr_config_t sttr_block{};  // what sttr_config points to when a mode is set
+  mox_rt::DomainTable domain;
+  bool journal_on = false;
+  std::vector<mox_rt::JournalRecord> journal;
+  std::vector<mox_event_t> events;
+  std::unordered_map<const void *, uint32_t> sttr_offsets;
+  std::unordered_map<const void *, mox_rt::OidMapping> oid_mappings;
+  uint32_t workspace_size = 0;
+};

@@ -1,0 +1,172 @@
+// Default allocation hooks, allocation accounting, fault injection and the
+// plain memory helpers.
+//
+// Every block from the default record_alloc carries a 16-byte header holding
+// its size and a magic word, so record_free knows exactly how many bytes come
+// back (live_bytes stays exact) and refuses a pointer it never handed out.
+// Blocks from the default registry_alloc use the same header and are also
+// remembered in a process-wide table: each belongs to the first registry it is
+// inserted into, which frees it when it is destroyed.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "core/handle_private.h"
+
+namespace mox_rt {
+namespace {
+
+constexpr uint32_t kLiveMagic = 0x4D4F5842u;  // "MOXB"
+constexpr uint32_t kDeadMagic = 0x44454144u;  // "DEAD"
+
+struct alignas(16) BlockHeader {
+  uint64_t size;
+  uint32_t magic;
+  uint32_t reserved;
+};
+static_assert(sizeof(BlockHeader) == 16);
+
+BlockHeader *header_of(void *user) { return static_cast<BlockHeader *>(user) - 1; }
+
+// Applies fault injection; true when this allocation may proceed.
+bool admit(Heap *heap) {
+  if (!heap || heap->fail_after < 0) return true;
+  if (heap->fail_after == 0) return false;
+  --heap->fail_after;
+  return true;
+}
+
+void *allocate_block(Heap *heap, uint32_t size, bool counts_live) {
+  if (!admit(heap)) {
+    if (heap) ++heap->stats.failed;
+    return nullptr;
+  }
+  auto *block = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + size));
+  if (!block) {
+    if (heap) ++heap->stats.failed;
+    return nullptr;
+  }
+  block->size = size;
+  block->magic = kLiveMagic;
+  block->reserved = 0;
+  if (heap) {
+    ++heap->stats.allocs;
+    if (counts_live) heap->stats.live_bytes += size;
+  }
+  return block + 1;
+}
+
+void free_block(void *user) {
+  BlockHeader *block = header_of(user);
+  block->magic = kDeadMagic;
+  std::free(block);
+}
+
+std::mutex &registry_blocks_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+// Block -> owning registry (null until the block is inserted somewhere).
+std::unordered_map<void *, const void *> &registry_blocks() {
+  static auto *blocks = new std::unordered_map<void *, const void *>();  // reachable at exit
+  return *blocks;
+}
+
+}  // namespace
+
+void *default_record_alloc(void *heap, uint32_t db, uint32_t size) {
+  MOX_RT_ENTER();
+  return allocate_block(static_cast<Heap *>(heap), size, true);
+}
+
+void *default_registry_alloc(void *heap, uint32_t db, uint32_t size) {
+  MOX_RT_ENTER();
+  void *p = allocate_block(static_cast<Heap *>(heap), size, false);
+  if (p) {
+    std::lock_guard<std::mutex> lock(registry_blocks_mutex());
+    registry_blocks().emplace(p, nullptr);
+  }
+  return p;
+}
+
+void default_record_free(void *heap, uint32_t db, void *ptr) {
+  MOX_RT_ENTER();
+  if (!ptr) return;
+  BlockHeader *block = header_of(ptr);
+  if (block->magic != kLiveMagic) {
+    std::fprintf(stderr, "mox_runtime: record_free(%p): not a live block of record_alloc\n", ptr);
+    std::abort();
+  }
+  if (auto *h = static_cast<Heap *>(heap)) {
+    ++h->stats.frees;
+    h->stats.live_bytes -= h->stats.live_bytes >= block->size ? block->size : h->stats.live_bytes;
+  }
+  free_block(ptr);
+}
+
+void claim_registry_block(void *ptr, const void *registry) {
+  std::lock_guard<std::mutex> lock(registry_blocks_mutex());
+  auto it = registry_blocks().find(ptr);
+  if (it != registry_blocks().end() && !it->second) it->second = registry;
+}
+
+bool release_registry_block(void *ptr, const void *registry) {
+  {
+    std::lock_guard<std::mutex> lock(registry_blocks_mutex());
+    auto it = registry_blocks().find(ptr);
+    if (it == registry_blocks().end() || it->second != registry) return false;
+    registry_blocks().erase(it);
+  }
+  free_block(ptr);
+  return true;
+}
+
+}  // namespace mox_rt
+
+extern "C" {
+
+MOX_API void mox_handle_alloc_stats(const mox_handle_t *h, mox_alloc_stats_t *out) {
+  if (!out) return;
+  *out = mox_alloc_stats_t{};
+  if (h && h->priv) *out = h->priv->heap.stats;
+}
+
+MOX_API void mox_handle_fail_alloc_after(mox_handle_t *h, int64_t n) {
+  MOX_RT_ENTER();
+  if (h && h->priv) h->priv->heap.fail_after = n < 0 ? -1 : n;
+}
+
+MOX_API void *memset_cr(void *dst, int c, size_t n) {
+  MOX_RT_ENTER();
+  return dst ? std::memset(dst, c, n) : nullptr;
+}
+
+MOX_API void *moxlib_malloc(size_t n) {
+  MOX_RT_ENTER();
+  return std::malloc(n ? n : 1);
+}
+
+MOX_API void moxlib_free(void *p) {
+  MOX_RT_ENTER();
+  std::free(p);
+}
+
+// The workspace grows to the largest size asked for; its content survives
+// growth and new bytes are zero.  It is freed with the handle.
+MOX_API void *moxlib_get_handle_ws(mox_handle_t *h, uint32_t size) {
+  MOX_RT_ENTER();
+  if (!h || !h->priv) return nullptr;
+  if (h->workspace && size <= h->priv->workspace_size) return h->workspace;
+  uint32_t want = size ? size : 1;
+  void *grown = std::realloc(h->workspace, want);
+  if (!grown) return nullptr;
+  std::memset(static_cast<uint8_t *>(grown) + h->priv->workspace_size, 0,
+              want - h->priv->workspace_size);
+  h->workspace = grown;
+  h->priv->workspace_size = want;
+  return grown;
+}
+
+}  // extern "C"
