@@ -1,0 +1,7 @@
+// The module's exported C operations: generated one-line wrappers that call
+// the engines with the descriptor of their type or enumeration.
+#include "frame/conventions.h"
+#include "frame/registration.h"
+#include "serial/enums.h"
+
+#include "exports.inc"
