@@ -243,11 +243,11 @@ class Generator:
         o.append('}  // extern "C"\n\n')
         o.append("namespace orva {\n\n")
         o.append("// The type-info list: the records in list order, null-terminated.\n")
-        o.append("mox_type_info_t *const kTypeInfoList[] = {\n")
+        o.append("extern mox_type_info_t *const kTypeInfoList[] = {\n")
         for e in cat.type_info_list():
             o.append(f"    &{type_info_symbol(e)},\n")
         o.append("    nullptr};\n")
-        o.append(f"const uint32_t kTypeInfoCount = {len(cat.type_info_list())};\n\n")
+        o.append(f"extern const uint32_t kTypeInfoCount = {len(cat.type_info_list())};\n\n")
         # Trace sections.
         for s in cat.sections:
             texts = self.section_texts[s.number]
@@ -259,10 +259,10 @@ class Generator:
             o.append(", ".join(f"0x{lvl:x}u" for lvl, _ in texts) or "0u")
             o.append("};\n")
             luid = ", ".join(f"0x{int(s.luid[i:i + 2], 16):02x}" for i in range(0, 32, 2))
-            o.append(f"const quill_section_desc_t kSection{s.number} = {{1, {s.number}, {{{luid}}}, "
+            o.append(f"extern const quill_section_desc_t kSection{s.number} = {{1, {s.number}, {{{luid}}}, "
                      f"{len(texts)}u, section{s.number}_formats}};\n")
-            o.append(f"const uint32_t *const kSection{s.number}Levels = section{s.number}_levels;\n\n")
-        o.append("const quill_section_desc_t kTypesSection = kSection2;\n\n")
+            o.append(f"extern const uint32_t *const kSection{s.number}Levels = section{s.number}_levels;\n\n")
+        o.append("extern const quill_section_desc_t kTypesSection = kSection2;\n\n")
         # Message indexes per entity.
         for scope, entities in (("type", cat.types), ("enum", cat.enums)):
             for ent in entities:
@@ -303,16 +303,16 @@ class Generator:
             o.append("};\n")
             o.append(f"const TypeDesc k_{t.name} = {{{{{c_string(t.name)}, &{type_info_symbol(t)}, "
                      f"{t.highest}, {t.name}_msgs}}, {t.name}_fields, {len(t.fields)}}};\n\n")
-        o.append("const TypeDesc *const kTypes[] = {\n")
+        o.append("extern const TypeDesc *const kTypes[] = {\n")
         for t in cat.types:
             o.append(f"    &k_{t.name},\n")
         o.append("};\n")
-        o.append(f"const uint32_t kTypeCount = {len(cat.types)};\n")
-        o.append("const EnumDesc *const kEnums[] = {\n")
+        o.append(f"extern const uint32_t kTypeCount = {len(cat.types)};\n")
+        o.append("extern const EnumDesc *const kEnums[] = {\n")
         for e in cat.enums:
             o.append(f"    &k_{e.name},\n")
         o.append("};\n")
-        o.append(f"const uint32_t kEnumCount = {len(cat.enums)};\n\n")
+        o.append(f"extern const uint32_t kEnumCount = {len(cat.enums)};\n\n")
         o.append("}  // namespace orva\n")
         return "".join(o)
 

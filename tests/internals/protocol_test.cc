@@ -1,0 +1,160 @@
+// The shared protocol helpers and the enumeration printer, tested on the
+// module's objects directly (neither is exported).
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "frame/catalogue.h"
+#include "frame/conventions.h"
+#include "handle.h"
+#include "serial/enums.h"
+#include "trace_capture.h"
+
+namespace orva {
+extern const EnumDesc k_qos_cac_state_type;
+extern const EnumDesc k_qos_pm_type;
+extern const TypeDesc k_qos_ap_radio_key_t;
+}  // namespace orva
+
+namespace orva_test {
+namespace {
+
+using orva::Msg;
+
+TEST(Protocol, DomainErrorsGoThroughTheEpochReportOthersToTheSlot) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  h->epoch_defer = 1;
+  orva::fail(h, &err, 43);
+  EXPECT_EQ(err, 0u) << "the runtime decides about the slot";
+  EXPECT_EQ(h->epoch_error, 43u);
+  EXPECT_EQ(h->last_error, 43u);
+  h->epoch_defer = 0;
+  orva::fail(h, &err, 52);
+  EXPECT_EQ(err, 52u);
+  err = 0;
+  orva::fail(h, &err, 22);
+  EXPECT_EQ(err, 22u);
+  EXPECT_EQ(h->last_error, 22u);
+
+  // enter(): a set slot stops the operation, otherwise last_error is cleared.
+  EXPECT_FALSE(orva::enter(h, &err));
+  EXPECT_EQ(h->last_error, 22u);
+  err = 0;
+  EXPECT_TRUE(orva::enter(h, &err));
+  EXPECT_EQ(h->last_error, 0u);
+}
+
+TEST(Protocol, TrackingModeAndItsIntegrityAbort) {
+  const orva::EntityDesc &who = orva::k_qos_ap_radio_key_t;
+  ScopedHandle absent, on(MOX_STTR_ON), off(MOX_STTR_OFF);
+  EXPECT_EQ(orva::tracking(absent, who), orva::Tracking::Absent);
+  EXPECT_EQ(orva::tracking(on, who), orva::Tracking::On);
+  EXPECT_EQ(orva::tracking(off, who), orva::Tracking::Off);
+  ScopedHandle corrupt(0x1234);
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        orva::tracking(corrupt, who);
+      },
+      "Corrupted MOX Handle");
+}
+
+TEST(Protocol, AccessCheckRefusesNegativeAndOlderVariants) {
+  ScopedHandle h;
+  mox_enum_obj_t obj{};
+  uint32_t err = 0;
+  EXPECT_TRUE(orva::access_ok(h, &obj, 0, 0, &err));
+  EXPECT_FALSE(orva::access_ok(h, &obj, 0, 1, &err));
+  EXPECT_EQ(err, 43u);
+  err = 0;
+  obj.variant = -1;
+  EXPECT_FALSE(orva::access_ok(h, &obj, 1, 0, &err));
+  EXPECT_EQ(err, 43u);
+}
+
+TEST(Protocol, TypeInfoAndVariantInfoChecks) {
+  const orva::EntityDesc &who = orva::k_qos_ap_radio_key_t;
+  mox_enum_obj_t obj{};
+  obj.tinfo = who.ti;
+  EXPECT_EQ(orva::checked_type_info(who, &obj), who.ti);
+
+  // A variant beyond the number of variants is a notice; the entry is clamped.
+  mox_trace_clear();
+  mox_type_stats_t *stats = orva::stats_area(who, who.ti, 5);
+  EXPECT_EQ(stats, &who.ti->variant_info->entries[0].stats);
+  auto records = TraceRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_STREQ(records[0].text, "variant 5 requested only 1 variants present");
+  EXPECT_EQ(records[0].level, MOX_LEVEL_NOTICE);
+  EXPECT_EQ(records[0].module_id, g_mox_orva_qos_data_trace_module_id);
+
+  mox_type_info_t corrupt = *who.ti;
+  corrupt.magic = 0;
+  obj.tinfo = &corrupt;
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        orva::checked_type_info(who, &obj);
+      },
+      "tinfo is null or corrupted");
+  corrupt.magic = MOX_TYPE_INFO_MAGIC;
+  corrupt.variant_info = nullptr;
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        orva::stats_area(who, &corrupt, 0);
+      },
+      "varinfo is NULL");
+}
+
+TEST(Catalogue, EveryEntityHasItsOwnNumberedMessages) {
+  // Two entities never share an index: each call site is its own entry.
+  std::vector<int> owner(orva::kTypesSection.count, -1);
+  int entity = 0;
+  auto claim = [&](const orva::EntityDesc &who) {
+    for (size_t m = 0; m < size_t(Msg::Count); ++m) {
+      uint16_t index = who.msgs[m];
+      if (index == orva::kNoMsg) continue;
+      ASSERT_LT(index, orva::kTypesSection.count);
+      EXPECT_EQ(owner[index], -1) << who.name << " message " << m;
+      owner[index] = entity;
+      EXPECT_EQ(orva::kTypesSection.formats[index][0], ' ') << "formats begin with a blank";
+    }
+    ++entity;
+  };
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i) claim(*orva::kTypes[i]);
+  for (uint32_t i = 0; i < orva::kEnumCount; ++i) claim(*orva::kEnums[i]);
+  EXPECT_STREQ(orva::kTypesSection.formats[orva::k_qos_pm_type.msgs[size_t(Msg::CreateFailed)]],
+               " error in qos_pm_type create %s");
+}
+
+TEST(EnumPrint, LabelEnumerationAndMemberOrTheOutOfRangeText) {
+  ScopedHandle h;
+  mox_enum_obj_t obj{};
+  char buf[128] = {};
+  uint32_t err = 0;
+  uint32_t n = orva::enum_print(orva::k_qos_cac_state_type, h, MOX_NO_DB, buf, 4, "cac_state",
+                                &obj, sizeof buf, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_STREQ(buf, "    cac_state@qos_cac_state_type:BSSID_CAC_STATE_INVALID\n");
+  EXPECT_EQ(n, std::strlen(buf));
+
+  std::memset(buf, 0, sizeof buf);
+  obj.value = 9;
+  n = orva::enum_print(orva::k_qos_pm_type, h, MOX_NO_DB, buf, 0, "qos_pm_type", &obj, sizeof buf,
+                       &err);
+  EXPECT_STREQ(buf, "qos_pm_type@qos_pm_type:Enum value out of range");
+
+  // Out of room: 90 and nothing past the buffer.
+  char small[24];
+  std::memset(small, 0, sizeof small);
+  small[sizeof small - 1] = 0x5A;
+  orva::enum_print(orva::k_qos_pm_type, h, MOX_NO_DB, small, 0, "qos_pm_type", &obj,
+                   sizeof small - 1, &err);
+  EXPECT_EQ(err, 90u);
+  EXPECT_EQ(small[sizeof small - 1], 0x5A);
+}
+
+}  // namespace
+}  // namespace orva_test

@@ -1,0 +1,375 @@
+// The four enumerations end to end through their exported operations.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "enum_api.h"
+#include "handle.h"
+#include "journal_check.h"
+
+namespace orva_test {
+namespace {
+
+constexpr uint32_t kDb = MOX_NO_DB;
+
+class Enums : public ::testing::TestWithParam<EnumApi> {
+ protected:
+  ScopedHandle h;
+  const EnumApi &e = GetParam();
+
+  mox_enum_obj_t *make(uint32_t value = 0) {
+    mox_enum_obj_t *obj = e.create(h, kDb);
+    EXPECT_NE(obj, nullptr);
+    obj->value = value;  // test setup, outside any operation
+    return obj;
+  }
+};
+
+TEST_P(Enums, CreateInitializesHeaderCountsAndDestroyReleasesEverything) {
+  mox_alloc_stats_t before{};
+  mox_handle_alloc_stats(h, &before);
+  mox_type_stats_t &stats = e.ti->variant_info->entries[e.latest].stats;
+  uint32_t created = stats.created, destroyed = stats.destroyed;
+
+  mox_enum_obj_t *obj = e.create(h, kDb);
+  ASSERT_NE(obj, nullptr);
+  EXPECT_EQ(obj->tinfo, e.ti);
+  EXPECT_EQ(obj->variant, e.latest);
+  EXPECT_EQ(obj->storage_variant, e.latest);
+  EXPECT_EQ(obj->flags, 0);
+  EXPECT_EQ(obj->value, 0u);
+  EXPECT_EQ(stats.created, created + 1);
+
+  e.destroy(h, kDb, obj);
+  EXPECT_EQ(stats.destroyed, destroyed + 1);
+  mox_alloc_stats_t after{};
+  mox_handle_alloc_stats(h, &after);
+  EXPECT_EQ(after.live_bytes, before.live_bytes);
+  EXPECT_EQ(after.allocs - before.allocs, after.frees - before.frees);
+}
+
+TEST_P(Enums, InitializeAnnouncesEveryHeaderStoreAndAddsFlags) {
+  mox_enum_obj_t obj{};
+  JournalCheck check(h, {{&obj, sizeof obj}});
+  uint32_t err = 0;
+  uint32_t flags = e.initialize(h, kDb, &obj, e.ti, 1, 0, MOX_FLAG_NESTED, nullptr, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(flags, MOX_FLAG_NESTED);
+  EXPECT_EQ(obj.flags, MOX_FLAG_NESTED);
+  EXPECT_TRUE(check.Verify());
+}
+
+TEST_P(Enums, PlacedHandleStoresTheRegisteredCopy) {
+  mox_handle_set_placement(h, 2);
+  mox_enum_obj_t *obj = e.create(h, kDb);
+  ASSERT_NE(obj, nullptr);
+  auto *registered = static_cast<mox_type_info_t *>(
+      mox_registry_lookup(h->type_registry, kDb, e.ti->luid_text));
+  ASSERT_NE(registered, nullptr);
+  EXPECT_NE(registered, e.ti);
+  EXPECT_EQ(obj->tinfo, registered);
+  EXPECT_EQ(registered->placement, 2u);
+  e.destroy(h, kDb, obj);
+}
+
+TEST_P(Enums, CrModeFallsBackToThePlaceholder) {
+  mox_alloc_stats_t before{};
+  mox_handle_alloc_stats(h, &before);
+
+  // An earlier failure: no allocation, the placeholder, last_error untouched.
+  h->cr_mode = 1;
+  h->last_error = 22;
+  mox_enum_obj_t *first = e.create(h, kDb);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(h->last_error, 22u);
+
+  // Allocation failure in _cr mode: the same placeholder and 12.
+  h->last_error = 0;
+  mox_handle_fail_alloc_after(h, 0);
+  mox_enum_obj_t *second = e.create(h, kDb);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(h->last_error, 12u);
+
+  // Without _cr mode the failure is a plain null and no error.
+  h->cr_mode = 0;
+  h->last_error = 0;
+  EXPECT_EQ(e.create(h, kDb), nullptr);
+  EXPECT_EQ(h->last_error, 0u);
+  mox_handle_fail_alloc_after(h, -1);
+
+  // The placeholder is never freed.
+  e.destroy(h, kDb, first);
+  e.destroy_internal(h, kDb, nullptr, 1);
+  mox_alloc_stats_t after{};
+  mox_handle_alloc_stats(h, &after);
+  EXPECT_EQ(after.allocs, before.allocs);
+  EXPECT_EQ(after.frees, before.frees);
+}
+
+TEST_P(Enums, AnOperationEnteredWithAnErrorChangesAndCallsNothing) {
+  mox_enum_obj_t *obj = make(1);
+  mox_enum_obj_t snapshot = *obj;
+  uint8_t buf[16] = {};
+  char text[64] = {};
+  h->last_error = 77;
+  uint64_t calls = mox_rt_call_count();
+  uint32_t err = 5;
+  EXPECT_EQ(e.get_value(h, kDb, obj, &err), 0u);
+  EXPECT_EQ(e.set_value(h, kDb, obj, 0, &err), 5u);
+  EXPECT_EQ(e.marshal(h, kDb, buf, obj, sizeof buf, &err), 0u);
+  EXPECT_EQ(e.unmarshal(h, kDb, buf, obj, sizeof buf, 0, &err), 0u);
+  EXPECT_EQ(e.to_xml(h, kDb, "f", text, obj, sizeof text, &err), 0u);
+  e.from_xml(h, kDb, "//f", nullptr, obj, &err, nullptr, 0);
+  EXPECT_EQ(e.initialize(h, kDb, obj, e.ti, 1, 0, MOX_FLAG_NESTED, nullptr, &err), 0u);
+  EXPECT_EQ(mox_rt_call_count(), calls);
+  EXPECT_EQ(err, 5u);
+  EXPECT_EQ(h->last_error, 77u);
+  EXPECT_EQ(std::memcmp(obj, &snapshot, sizeof snapshot), 0);
+  EXPECT_EQ(buf[0], 0);
+  EXPECT_EQ(text[0], 0);
+  e.destroy(h, kDb, obj);
+}
+
+TEST_P(Enums, SetValueKeepsToTheMembersOfTheInstanceVariant) {
+  mox_enum_obj_t *obj = make();
+  uint32_t err = 0;
+  h->last_error = 99;
+  EXPECT_EQ(e.set_value(h, kDb, obj, e.members_all - 1, &err), 0u);
+  EXPECT_EQ(h->last_error, 0u) << "last error is cleared on entry";
+  EXPECT_EQ(obj->value, e.members_all - 1);
+
+  for (uint32_t bad : {e.members_all, e.members_all + 1, 0xFFFFFFFFu}) {
+    err = 0;
+    EXPECT_EQ(e.set_value(h, kDb, obj, bad, &err), 43u) << bad;
+    EXPECT_EQ(h->epoch_error, 43u);
+    EXPECT_EQ(obj->value, e.members_all - 1) << "unchanged after a refused value";
+  }
+  err = 0;
+  EXPECT_EQ(e.get_value(h, kDb, nullptr, &err), 0u);
+  EXPECT_EQ(err, 22u);
+  e.destroy(h, kDb, obj);
+}
+
+TEST_P(Enums, SetValueIsAnnouncedBeforeTheStore) {
+  mox_enum_obj_t *obj = make();
+  JournalCheck check(h, {{obj, sizeof *obj}});
+  uint32_t err = 0;
+  e.set_value(h, kDb, obj, 1, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_TRUE(check.Verify());
+  e.destroy(h, kDb, obj);
+}
+
+TEST_P(Enums, CompareOrdersByValueAndPutsNullFirst) {
+  mox_enum_obj_t *a = make(0), *b = make(1);
+  EXPECT_LT(e.compare(a, b), 0);
+  EXPECT_GT(e.compare(b, a), 0);
+  EXPECT_EQ(e.compare(a, a), 0);
+  EXPECT_EQ(e.compare(a, nullptr), 1);
+  EXPECT_EQ(e.compare(nullptr, a), -1);
+  EXPECT_EQ(e.compare(nullptr, nullptr), 0);
+  e.destroy(h, kDb, a);
+  e.destroy(h, kDb, b);
+}
+
+TEST_P(Enums, WireFormRoundTripsAndRefusesShortBuffers) {
+  mox_enum_obj_t *obj = make(e.members_all - 1);
+  uint8_t buf[16];
+  uint32_t err = 0;
+  uint32_t n = e.marshal(h, kDb, buf, obj, sizeof buf, &err);
+  ASSERT_EQ(err, 0u);
+  EXPECT_EQ(n, 5u) << "variant byte and 32-bit value";
+  EXPECT_EQ(static_cast<int8_t>(buf[0]), e.latest);
+
+  mox_enum_obj_t *back = make();
+  JournalCheck check(h, {{back, sizeof *back}});
+  EXPECT_EQ(e.unmarshal(h, kDb, buf, back, static_cast<int32_t>(n), 0, &err), n);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(e.compare(obj, back), 0);
+  EXPECT_EQ(back->variant, e.latest);
+  EXPECT_TRUE(check.Verify());
+
+  err = 0;
+  EXPECT_EQ(e.marshal(h, kDb, buf, obj, 0, &err), 0u);
+  EXPECT_EQ(err, 90u);
+  err = 0;
+  EXPECT_EQ(e.unmarshal(h, kDb, buf, back, 0, 0, &err), 0u);
+  EXPECT_EQ(err, 90u);
+  err = 0;
+  e.unmarshal(h, kDb, buf, back, 3, 0, &err);
+  EXPECT_EQ(err, 90u) << "value cut short";
+  e.destroy(h, kDb, obj);
+  e.destroy(h, kDb, back);
+}
+
+TEST_P(Enums, XmlRoundTripWithMemberElements) {
+  mox_enum_obj_t *obj = make(e.members_v0 - 1);
+  char xml[256] = {};
+  uint32_t err = 0;
+  uint32_t n = e.to_xml(h, kDb, "field", xml, obj, sizeof xml, &err);
+  ASSERT_EQ(err, 0u);
+  EXPECT_EQ(n, std::strlen(xml));
+  EXPECT_NE(std::strstr(xml, "/>"), nullptr) << xml;
+
+  mox_xml_doc_t *doc = nullptr;
+  char msg[128] = {};
+  ASSERT_EQ(mox_xml_doc_parse(xml, n, &doc, msg, sizeof msg), 0u) << msg;
+  mox_enum_obj_t *back = make();
+  e.from_xml(h, kDb, "//field", doc, back, &err, msg, sizeof msg);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(back->value, obj->value);
+
+  // No member element at all: 2, value unchanged.
+  back->value = 0;
+  e.from_xml(h, kDb, "//nothing", doc, back, &err, msg, sizeof msg);
+  EXPECT_EQ(err, 2u);
+  EXPECT_EQ(back->value, 0u);
+  mox_xml_doc_free(doc);
+  e.destroy(h, kDb, obj);
+  e.destroy(h, kDb, back);
+}
+
+TEST_P(Enums, OutOfRangeValueRendersItsFixedText) {
+  mox_enum_obj_t *obj = make(e.members_all + 7);
+  char xml[256] = {};
+  uint32_t err = 0;
+  e.to_xml(h, kDb, "field", xml, obj, sizeof xml, &err);
+  EXPECT_EQ(err, 0u);
+  std::string expected = std::string("<") + e.name + " value out of range/>";
+  EXPECT_NE(std::strstr(xml, expected.c_str()), nullptr) << xml;
+
+  err = 0;
+  char tiny[4] = {};
+  e.to_xml(h, kDb, "field", tiny, obj, sizeof tiny, &err);
+  EXPECT_EQ(err, 90u);
+  e.destroy(h, kDb, obj);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFour, Enums, ::testing::ValuesIn(all_enums()),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Behaviour particular to one enumeration.
+// ---------------------------------------------------------------------------
+
+TEST(QosPmState, TheNewestMemberNeedsVariantOne) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  qos_pm_state_t *obj = qos_pm_state_create(h, kDb);
+  ASSERT_NE(obj, nullptr);
+  EXPECT_EQ(qos_pm_state_set_value(h, kDb, obj, QOS_PM_STATE_IFID_LIMIT_REACHED, &err), 0u);
+
+  // An instance of variant 0 in a domain that keeps it there cannot hold 11.
+  mox_domain_set_variant(h, _qos_pm_state_type_info_internal.luid_text, 0);
+  qos_pm_state_t *old = qos_pm_state_create(h, kDb);
+  EXPECT_EQ(old->variant, 0);
+  EXPECT_EQ(qos_pm_state_set_value(h, kDb, old, QOS_PM_STATE_IFID_LIMIT_REACHED, &err), 43u);
+  err = 0;
+  EXPECT_EQ(qos_pm_state_set_value(h, kDb, old, QOS_PM_STATE_INSTALL_SUCCESS, &err), 0u);
+
+  // Once the domain allows variant 1 the setter raises the instance first.
+  mox_domain_set_variant(h, _qos_pm_state_type_info_internal.luid_text, 1);
+  EXPECT_EQ(qos_pm_state_set_value(h, kDb, old, QOS_PM_STATE_IFID_LIMIT_REACHED, &err), 0u);
+  EXPECT_EQ(old->variant, 1);
+  qos_pm_state_destroy(h, kDb, old);
+  qos_pm_state_destroy(h, kDb, obj);
+}
+
+TEST(QosPmState, EncodingDowngradesToTheDomainVariant) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  qos_pm_state_t *obj = qos_pm_state_create(h, kDb);
+  qos_pm_state_set_value(h, kDb, obj, QOS_PM_STATE_POLICY_INVALID, &err);
+  mox_domain_set_variant(h, _qos_pm_state_type_info_internal.luid_text, 0);
+
+  // The epoch report leaves the slot clear: the encoding is of variant 0.
+  h->epoch_defer = 1;
+  uint8_t buf[8];
+  uint32_t n = qos_pm_state_marshal(h, kDb, buf, obj, sizeof buf, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(h->epoch_error, 43u);
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(buf[0], 0);
+
+  // The epoch report writes the slot: nothing more is encoded.
+  h->epoch_defer = 0;
+  EXPECT_EQ(qos_pm_state_marshal(h, kDb, buf, obj, sizeof buf, &err), 0u);
+  EXPECT_EQ(err, 43u);
+  qos_pm_state_destroy(h, kDb, obj);
+}
+
+TEST(QosPmType, DecodesAnyVariantIntoItsOnlyVariant) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  qos_pm_state_t *state = qos_pm_state_create(h, kDb);
+  qos_pm_type_t *type = qos_pm_type_create(h, kDb);
+  uint8_t buf[8];
+  uint32_t n = qos_pm_state_marshal(h, kDb, buf, state, sizeof buf, &err);
+  ASSERT_EQ(buf[0], 1);
+  EXPECT_EQ(qos_pm_type_unmarshal(h, kDb, buf, type, static_cast<int32_t>(n), 0, &err), n);
+  EXPECT_EQ(type->variant, 0) << "clamped to the storage variant";
+  n = qos_pm_type_marshal(h, kDb, buf, type, sizeof buf, &err);
+  EXPECT_EQ(buf[0], 0);
+  qos_pm_state_destroy(h, kDb, state);
+  qos_pm_type_destroy(h, kDb, type);
+}
+
+TEST(QosPmType, FirstMemberPresentInTheDocumentWins) {
+  ScopedHandle h;
+  const char *xml =
+      "<rec><qos_pm_type><QOS_PM_TYPE_AAA/><QOS_PM_TYPE_LOCAL/></qos_pm_type></rec>";
+  mox_xml_doc_t *doc = nullptr;
+  char msg[128] = {};
+  ASSERT_EQ(mox_xml_doc_parse(xml, std::strlen(xml), &doc, msg, sizeof msg), 0u) << msg;
+  qos_pm_type_t *obj = qos_pm_type_create(h, kDb);
+  uint32_t err = 0;
+  qos_pm_type_from_xml(h, kDb, "//rec/qos_pm_type", doc, obj, &err, msg, sizeof msg);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(obj->value, QOS_PM_TYPE_LOCAL) << "members are tried in value order";
+
+  // A lookup failure other than absence is kept and described.
+  qos_pm_type_from_xml(h, kDb, "//rec[", doc, obj, &err, msg, sizeof msg);
+  EXPECT_NE(err, 0u);
+  EXPECT_NE(err, 2u);
+  EXPECT_EQ(h->last_error, err);
+  EXPECT_STREQ(msg, "Failed xpath: //rec[");
+  qos_pm_type_destroy(h, kDb, obj);
+  mox_xml_doc_free(doc);
+}
+
+TEST(EnumXml, HostileDocumentsAreRefusedBeforeAnyLookup) {
+  const char *external =
+      "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
+      "<r><qos_pm_type><QOS_PM_TYPE_AAA/></qos_pm_type>&e;</r>";
+  const char *bomb =
+      "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">"
+      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+      "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]><r>&d;&d;&d;&d;&d;&d;&d;&d;</r>";
+  for (const char *text : {external, bomb}) {
+    mox_xml_doc_t *doc = nullptr;
+    char msg[128] = {};
+    EXPECT_NE(mox_xml_doc_parse(text, std::strlen(text), &doc, msg, sizeof msg), 0u);
+    EXPECT_EQ(doc, nullptr);
+    EXPECT_NE(msg[0], 0) << "a refusal says why";
+  }
+}
+
+TEST(EnumDeath, DestroyOfACorruptObjectAborts) {
+  ScopedHandle h;
+  qos_cac_state_type_t *obj = qos_cac_state_type_create(h, kDb);
+  ASSERT_NE(obj, nullptr);
+  static mox_type_info_t bogus{};
+  obj->tinfo = &bogus;
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        qos_cac_state_type_destroy(h, kDb, obj);
+      },
+      "tinfo is null or corrupted");
+  obj->tinfo = &_qos_cac_state_type_type_info_internal;
+  qos_cac_state_type_destroy(h, kDb, obj);
+}
+
+}  // namespace
+}  // namespace orva_test

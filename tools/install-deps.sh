@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the CI checks need.
+# Does nothing when they are all present already.
+set -euo pipefail
+packages=(cmake ninja-build g++ python3 libxml2-dev libgtest-dev libgmock-dev libbenchmark-dev
+          binutils g++-multilib clang-14 libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
