@@ -40,6 +40,7 @@ struct JournalRecord {
 
 // What a domain says beyond its default variant; domain.impl points here.
 struct DomainTable {
+  std::string name = "default";
   std::unordered_map<std::string, int32_t> variants;
   std::unordered_map<std::string, uint32_t> table_ok;
   std::unordered_map<std::string, uint32_t> message_ok;
@@ -67,4 +68,9 @@ struct mox_handle_private {
   std::unordered_map<const void *, uint32_t> sttr_offsets;
   std::unordered_map<const void *, mox_rt::OidMapping> oid_mappings;
   uint32_t workspace_size = 0;
+  bool suppress_messages = false;
+  // The open message bundle: message luid (16 bytes as a string) -> instances.
+  bool bundle_open = false;
+  std::unordered_map<std::string, uint32_t> bundle_messages;
+  std::unordered_map<std::string, bool> bundle_refused;
 };
