@@ -85,6 +85,28 @@ typedef struct enm_obj {  /* same layout as mox_enum_obj_t */
 #define ENM_RADIO_BAND_6GHZ 3u
 #define ENM_RADIO_BAND_COUNT 4u
 
+/* Layout checks: modules read and write these objects directly. */
+#ifdef __cplusplus
+#define MOX_KINDS_ASSERT(cond, what) static_assert(cond, what)
+#define MOX_KINDS_ALIGNOF(t) alignof(t)
+#else
+#define MOX_KINDS_ASSERT(cond, what) _Static_assert(cond, what)
+#define MOX_KINDS_ALIGNOF(t) _Alignof(t)
+#endif
+MOX_KINDS_ASSERT(sizeof(mox_boolean_t) == 4, "mox_boolean is 4 bytes");
+MOX_KINDS_ASSERT(sizeof(mox_mac_addr_t) == 6 && MOX_KINDS_ALIGNOF(mox_mac_addr_t) == 1,
+                 "mox_mac_addr is 6 bytes, byte aligned");
+MOX_KINDS_ASSERT(sizeof(ip_address_t) == 24, "ip_address is 24 bytes");
+MOX_KINDS_ASSERT(sizeof(calendar_time_t) == 16 && MOX_KINDS_ALIGNOF(calendar_time_t) == 8,
+                 "calendar_time is 16 bytes, 8 aligned");
+#if UINTPTR_MAX == 0xFFFFFFFF
+MOX_KINDS_ASSERT(sizeof(mox_vstring_t) == 8, "mox_vstring is 8 bytes");
+MOX_KINDS_ASSERT(sizeof(enm_client_type_t) == 12, "an enumeration object is 12 bytes");
+#else
+MOX_KINDS_ASSERT(sizeof(mox_vstring_t) == 16, "mox_vstring is 16 bytes");
+MOX_KINDS_ASSERT(sizeof(enm_client_type_t) == 16, "an enumeration object is 16 bytes");
+#endif
+
 /* Type-info records of the runtime's object kinds (module "mox_runtime"). */
 MOX_API extern struct mox_type_info _mox_mac_addr_type_info_internal;
 MOX_API extern struct mox_type_info _mox_vstring_type_info_internal;
