@@ -1,0 +1,260 @@
+// The operation family that every primitive kind shares, run over every kind:
+// wire round trips and truncation, announced stores, ordering, XML round
+// trips, bounded rendering and the error-slot rule.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "handle.h"
+#include "journal_check.h"
+#include "kinds_cases.h"
+
+namespace {
+
+using namespace kinds_test;
+using orva_test::ScopedHandle;
+
+constexpr uint32_t kEMSGSIZE = 90;
+
+// A field of the kind that releases what it owns when the test ends.
+template <class C>
+class Held {
+ public:
+  explicit Held(mox_handle_t *h) : h_(h) { C::init(h_, &f); }
+  Held(mox_handle_t *h, int sample) : Held(h) { C::fill(h_, &f, sample); }
+  ~Held() { C::done(h_, &f); }
+  Held(const Held &) = delete;
+  Held &operator=(const Held &) = delete;
+  typename C::Field f;
+
+ private:
+  mox_handle_t *h_;
+};
+
+template <class C>
+std::vector<uint8_t> encode(mox_handle_t *h, const typename C::Field &f) {
+  std::vector<uint8_t> out(C::len(h, MOX_NO_DB, &f));
+  uint32_t err = 0;
+  const uint32_t n = C::marshal(h, MOX_NO_DB, out.data(), &f, static_cast<int32_t>(out.size()), &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(n, out.size());
+  return out;
+}
+
+template <class C>
+class KindFamily : public ::testing::Test {};
+
+using AllKinds = ::testing::Types<U8Case, U16Case, U32Case, U64Case, I16Case, BooleanCase, MacCase,
+                                  VstringCase, IpCase, CalendarCase, ClientTypeCase, RadioBandCase>;
+struct KindName {
+  template <class C>
+  static std::string GetName(int) { return C::kName; }
+};
+TYPED_TEST_SUITE(KindFamily, AllKinds, KindName);
+
+TYPED_TEST(KindFamily, WireRoundTripIsExactAndLenMatches) {
+  using C = TypeParam;
+  ScopedHandle h;
+  for (int i = 0; i < C::kSamples; ++i) {
+    SCOPED_TRACE(i);
+    Held<C> src(h, i);
+    std::vector<uint8_t> wire = encode<C>(h, src.f);
+    ASSERT_FALSE(wire.empty());
+
+    // One byte short: refused, nothing written.
+    std::vector<uint8_t> shorter(wire.size() + 4, 0xAB);
+    uint32_t err = 0;
+    EXPECT_EQ(C::marshal(h, MOX_NO_DB, shorter.data(), &src.f,
+                         static_cast<int32_t>(wire.size() - 1), &err), 0u);
+    EXPECT_EQ(err, kEMSGSIZE);
+    EXPECT_EQ(shorter, std::vector<uint8_t>(wire.size() + 4, 0xAB));
+
+    // Decoding into a field that holds another value replaces it; trailing
+    // bytes are left alone.
+    Held<C> dst(h, (i + 1) % C::kSamples);
+    std::vector<uint8_t> padded = wire;
+    padded.push_back(0xEE);
+    err = 0;
+    EXPECT_EQ(C::unmarshal(h, MOX_NO_DB, padded.data(), &dst.f, static_cast<int32_t>(padded.size()),
+                           0, &err), wire.size());
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(C::compare(&src.f, &dst.f), 0);
+    EXPECT_EQ(encode<C>(h, dst.f), wire);
+  }
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TYPED_TEST(KindFamily, TruncatedInputIsRefusedAtEveryCut) {
+  using C = TypeParam;
+  ScopedHandle h;
+  for (int i = 0; i < C::kSamples; ++i) {
+    Held<C> src(h, i);
+    const std::vector<uint8_t> wire = encode<C>(h, src.f);
+    for (size_t cut = 0; cut < wire.size(); ++cut) {
+      SCOPED_TRACE(testing::Message() << "sample " << i << " cut " << cut);
+      // Exactly cut bytes on the heap: a read past them is an ASan report.
+      std::unique_ptr<uint8_t[]> in(new uint8_t[cut ? cut : 1]);
+      std::memcpy(in.get(), wire.data(), cut);
+      Held<C> dst(h, (i + 1) % C::kSamples);
+      Held<C> before(h, (i + 1) % C::kSamples);
+      uint32_t err = 0;
+      EXPECT_EQ(C::unmarshal(h, MOX_NO_DB, in.get(), &dst.f, static_cast<int32_t>(cut), 0, &err),
+                0u);
+      EXPECT_EQ(err, kEMSGSIZE);
+      EXPECT_EQ(C::compare(&dst.f, &before.f), 0) << "a refused input changed the field";
+    }
+  }
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TYPED_TEST(KindFamily, EveryStoreIsAnnouncedFirst) {
+  using C = TypeParam;
+  ScopedHandle h;
+  Held<C> src(h, C::kSamples - 1);
+  Held<C> field(h, 0);
+  const std::vector<uint8_t> wire = encode<C>(h, src.f);
+  uint32_t err = 0;
+
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&field.f, sizeof field.f, "set"}}, [&] {
+    C::set(h, MOX_NO_DB, &field.f, &src.f, &err);
+  }));
+  C::fill(h, &field.f, 0);
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&field.f, sizeof field.f, "unmarshal"}}, [&] {
+    C::unmarshal(h, MOX_NO_DB, wire.data(), &field.f, static_cast<int32_t>(wire.size()), 0, &err);
+  }));
+  C::fill(h, &field.f, 0);
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&field.f, sizeof field.f, "set_value"}},
+                                         [&] { C::fill(h, &field.f, C::kSamples - 1); }));
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(C::compare(&field.f, &src.f), 0);
+}
+
+TYPED_TEST(KindFamily, CompareOrdersSamplesAndNullFirst) {
+  using C = TypeParam;
+  ScopedHandle h;
+  for (int i = 0; i < C::kSamples; ++i) {
+    Held<C> a(h, i);
+    EXPECT_EQ(C::compare(&a.f, &a.f), 0);
+    EXPECT_EQ(C::compare(&a.f, nullptr), 1);
+    EXPECT_EQ(C::compare(nullptr, &a.f), -1);
+    for (int j = i + 1; j < C::kSamples; ++j) {
+      Held<C> b(h, j);
+      EXPECT_LT(C::compare(&a.f, &b.f), 0) << i << " vs " << j;
+      EXPECT_GT(C::compare(&b.f, &a.f), 0) << j << " vs " << i;
+    }
+  }
+  EXPECT_EQ(C::compare(nullptr, nullptr), 0);
+}
+
+TYPED_TEST(KindFamily, XmlRoundTripThroughAParsedDocument) {
+  using C = TypeParam;
+  ScopedHandle h;
+  for (int i = 0; i < C::kSamples; ++i) {
+    SCOPED_TRACE(i);
+    Held<C> src(h, i);
+    std::vector<char> text(4096);
+    uint32_t err = 0;
+    const uint32_t n = C::to_xml(h, MOX_NO_DB, "value", text.data(), &src.f,
+                                 static_cast<int32_t>(text.size()), 3, &err);
+    ASSERT_EQ(err, 0u);
+    ASSERT_EQ(n, std::strlen(text.data()));
+    EXPECT_EQ(std::string(text.data(), 14), "<value st=\"3\">");
+    const std::string doc_text = "<rec>" + std::string(text.data(), n) + "</rec>";
+
+    mox_xml_doc_t *doc = nullptr;
+    char msg[128];
+    ASSERT_EQ(mox_xml_doc_parse(doc_text.data(), doc_text.size(), &doc, msg, sizeof msg), 0u)
+        << msg << " in " << doc_text;
+    Held<C> dst(h, (i + 1) % C::kSamples);
+    C::from_xml(h, MOX_NO_DB, "/rec/value", doc, &dst.f, &err, msg, sizeof msg);
+    EXPECT_EQ(err, 0u) << msg;
+    EXPECT_EQ(C::compare(&src.f, &dst.f), 0) << doc_text;
+
+    // An absent element reports ENOENT and leaves the field alone.
+    C::from_xml(h, MOX_NO_DB, "/rec/missing", doc, &dst.f, &err, msg, sizeof msg);
+    EXPECT_EQ(err, 2u);
+    EXPECT_EQ(C::compare(&src.f, &dst.f), 0);
+    mox_xml_doc_free(doc);
+  }
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+// Every room from 0 to the exact size: EMSGSIZE until the text and its NUL
+// fit, never a byte past the room, the text always terminated.
+TYPED_TEST(KindFamily, RenderingIsBoundedByTheRoom) {
+  using C = TypeParam;
+  ScopedHandle h;
+  Held<C> f(h, C::kSamples - 1);
+  using Render = std::function<uint32_t(char *, int32_t, uint32_t *)>;
+  const Render renderers[] = {
+      [&](char *buf, int32_t room, uint32_t *err) {
+        return C::print(h, MOX_NO_DB, buf, 4, "label", &f.f, room, err);
+      },
+      [&](char *buf, int32_t room, uint32_t *err) {
+        return C::to_xml(h, MOX_NO_DB, "name", buf, &f.f, room, 1, err);
+      }};
+  for (const Render &render : renderers) {
+    std::vector<char> full(4096);
+    uint32_t err = 0;
+    const uint32_t n = render(full.data(), static_cast<int32_t>(full.size()), &err);
+    ASSERT_EQ(err, 0u);
+    for (uint32_t room = 0; room <= n + 1; ++room) {
+      SCOPED_TRACE(room);
+      std::vector<char> buf(room + 8, '#');
+      err = 0;
+      const uint32_t got = render(buf.data(), static_cast<int32_t>(room), &err);
+      for (size_t k = room; k < buf.size(); ++k) ASSERT_EQ(buf[k], '#') << "wrote past the room";
+      if (room == n + 1) {
+        EXPECT_EQ(err, 0u);
+        EXPECT_EQ(got, n);
+      } else {
+        EXPECT_EQ(err, kEMSGSIZE);
+      }
+      if (room > 0) {
+        EXPECT_EQ(std::strlen(buf.data()), got);
+        EXPECT_EQ(std::string(buf.data(), got), std::string(full.data(), got));
+      } else {
+        EXPECT_EQ(got, 0u);
+      }
+    }
+  }
+}
+
+// With an error already in the slot nothing happens and nothing is written.
+TYPED_TEST(KindFamily, PendingErrorMakesEveryOperationANoOp) {
+  using C = TypeParam;
+  ScopedHandle h;
+  Held<C> src(h, C::kSamples - 1);
+  Held<C> field(h, 0);
+  Held<C> before(h, 0);
+  const std::vector<uint8_t> wire = encode<C>(h, src.f);
+  std::vector<uint8_t> out(64, 0xCD);
+  std::vector<char> text(64, '#');
+  mox_xml_doc_t *doc = nullptr;
+  const std::string xml = "<r><v>1</v></r>";
+  ASSERT_EQ(mox_xml_doc_parse(xml.data(), xml.size(), &doc, nullptr, 0), 0u);
+  char msg[8] = "keep";
+  h->last_error = 0;
+
+  uint32_t err = 7;
+  EXPECT_EQ(C::get(h, MOX_NO_DB, &field.f, &err), nullptr);
+  EXPECT_EQ(C::set(h, MOX_NO_DB, &field.f, &src.f, &err), 7u);
+  EXPECT_EQ(C::marshal(h, MOX_NO_DB, out.data(), &src.f, 64, &err), 0u);
+  EXPECT_EQ(C::unmarshal(h, MOX_NO_DB, wire.data(), &field.f, static_cast<int32_t>(wire.size()), 0,
+                         &err), 0u);
+  EXPECT_EQ(C::print(h, MOX_NO_DB, text.data(), 2, "l", &src.f, 64, &err), 0u);
+  EXPECT_EQ(C::to_xml(h, MOX_NO_DB, "v", text.data(), &src.f, 64, 0, &err), 0u);
+  C::from_xml(h, MOX_NO_DB, "/r/v", doc, &field.f, &err, msg, sizeof msg);
+  EXPECT_EQ(err, 7u);
+  EXPECT_EQ(h->last_error, 0u);
+  EXPECT_EQ(C::compare(&field.f, &before.f), 0);
+  EXPECT_EQ(out, std::vector<uint8_t>(64, 0xCD));
+  EXPECT_EQ(text, std::vector<char>(64, '#'));
+  EXPECT_STREQ(msg, "keep");
+  mox_xml_doc_free(doc);
+}
+
+}  // namespace
