@@ -18,6 +18,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include "mox/api.h"
 
@@ -273,6 +274,11 @@ MOX_API uint32_t mox_domain_lookup_message_ok(mox_handle_t *h, mox_domain_t *dom
 MOX_API void mox_domain_set_variant(mox_handle_t *h, const char *luid_text, int32_t variant);
 MOX_API void mox_domain_set_table_ok(mox_handle_t *h, const char *luid_text, uint32_t ok);
 MOX_API void mox_domain_set_message_ok(mox_handle_t *h, const char *luid_text, uint32_t ok);
+MOX_API void mox_domain_set_default_variant(mox_handle_t *h, int32_t variant);
+/* A domain's name, for messages ("default" unless set). */
+MOX_API void mox_domain_set_name(mox_handle_t *h, const char *name);
+MOX_API const char *mox_domain_name(const mox_domain_t *domain);
+/* Forgets every entry and the name; the default variant becomes 127 again. */
 MOX_API void mox_domain_reset(mox_handle_t *h);
 /* Raises obj's variant to the highest one that its storage, highest and the
  * domain allow (announced through write_notify); never lowers it. */
@@ -323,8 +329,10 @@ typedef void (*mox_finish_destroy_fn)(mox_handle_t *h, uint32_t db, void *obj);
 MOX_API uint32_t mox_oid_mapping_create(mox_handle_t *h, uint32_t db, void *obj, uint32_t kind,
                                         uint32_t dynamic, mox_finish_destroy_fn finish);
 MOX_API uint32_t mox_oid_mapping_add_ref(mox_handle_t *h, void *obj);
-/* Drops one reference; at zero on an object whose destruction was requested,
- * removes the mapping, clears OID_MAPPED and calls the finish function. */
+/* Drops one reference other than the owner's and returns the references left.
+ * When only the owner's is left on an object whose destruction was requested,
+ * removes the mapping, clears OID_MAPPED, calls the finish function and
+ * returns 0. */
 MOX_API uint32_t mox_oid_mapping_release(mox_handle_t *h, uint32_t db, void *obj);
 MOX_API uint32_t mox_oid_mapping_refs(const mox_handle_t *h, const void *obj);
 /* 0 while references other than the owner's remain (destruction deferred),
@@ -417,6 +425,8 @@ MOX_API void mox_trace_clear(void);
 MOX_API void mox_trace_set_stderr(uint32_t on);
 /* Name of a registered trace module, or null. */
 MOX_API const char *mox_trace_module_name(uint16_t module_id);
+/* Calls of the three trans_*_trace_init functions so far. */
+MOX_API uint32_t mox_trace_trans_init_calls(void);
 
 /* ------------------------------------------------------------------------ */
 /* Bundle registries of the sibling modules                                  */
@@ -439,6 +449,32 @@ MOX_API mox_bundle_handler_fn mox_bundle_registry_current(uint32_t registry);
 MOX_API uint32_t mox_bundle_registry_calls(uint32_t registry);
 
 /* ------------------------------------------------------------------------ */
+/* Message services: recorder, failure-message suppression, open bundle      */
+/* ------------------------------------------------------------------------ */
+
+/* While the recorder is on, decoders write each decoded message as XML to its file. */
+MOX_API void mox_msg_recorder_set(FILE *file, uint32_t on);
+MOX_API uint32_t moxlib_msg_recorder_get_state(void);
+MOX_API FILE *moxlib_msg_recorder_get_handle(void);
+/* Non-zero: marshal failures are traced at detail level instead of error level. */
+MOX_API void mox_handle_set_suppress_messages(mox_handle_t *h, uint32_t on);
+MOX_API uint32_t moxlib_suppress_messages_enabled(mox_handle_t *h);
+/* A handle's open message bundle; opening starts an empty one. */
+MOX_API void mox_bundle_open(mox_handle_t *h);
+MOX_API void mox_bundle_close(mox_handle_t *h);
+MOX_API uint32_t mox_bundle_is_open(const mox_handle_t *h);
+/* Makes bundle_message_validate_add refuse the message with this 16-byte luid. */
+MOX_API void mox_bundle_refuse_message(mox_handle_t *h, const uint8_t *luid);
+/* 0 when the message (16-byte luid) may join the open bundle, else 22 (no
+ * bundle, or refused); what names it for diagnostics. */
+MOX_API uint32_t bundle_message_validate_add(mox_handle_t *h, uint32_t db, const uint8_t *luid,
+                                             const char *what, uint32_t *err);
+/* Counts one instance of a message added before; 2 when it was not. */
+MOX_API uint32_t bundle_message_increment_count(mox_handle_t *h, const uint8_t *luid,
+                                                uint32_t *err);
+MOX_API uint32_t mox_bundle_message_count(const mox_handle_t *h, const uint8_t *luid);
+
+/* ------------------------------------------------------------------------ */
 /* Containment and platform announcements                                    */
 /* ------------------------------------------------------------------------ */
 
@@ -453,6 +489,7 @@ MOX_API void moxdb_plat_set_detach(mox_handle_t *h, uint32_t db, void *obj);
 #define MOX_EVENT_PLAT_DIRTY 2u
 #define MOX_EVENT_PLAT_DESTROY 3u
 #define MOX_EVENT_PLAT_DETACH 4u
+#define MOX_EVENT_HD_MAPPING_DESTROY 5u
 typedef struct mox_event {
   uint32_t kind;
   uint32_t db;
@@ -484,5 +521,6 @@ MOX_API void bassert(int cond);
 
 #include "mox/kinds.h"
 #include "mox/xml.h"
+#include "mox/db.h"
 
 #endif /* MOX_RUNTIME_H */

@@ -1,0 +1,57 @@
+// Small platform services: write-range declarations, their error report, the
+// caller's tenant and the assertion that stops the process.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "internal.h"
+
+namespace {
+
+// The runtime's own trace messages.
+const char *const kRuntimeFormats[] = {
+    " plume: write range refused: %s (%u)",
+};
+const quill_section_desc_t kRuntimeSection = {
+    1, 0, {0}, sizeof kRuntimeFormats / sizeof kRuntimeFormats[0], kRuntimeFormats};
+
+uint16_t runtime_trace_id() {
+  static const uint16_t id = [] {
+    uint16_t assigned = 0;
+    uint32_t reg = 0;
+    quill_module_init_fn("mox_runtime", &assigned, &reg);
+    return assigned;
+  }();
+  return id;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Private memory and every database id may be written: the runtime keeps no
+// write-protected database memory.  A null address with a length is 14.
+MOX_API uint32_t plume_set_range(void *heap, void *addr, uint32_t len, uint32_t db) {
+  MOX_RT_ENTER();
+  if (!addr && len) return 14;
+  return 1;
+}
+
+MOX_API void plume_perror(uint32_t code) {
+  MOX_RT_ENTER();
+  __QLf_14(&kRuntimeSection, 0, runtime_trace_id(), MOX_LEVEL_ERROR, std::strerror(code), code);
+}
+
+MOX_API uint16_t mt_get_tenant_id(mox_handle_t *h) {
+  MOX_RT_ENTER();
+  return h ? static_cast<uint16_t>(h->tenant_id) : 0;
+}
+
+MOX_API void bassert(int cond) {
+  MOX_RT_ENTER();
+  if (cond) return;
+  std::fputs("mox_runtime: bassert failed\n", stderr);
+  std::abort();
+}
+
+}  // extern "C"
