@@ -1,0 +1,254 @@
+// Object header, type-info lookup, domain and variant services, and the
+// state-tracking offsets.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "handle.h"
+#include "journal_check.h"
+#include "mox/runtime.h"
+
+namespace {
+
+using orva_test::ScopedHandle;
+
+struct TestRecord {
+  MOX_OBJ_HEADER;
+  uint32_t value;
+};
+
+// A type-info record with its variant information, as a module defines one.
+struct FakeType {
+  mox_variant_entry_t entries[2]{};
+  mox_variant_info_t info{2, entries};
+  mox_type_info_t ti{};
+  explicit FakeType(const char *luid_text) {
+    ti.magic = MOX_TYPE_INFO_MAGIC;
+    std::snprintf(ti.luid_text, sizeof ti.luid_text, "%s", luid_text);
+    std::snprintf(ti.name, sizeof ti.name, "fake_t");
+    ti.reserved0 = 0xFFFFFFFFu;
+    ti.variant_info = &info;
+    entries[1].variant = 1;
+  }
+};
+
+TestRecord make_record(void *tinfo, int8_t variant, uint8_t storage, uint8_t flags) {
+  TestRecord r{};
+  r.tinfo = tinfo;
+  r.variant = variant;
+  r.storage_variant = storage;
+  r.flags = flags;
+  return r;
+}
+
+TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
+  FakeType t("00000000000000000000000000000001");
+  TestRecord plain = make_record(&t.ti, -3, 1, MOX_FLAG_NESTED);
+  EXPECT_EQ(mox_get_instance_variant(&plain, 1, 0), -3);
+  EXPECT_EQ(mox_get_instance_variant(nullptr, 1, 1), -1);
+  EXPECT_EQ(mox_get_instance_obj_flag(&plain), MOX_FLAG_NESTED);
+
+  uint32_t err = 0;
+  EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), &t.ti);
+  EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&plain, &err), &plain.tinfo);
+
+  void *block[2] = {&t.ti, nullptr};  // the runtime block: first word is the type info
+  TestRecord indirect = make_record(block, 0, 0, MOX_FLAG_TINFO_BLOCK);
+  EXPECT_EQ(mox_get_manifested_type_info(&indirect, &err), &t.ti);
+  EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&indirect, &err), &block[0]);
+  TestRecord no_block = make_record(nullptr, 0, 0, MOX_FLAG_TINFO_BLOCK);
+  EXPECT_EQ(mox_get_manifested_type_info(&no_block, &err), nullptr);
+  EXPECT_EQ(err, 0u) << "a missing block is for the caller to judge";
+
+  EXPECT_EQ(mox_get_manifested_type_info(nullptr, &err), nullptr);
+  EXPECT_EQ(err, 2u);
+  EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), nullptr) << "error on entry: no-op";
+}
+
+TEST(CoreHeader, FlagChecks) {
+  ScopedHandle h;
+  TestRecord r = make_record(nullptr, 0, 0, 0);
+  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 1), 0u);
+  r.flags = MOX_FLAG_NESTED;
+  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 1), 22u);
+  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 0, 1), 0u);
+  r.flags = MOX_FLAG_EMBEDDED;
+  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 1), 22u);
+  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 0), 0u);
+  EXPECT_EQ(moxlib_validate_object_flags(h, nullptr, 0, 0), 22u);
+
+  EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 0);
+  r.flags = MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED;
+  EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 1);
+  EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, nullptr), -1);
+}
+
+// The initializer a module hands to mox_type_info_ptr_get: registers a copy.
+FakeType *g_registering = nullptr;
+int g_init_calls = 0;
+uint32_t register_fake(mox_handle_t *h, uint32_t db, uint32_t *err) {
+  ++g_init_calls;
+  EXPECT_EQ(db, MOX_NO_DB);
+  auto *copy = static_cast<mox_registered_type_info_t *>(
+      h->registry_alloc(h->registry_heap, MOX_NO_DB, sizeof(mox_registered_type_info_t)));
+  if (!copy) {
+    *err = 12;
+    return 12;
+  }
+  std::memset(copy, 0, sizeof *copy);
+  copy->info = g_registering->ti;
+  copy->info.placement = h->placement;
+  h->registry_insert(h->type_registry, MOX_NO_DB, copy->info.luid_text, copy);
+  return mox_update_variant_info(h, MOX_NO_DB, &copy->info, &g_registering->ti, 1);
+}
+
+TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndReturnsTheCopy) {
+  ScopedHandle h;
+  FakeType t("0123456789abcdef0123456789abcdef");
+  g_registering = &t;
+  g_init_calls = 0;
+  mox_handle_set_placement(h, 1);
+
+  mox_type_info_t *copy = mox_type_info_ptr_get(h, 5, &t.ti, register_fake);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, &t.ti);
+  EXPECT_EQ(copy->placement, 1u);
+  EXPECT_EQ(copy->variant_info, &t.info);
+  EXPECT_EQ(mox_type_info_ptr_get(h, 5, &t.ti, register_fake), copy);
+  EXPECT_EQ(g_init_calls, 1);
+  EXPECT_EQ(mox_registry_count(h.registry()), 1u);
+
+  // Nothing registered and the initializer fails: null, not a stale pointer.
+  ScopedHandle other;
+  other.fail_alloc_after(0);
+  EXPECT_EQ(mox_type_info_ptr_get(other, 5, &t.ti, register_fake), nullptr);
+  EXPECT_EQ(mox_type_info_ptr_get(other, 5, &t.ti, nullptr), nullptr);
+}
+
+TEST(CoreHeader, UpdateVariantInfoRepointsOnlyWhenNeeded) {
+  ScopedHandle h;
+  FakeType original("11111111111111111111111111111111");
+  mox_variant_info_t stale{1, nullptr};
+  mox_type_info_t copy = original.ti;
+  h.journal(true);
+  EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
+  EXPECT_EQ(mox_journal_count(h), 0u) << "an up-to-date copy is not written";
+  copy.variant_info = &stale;
+  EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
+  EXPECT_EQ(copy.variant_info, &original.info);
+  EXPECT_TRUE(mox_journal_covers(h, &copy.variant_info, sizeof copy.variant_info));
+  EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, nullptr, &original.ti, 1), 22u);
+}
+
+TEST(CoreDomain, VariantAndPermissionLookups) {
+  ScopedHandle h;
+  FakeType a("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa");
+  FakeType b("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
+  uint32_t slot = 0;
+  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &a.ti, &slot), 127);
+  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &a.ti, &slot), 1u);
+  EXPECT_EQ(mox_domain_lookup_message_ok(h, &h->domain, &a.ti, &slot), 1u);
+  EXPECT_STREQ(mox_domain_name(&h->domain), "default");
+
+  mox_domain_set_variant(h, a.ti.luid_text, -1);
+  mox_domain_set_table_ok(h, a.ti.luid_text, 0);
+  mox_domain_set_message_ok(h, a.ti.luid_text, 0);
+  mox_domain_set_default_variant(h, 0);
+  mox_domain_set_name(h, "legacy-peers");
+  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &a.ti, &slot), -1);
+  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &b.ti, &slot), 0) << "default applies";
+  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &a.ti, &slot), 0u);
+  EXPECT_EQ(mox_domain_lookup_message_ok(h, &h->domain, &a.ti, &slot), 0u);
+  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &b.ti, &slot), 1u);
+  EXPECT_STREQ(mox_domain_name(&h->domain), "legacy-peers");
+  EXPECT_EQ(slot, 0u) << "lookups report through their result, not the slot";
+
+  uint32_t busy = 43;
+  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &b.ti, &busy), 0u);
+  EXPECT_EQ(busy, 43u);
+
+  mox_domain_reset(h);
+  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &a.ti, &slot), 127);
+  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &a.ti, &slot), 1u);
+  EXPECT_STREQ(mox_domain_name(&h->domain), "default");
+}
+
+TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
+  ScopedHandle h;
+  FakeType t("cccccccccccccccccccccccccccccccc");
+  uint32_t err = 0;
+
+  // Limited by highest, by the storage and by the domain, whichever is lowest.
+  TestRecord r = make_record(&t.ti, 0, 1, 0);
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&r, sizeof r, "record"}}, [&] {
+    moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
+  }));
+  EXPECT_EQ(r.variant, 1);
+
+  r = make_record(&t.ti, 0, 0, 0);
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
+  EXPECT_EQ(r.variant, 0) << "storage laid out for variant 0 only";
+
+  r = make_record(&t.ti, 0, 1, 0);
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 0, &err);
+  EXPECT_EQ(r.variant, 0) << "the type has no newer variant";
+
+  mox_domain_set_variant(h, t.ti.luid_text, 0);
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
+  EXPECT_EQ(r.variant, 0) << "the domain allows only variant 0";
+
+  // Never lowers, never touches a negative variant.
+  mox_domain_set_variant(h, t.ti.luid_text, 0);
+  r = make_record(&t.ti, 1, 1, 0);
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
+  EXPECT_EQ(r.variant, 1);
+  mox_domain_reset(h);
+  r = make_record(&t.ti, -1, 1, 0);
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
+  EXPECT_EQ(r.variant, -1);
+
+  // Switched off, or an error on entry: nothing happens.
+  r = make_record(&t.ti, 0, 1, 0);
+  h->adjust_variant_enabled = 0;
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
+  EXPECT_EQ(r.variant, 0);
+  h->adjust_variant_enabled = 1;
+  err = 22;
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
+  EXPECT_EQ(r.variant, 0);
+  err = 0;
+  // Without a type-info argument the record's own (through its block) is used.
+  void *block[1] = {&t.ti};
+  r = make_record(block, 0, 1, MOX_FLAG_TINFO_BLOCK);
+  mox_domain_set_variant(h, t.ti.luid_text, 0);
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, nullptr, 1, &err);
+  EXPECT_EQ(r.variant, 0);
+  moxlib_adjust_variant(h, MOX_NO_DB, nullptr, &t.ti, 1, &err);  // tolerated
+}
+
+TEST(CoreSttrOffset, KeptPerObjectAndFlagAnnounced) {
+  ScopedHandle h;
+  TestRecord a = make_record(nullptr, 0, 0, MOX_FLAG_STATE_TRACKED);
+  TestRecord b = make_record(nullptr, 0, 0, 0);
+  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &a), 0u);
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&a, sizeof a, "a"}}, [&] {
+    EXPECT_EQ(moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 40), 0u);
+  }));
+  EXPECT_EQ(a.flags, MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD);
+  moxlib_update_sttr_offset(h, MOX_NO_DB, &b, 12);
+  moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 44);
+  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &a), 44u);
+  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &b), 12u);
+  ScopedHandle other;
+  EXPECT_EQ(moxlib_get_sttr_offset(other, MOX_NO_DB, &a), 0u) << "offsets are per handle";
+  EXPECT_EQ(moxlib_update_sttr_offset(h, MOX_NO_DB, nullptr, 1), 22u);
+
+  // Removing the handle mapping forgets the runtime's data for the object.
+  uint32_t err = 0;
+  mox_hd_mapping_destroy(h, MOX_NO_DB, &a, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &a), 0u);
+}
+
+}  // namespace
