@@ -55,6 +55,34 @@ enum class Msg : uint8_t {
   Count
 };
 constexpr uint16_t kNoMsg = 0xFFFF;
+constexpr uint16_t kNoState = 0xFFFF;
+
+// Picks the figure of the target: a 32-bit and a 64-bit value (state
+// positions after a pointer word differ between the two).
+#define ORVA_BY_TARGET(a32, a64) (sizeof(void *) == 4 ? (a32) : (a64))
+
+// Field flags.
+enum : uint8_t {
+  kFieldEnumFlag = 0x01,  // boolean or enumeration: the access check passes 1
+  kFieldCount = 0x02,     // the element count of a dynamic array (no state byte)
+};
+
+// Type operations beyond the common ones (TypeDesc::ops).
+enum : uint32_t {
+  kOpSizeof = 1u << 0,        // T_sizeof, T_adjust_variant exported
+  kOpEmbed = 1u << 1,         // T_set_instance_embedded
+  kOpPostCopyout = 1u << 2,   // T_post_copyout_cleanup exported
+  kOpStateOnly = 1u << 3,     // fields have only _state_flag_get
+  kOpNoCompare = 1u << 4,
+  kOpCreateCr = 1u << 5,
+  kOpOffsetUpdate = 1u << 6,  // nested state positions placed by T_offset_update
+  kOpIsValid = 1u << 7,
+  kOpClone = 1u << 8,
+  kOpCloneInternal = 1u << 9,
+  kOpRecordSet = 1u << 10,    // nested somewhere: has the record-level T_set
+  kOpPrint = 1u << 11,        // stands alone: T_print exported
+  kOpListElement = 1u << 12,  // element of a list: carries list links after the header
+};
 
 struct TypeDesc;
 struct EnumDesc;
@@ -69,6 +97,15 @@ struct FieldDesc {
   bool key;                // part of a table's primary key
   const TypeDesc *record;  // Kind::Record, and the element type of Dynamic/List
   const EnumDesc *enumd;   // Kind::Enum
+  uint32_t offset;         // from the start of the record (a list field: its head)
+  uint32_t size;           // bytes of the field, of one element for arrays
+  uint16_t state;          // position of the field's (or whole array's) state byte
+  uint16_t state_area;     // records: first nested state area; arrays of records:
+                           // the first element's area (elements' areas follow)
+  uint16_t state_pointer;  // dynamic array: position of the per-element state block pointer
+  uint16_t msg;            // first message of the field's own messages, or kNoMsg
+  uint8_t flags;           // kField* bits
+  int8_t count_field;      // dynamic array: index of the field holding its count
 };
 
 // What record types and enumerations share: identity, variants, messages.
@@ -82,6 +119,19 @@ struct EntityDesc {
 struct TypeDesc : EntityDesc {
   const FieldDesc *fields;
   uint16_t field_count;
+  uint32_t data_size[2];   // header and fields, by storage variant (0, highest)
+  uint32_t state_size[2];  // state-tracking area, by storage variant (0, highest)
+  uint32_t storage_size;   // bytes the record takes inside a parent (sizeof)
+  uint32_t ops;            // kOp* bits
+  void *placeholder;       // returned by creation in _cr mode when it cannot create
+  uint32_t list_links;     // list elements: offset of owner/next/prev, else 0
+
+  uint32_t data_size_for(int storage_variant) const {
+    return data_size[storage_variant > 0 ? 1 : 0];
+  }
+  uint32_t state_size_for(int storage_variant) const {
+    return state_size[storage_variant > 0 ? 1 : 0];
+  }
 };
 
 struct EnumDesc : EntityDesc {

@@ -3,5 +3,9 @@
 #include "frame/conventions.h"
 #include "frame/registration.h"
 #include "serial/enums.h"
+#include "types/accessors.h"
+#include "types/class_map_list.h"
+#include "types/compare.h"
+#include "types/lifecycle.h"
 
 #include "exports.inc"

@@ -48,6 +48,7 @@ class Field:
     key: bool = False
     variant: int = 0
     count_of: Optional[str] = None
+    extra_ops: List[str] = field(default_factory=list)  # "+set", "+get_value", "+mem"
     line: int = 0
 
 
@@ -68,9 +69,18 @@ class Entity:
         return [int(self.luid[i:i + 2], 16) for i in range(0, 32, 2)]
 
 
+TYPE_OPS = {"sizeof", "embed", "post_copyout", "state_only", "no_compare", "create_cr",
+            "offset_update", "is_valid", "clone", "clone_internal"}
+FIELD_OPS = {"+set", "+get_value", "+mem"}
+
+
 @dataclass
 class Type(Entity):
     fields: List[Field] = field(default_factory=list)
+    ops: List[str] = field(default_factory=list)
+
+    def has(self, op: str) -> bool:
+        return op in self.ops
 
 
 @dataclass
@@ -145,6 +155,10 @@ class Catalogue:
         return out
 
 
+# Trace scopes: one message per record type, enumeration, the module, or per
+# field of a shape (fixed arrays, dynamic arrays, lists, released objects).
+TRACE_SCOPES = ("type", "enum", "module", "array", "dynamic", "list", "released")
+
 LUID_RE = re.compile(r"^[0-9a-f]{32}$")
 NAME_RE = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*$")
 VARIANT_RE = re.compile(r"^(\d+):(\d+)/(\d+)$")
@@ -194,6 +208,8 @@ def _field(words, line):
             f.variant = 1
         elif flag.startswith("count_of="):
             f.count_of = flag.split("=", 1)[1]
+        elif flag in FIELD_OPS:
+            f.extra_ops.append(flag)
         else:
             raise CatalogueError(f"line {line}: unknown field flag {flag!r}")
     return f
@@ -236,7 +252,12 @@ def parse(text: str) -> Catalogue:
             else:
                 raise CatalogueError(f"line {number}: unknown statement {head!r}")
             continue
-        if isinstance(current, Type):
+        if isinstance(current, Type) and words[0] == "+":
+            unknown = set(words[1:]) - TYPE_OPS
+            if unknown:
+                raise CatalogueError(f"line {number}: unknown type operations {sorted(unknown)}")
+            current.ops += words[1:]
+        elif isinstance(current, Type):
             current.fields.append(_field(words, number))
         elif isinstance(current, Enum):
             variant = 1 if words[1:] == ["v1"] else 0
@@ -258,7 +279,7 @@ def parse(text: str) -> Catalogue:
                 raise CatalogueError(f"line {number}: unknown message item {words[0]!r}")
             current.payload = words[1]
         elif isinstance(current, TraceSection):
-            if len(words) != 4 or words[0] not in ("type", "enum", "module"):
+            if len(words) != 4 or words[0] not in TRACE_SCOPES:
                 raise CatalogueError(f"line {number}: expected SCOPE ID LEVEL \"TEXT\"")
             current.entries.append(TraceEntry(words[0], words[1], int(words[2], 0), words[3]))
         else:

@@ -18,6 +18,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import catalogue as cat_mod  # noqa: E402
+from records import Records  # noqa: E402
 
 BANNER = "/* Generated from types/catalogue.qos by tools/gen/qosgen.py. Do not edit. */\n"
 
@@ -139,23 +140,36 @@ class Generator:
         self.exports = []      # exported symbol names, in emission order
         self.msg_index = {}    # (section, scope, entity name, id) -> index
         self._number_messages()
+        self.records = Records(cat, self.msg_index)
 
     # ----------------------------------------------------------------------
     def _number_messages(self):
         """Numbers the messages of each section: entities in catalogue order,
         within an entity the templates in catalogue order."""
-        scopes = {"type": [t.name for t in self.cat.types],
-                  "enum": [e.name for e in self.cat.enums],
-                  "module": [self.cat.module]}
+        # Each scope lists its entities: (key, {substitutions}).
+        def fields_of(pred):
+            return [(f"{t.name}.{f.name}", {"name": t.name, "field": f.name, "bound": str(f.bound)})
+                    for t in self.cat.types for f in t.fields if pred(f)]
+        released = {"mox_mac_addr", "mox_vstring", "ip_address", "calendar_time"}
+        scopes = {"type": [(t.name, {"name": t.name}) for t in self.cat.types],
+                  "enum": [(e.name, {"name": e.name}) for e in self.cat.enums],
+                  "module": [(self.cat.module, {"name": self.cat.module})],
+                  "array": fields_of(lambda f: f.shape == "array"),
+                  "dynamic": fields_of(lambda f: f.shape == "dynamic"),
+                  "list": fields_of(lambda f: f.shape == "list"),
+                  "released": fields_of(lambda f: f.shape == "single" and f.kind in released)}
         self.section_texts = {}
         for s in self.cat.sections:
             texts = []
-            for scope in ("type", "enum", "module"):
+            for scope in cat_mod.TRACE_SCOPES:
                 entries = [e for e in s.entries if e.scope == scope]
-                for name in scopes[scope]:
+                for key, subs in scopes[scope]:
                     for e in entries:
-                        self.msg_index[(s.number, scope, name, e.ident)] = len(texts)
-                        texts.append((e.level, " " + e.text.replace("{name}", name)))
+                        self.msg_index[(s.number, scope, key, e.ident)] = len(texts)
+                        text = e.text
+                        for k, v in subs.items():
+                            text = text.replace("{" + k + "}", v)
+                        texts.append((e.level, " " + text))
             self.section_texts[s.number] = texts
 
     def msgs_of(self, scope, name):
@@ -181,6 +195,10 @@ class Generator:
             for ret, name, params, _ in ENUM_OPS:
                 o.append(self._decl(ret, name, params, e))
             o.append("\n")
+        o.append(self.records.structs())
+        o.append("\n/* Record operations. */\n")
+        for ret, name, params, _ in self.records.operations():
+            o.append(f"{ret} {name}({params});\n")
         o.append("/* Registration. */\n")
         for ret, name, params, _ in MODULE_FUNCS:
             o.append(f"{ret} {name}({params});\n")
@@ -212,6 +230,10 @@ class Generator:
                 o.append(f"ORVA_EXPORT {ret.format(**sub)} {fname}({params.format(**sub)}) {{ "
                          f"{body.format(**sub)} }}\n")
             o.append("\n")
+        for ret, name, params, body in self.records.operations():
+            self.exports.append(name)
+            o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")
+        o.append("\n")
         for ret, name, params, body in MODULE_FUNCS:
             self.exports.append(name)
             o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")
@@ -289,9 +311,11 @@ class Generator:
         # Record types.
         enum_names = {e.name for e in cat.enums}
         type_names = {t.name for t in cat.types}
+        R = self.records
         for t in cat.types:
+            o.append(f"static {t.name} {t.name}_placeholder;\n")
             o.append(f"static const FieldDesc {t.name}_fields[] = {{\n")
-            for f in t.fields:
+            for f, off, size, state, area, ptr, msg, flags, count in R.descriptor_fields(t):
                 if f.kind in type_names:
                     kind, rec, en = "Record", f"&k_{f.kind}", "nullptr"
                 elif f.kind in enum_names:
@@ -299,10 +323,18 @@ class Generator:
                 else:
                     kind, rec, en = KIND_ENUMERATORS[f.kind], "nullptr", "nullptr"
                 o.append(f"    {{{c_string(f.name)}, Kind::{kind}, Shape::{SHAPES[f.shape]}, {f.bound}, "
-                         f"{f.variant}, {'true' if f.key else 'false'}, {rec}, {en}}},\n")
+                         f"{f.variant}, {'true' if f.key else 'false'}, {rec}, {en}, uint32_t({off}), "
+                         f"uint32_t({size}), uint16_t({state}), uint16_t({area}), uint16_t({ptr}), "
+                         f"{msg}, {flags}, {count}}},\n")
             o.append("};\n")
+            v0, end = R.data_sizes(t)
+            st0, st1 = R.state_sizes(t)
+            links = f"offsetof({t.name}, links)" if t.name in R.list_elements else "0"
             o.append(f"const TypeDesc k_{t.name} = {{{{{c_string(t.name)}, &{type_info_symbol(t)}, "
-                     f"{t.highest}, {t.name}_msgs}}, {t.name}_fields, {len(t.fields)}}};\n\n")
+                     f"{t.highest}, {t.name}_msgs}}, {t.name}_fields, {len(t.fields)}, "
+                     f"{{uint32_t({v0}), uint32_t({end})}}, {{uint32_t({st0}), uint32_t({st1})}}, "
+                     f"sizeof({t.name}), {R.type_ops_mask(t)}, &{t.name}_placeholder, "
+                     f"uint32_t({links})}};\n\n")
         o.append("extern const TypeDesc *const kTypes[] = {\n")
         for t in cat.types:
             o.append(f"    &k_{t.name},\n")
@@ -326,6 +358,7 @@ class Generator:
                      f"\"{c} value offset\");\n")
             used = {v.used for v in e.variants}
             o.append(f"static_assert(!kTarget32 || sizeof({c}) == {max(used)}, \"{c} 32-bit size\");\n")
+        o.append(self.records.layout_checks())
         return "".join(o)
 
     def version_script(self) -> str:
