@@ -58,10 +58,6 @@ KIND_ENUMERATORS = {
     "enm_radio_band_type": "EnmRadioBand",
 }
 
-# The record families' exported wrappers are emitted once their engines are
-# linked into the module; until then the records contribute their structs,
-# descriptors and layout checks only.
-EMIT_RECORD_OPERATIONS = False
 
 SHAPES = {"single": "Single", "array": "Array", "dynamic": "Dynamic", "list": "List"}
 
@@ -202,7 +198,7 @@ class Generator:
             o.append("\n")
         o.append(self.records.structs())
         o.append("\n/* Record operations. */\n")
-        for ret, name, params, _ in (self.records.operations() if EMIT_RECORD_OPERATIONS else []):
+        for ret, name, params, _ in self.records.operations():
             o.append(f"{ret} {name}({params});\n")
         o.append("/* Registration. */\n")
         for ret, name, params, _ in MODULE_FUNCS:
@@ -235,7 +231,7 @@ class Generator:
                 o.append(f"ORVA_EXPORT {ret.format(**sub)} {fname}({params.format(**sub)}) {{ "
                          f"{body.format(**sub)} }}\n")
             o.append("\n")
-        for ret, name, params, body in (self.records.operations() if EMIT_RECORD_OPERATIONS else []):
+        for ret, name, params, body in self.records.operations():
             self.exports.append(name)
             o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")
         o.append("\n")

@@ -181,6 +181,31 @@ class Records:
             if not t.has("no_compare"):
                 ops.append(("int32_t", f"{t.name}_compare", f"const {t.name} *a, const {t.name} *b",
                             f"return orva::record_compare(orva::k_{t.name}, a, b);"))
+            ops += self.wire_ops(t)
+        return ops
+
+    def wire_ops(self, t):
+        """The wire form of every type, and cloning where the catalogue lists it."""
+        n, k = t.name, f"orva::k_{t.name}"
+        ops = [
+            ("uint32_t", f"{n}_len", f"{H}, {DB}, const {n} *obj",
+             f"return orva::record_len({k}, h, db, obj);"),
+            ("uint32_t", f"{n}_marshal", f"{H}, {DB}, uint8_t *buf, const {n} *obj, int32_t buflen, {ERR}",
+             f"return orva::record_marshal({k}, h, db, buf, obj, buflen, 1, err);"),
+            ("uint32_t", f"{n}_marshal_internal",
+             f"{H}, {DB}, uint8_t *buf, const {n} *obj, int32_t buflen, uint32_t domain_check, {ERR}",
+             f"return orva::record_marshal({k}, h, db, buf, obj, buflen, domain_check, err);"),
+            ("uint32_t", f"{n}_unmarshal",
+             f"{H}, {DB}, const uint8_t *buf, {n} *obj, int32_t len, uint32_t in_place, {ERR}",
+             f"return orva::record_unmarshal({k}, h, db, buf, obj, len, in_place, err);"),
+        ]
+        clone = f"{H}, {DB}, const {n} *src, {n} **dst, uint8_t *buf, int32_t buflen, {ERR}"
+        if t.has("clone"):
+            ops.append(("uint32_t", f"{n}_clone", clone,
+                        f"return orva::record_clone({k}, h, db, src, (void **)dst, buf, buflen, true, err);"))
+        if t.has("clone") or t.has("clone_internal"):
+            ops.append(("uint32_t", f"{n}_clone_internal", clone,
+                        f"return orva::record_clone({k}, h, db, src, (void **)dst, buf, buflen, false, err);"))
         return ops
 
     def has_list(self, t):
