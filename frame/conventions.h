@@ -142,6 +142,13 @@ void trace(const EntityDesc &who, Msg m, uint32_t a);
 void trace(const EntityDesc &who, Msg m, uint32_t a, uint32_t b);
 void trace(const EntityDesc &who, Msg m, uint32_t a, uint32_t b, uint32_t c);
 
+// Emits a field's own message by its index in the types section (FieldDesc::msg
+// and the entries after it), with its catalogue level.
+void trace_at(uint16_t index);
+void trace_at(uint16_t index, const char *a);
+void trace_at(uint16_t index, uint32_t a);
+void trace_at(uint16_t index, uint32_t a, const char *b);
+
 // An integrity failure: emit the message at level 0 and abort the process.
 [[noreturn]] void integrity_abort(const EntityDesc &who, Msg m);
 

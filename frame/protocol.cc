@@ -126,6 +126,27 @@ void trace(const EntityDesc &who, Msg m, uint32_t a, uint32_t b, uint32_t c) {
   __QLf_444(&kTypesSection, s.index, g_mox_orva_qos_data_trace_module_id, s.level, a, b, c);
 }
 
+void trace_at(uint16_t index) {
+  trace_init();
+  __QLf_0(&kTypesSection, index, g_mox_orva_qos_data_trace_module_id, kSection2Levels[index]);
+}
+
+void trace_at(uint16_t index, const char *a) {
+  trace_init();
+  __QLf_1(&kTypesSection, index, g_mox_orva_qos_data_trace_module_id, kSection2Levels[index], a);
+}
+
+void trace_at(uint16_t index, uint32_t a) {
+  trace_init();
+  __QLf_4(&kTypesSection, index, g_mox_orva_qos_data_trace_module_id, kSection2Levels[index], a);
+}
+
+void trace_at(uint16_t index, uint32_t a, const char *b) {
+  trace_init();
+  __QLf_41(&kTypesSection, index, g_mox_orva_qos_data_trace_module_id, kSection2Levels[index], a,
+           b);
+}
+
 void integrity_abort(const EntityDesc &who, Msg m) {
   trace(who, m);
   std::abort();
