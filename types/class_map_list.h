@@ -24,10 +24,12 @@ uint32_t list_remove(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db
                      void *entry, uint32_t *err);
 
 // Used by the lifecycle engine and the record-level copy.
-void list_initialize(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list);
+void list_initialize(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list,
+                     uint32_t notify);
 void list_destroy_entries(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list);
 void list_move(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *dst, void *src);
-// Unlinks an entry that is being destroyed from its neighbours and its head.
+// Unlinks an entry that is being destroyed from its neighbours and its head
+// (the list's count goes down with it).
 void list_entry_unlink(const TypeDesc &entry_type, mox_handle_t *h, uint32_t db, void *entry);
 
 // Walk helpers for the other families (compare, wire, XML, print).

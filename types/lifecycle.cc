@@ -1,19 +1,356 @@
-// Placeholder: filled in by the engine.
+// The record lifecycle engine, driven by the type descriptors: one
+// implementation of create, initialize, destroy, sizeof, embed, offset update,
+// variant adjustment and field validity for every record type.
 #include "types/lifecycle.h"
 
+#include <cstring>
+
+#include "frame/conventions.h"
+#include "frame/kinds.h"
+#include "serial/enums.h"
+#include "types/class_map_list.h"
+
 namespace orva {
-void *record_create(const TypeDesc &t, mox_handle_t *h, uint32_t db) { return {}; }
-void *record_create_cr(const TypeDesc &t, mox_handle_t *h) { return {}; }
-uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats, uint32_t flags, uint8_t *sttr_base, uint32_t *err) { return {}; }
-void record_destroy(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {}
-void record_destroy_cr(const TypeDesc &t, mox_handle_t *h, void *obj) {}
-void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t free_storage) {}
-uint32_t record_sizeof(const TypeDesc &t, mox_handle_t *h) { return {}; }
-uint32_t record_sizeof_internal(const TypeDesc &t, mox_handle_t *h, const void *obj, uint32_t with_state, uint32_t state_only) { return {}; }
-void record_set_instance_embedded(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {}
-void record_offset_update(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint8_t *sttr_area) {}
-void record_adjust_variant(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t *err) {}
-uint32_t record_is_valid_cr(const TypeDesc &t, mox_handle_t *h, const void *obj, uint32_t field_index, uint32_t flags) { return {}; }
-uint8_t *state_area(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *obj) { return {}; }
+
+namespace {
+
+uint8_t *bytes(void *p) { return static_cast<uint8_t *>(p); }
+
+// The address of element i of field f in obj (i is 0 for a single field).
+void *field_at(void *obj, const FieldDesc &f, uint32_t i = 0) {
+  return bytes(obj) + f.offset + i * f.size;
+}
+
+uint32_t elements(const FieldDesc &f) { return f.shape == Shape::Array ? f.bound : 1; }
+
+bool object_kind(Kind k) {
+  switch (k) {
+    case Kind::Boolean:
+    case Kind::MacAddr:
+    case Kind::VString:
+    case Kind::IpAddress:
+    case Kind::CalendarTime:
+    case Kind::EnmClientType:
+    case Kind::EnmRadioBand:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A header store of initialize: announced when the caller asks for it.
+template <class T>
+void put(mox_handle_t *h, uint32_t db, bool notify, T *dst, T value, void *owner = nullptr) {
+  if (notify) announce(h, dst, sizeof(T), db, owner);
+  *dst = value;
+}
+
+const char *error_text(uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+// Tells every nested record of obj (every level, array elements in index
+// order) where its state bytes lie inside area, the state-tracking area of obj.
+void place_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint8_t *area) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.kind != Kind::Record || (f.shape != Shape::Single && f.shape != Shape::Array)) continue;
+    const TypeDesc &n = *f.record;
+    uint32_t each = n.state_size_for(n.highest);
+    for (uint32_t e = 0; e < elements(f); ++e) {
+      void *nested = field_at(obj, f, e);
+      uint8_t *nested_area = area + f.state_area + e * each;
+      moxlib_update_sttr_offset(h, db, nested, static_cast<uint32_t>(nested_area - bytes(nested)));
+      place_nested(n, h, db, nested, nested_area);
+    }
+  }
+}
+
+bool holds_nested(const TypeDesc &t) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.kind == Kind::Record && (f.shape == Shape::Single || f.shape == Shape::Array)) return true;
+  }
+  return false;
+}
+
+void initialize_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t notify,
+                       uint32_t skip_stats, uint8_t *base, uint32_t *err) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.shape == Shape::List) {
+      list_initialize(t, i, h, db, obj, notify);
+      continue;
+    }
+    if (f.shape == Shape::Dynamic) continue;  // starts empty, without a block
+    for (uint32_t e = 0; e < elements(f); ++e) {
+      void *field = field_at(obj, f, e);
+      if (f.kind == Kind::Record) {
+        record_initialize(*f.record, h, db, field, f.record->ti, notify, skip_stats,
+                          MOX_FLAG_NESTED, base, err);
+      } else if (f.kind == Kind::Enum) {
+        enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti, notify,
+                        MOX_FLAG_NESTED, err);
+      } else if (object_kind(f.kind)) {
+        const KindOps &k = kind_ops(f.kind);
+        k.initialize(h, db, field, k.ti, notify, skip_stats, MOX_FLAG_NESTED, base, err);
+      }
+    }
+  }
+}
+
+void release_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.shape == Shape::List) {
+      list_destroy_entries(t, i, h, db, obj);
+      continue;
+    }
+    if (f.shape == Shape::Dynamic) {
+      void **block = reinterpret_cast<void **>(field_at(obj, f));
+      if (*block == nullptr) continue;
+      const TypeDesc &et = *f.record;
+      uint32_t count = bytes(obj)[t.fields[f.count_field].offset];
+      uint32_t each = record_sizeof_internal(et, h, nullptr, 1, 0);
+      for (uint32_t e = 0; e < count; ++e) record_destroy_internal(et, h, db, bytes(*block) + e * each, 0);
+      h->record_free(h->record_heap, db, *block);
+      store<void *>(h, db, block, nullptr);
+      // The per-element state block goes with the record.
+      if (uint8_t *area = state_area(t, h, db, obj)) {
+        void **states = reinterpret_cast<void **>(area + f.state_pointer);
+        if (*states != nullptr) {
+          h->record_free(h->record_heap, db, *states);
+          store<void *>(h, db, states, nullptr);
+        }
+      }
+      continue;
+    }
+    for (uint32_t e = 0; e < elements(f); ++e) {
+      void *field = field_at(obj, f, e);
+      if (f.kind == Kind::Record) {
+        record_destroy_internal(*f.record, h, db, field, 0);
+        continue;
+      }
+      if (f.kind == Kind::Enum || !object_kind(f.kind)) continue;
+      const KindOps &k = kind_ops(f.kind);
+      if (k.decr_object_reference == nullptr) continue;  // booleans, runtime enumerations
+      uint32_t local = 0;
+      k.decr_object_reference(h, db, field, &local);
+      if (local != 0) trace_at(f.msg, local, error_text(local));
+      k.destroy_internal(h, db, field, 0);
+    }
+  }
+}
+
+}  // namespace
+
+uint8_t *state_area(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *obj) {
+  if (obj == nullptr) return nullptr;
+  const mox_obj_header_t *hd = header(obj);
+  if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) return nullptr;
+  uint8_t *base = const_cast<uint8_t *>(static_cast<const uint8_t *>(obj));
+  if (hd->flags & MOX_FLAG_STTR_OFFSET_HELD) return base + moxlib_get_sttr_offset(h, db, obj);
+  return base + t.data_size_for(hd->storage_variant);
+}
+
+void *record_create(const TypeDesc &t, mox_handle_t *h, uint32_t db) {
+  trace_init();
+  void *rec = nullptr;
+  if (h->cr_mode && h->last_error != 0) {
+    rec = t.placeholder;
+  } else {
+    uint32_t size = record_sizeof_internal(t, h, nullptr, 1, 0);
+    void *block = h->record_alloc(h->record_heap, db, size);
+    if (block == nullptr) {
+      if (!h->cr_mode) return nullptr;
+      if (h->last_error == 0) mox_store_err(h, kENOMEM);
+      rec = t.placeholder;
+    } else {
+      memset_cr(block, 0, size);  // nobody can see the block yet
+      uint32_t local = 0;
+      record_initialize(t, h, db, block, t.ti, 1, 0, 0, nullptr, &local);
+      if (local != 0) {
+        trace(t, Msg::CreateFailed, error_text(local));
+        h->record_free(h->record_heap, db, block);
+        return nullptr;
+      }
+      rec = block;
+    }
+  }
+  report_containment(h, db, rec, nullptr);
+  if (platform_announces(h, db)) moxdb_plat_set_dirty(h, db, rec);
+  return rec;
+}
+
+void *record_create_cr(const TypeDesc &t, mox_handle_t *h) {
+  h->cr_mode = 1;
+  void *rec = record_create(t, h, h->current_db);
+  h->cr_mode = 0;
+  return rec;
+}
+
+uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                           mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats,
+                           uint32_t flags, uint8_t *sttr_base, uint32_t *err) {
+  if (!enter(h, err)) return *err;
+  if (obj == nullptr) {
+    fail(h, err, kEINVAL);
+    return *err;
+  }
+  if (ti == nullptr) ti = t.ti;
+  mox_obj_header_t *hd = header(obj);
+  int32_t v = mox_domain_lookup_variant(h, &h->domain, ti, err);
+  if (*err == 0) {
+    if (v > t.highest) v = t.highest;
+    put(h, db, notify, &hd->storage_variant, static_cast<uint8_t>(t.highest));
+    put(h, db, notify, &hd->variant, static_cast<int8_t>(v));
+  }
+  void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
+  if (*err == 0 && slot != nullptr) {
+    put(h, db, notify, slot, static_cast<void *>(placed_type_info(h, db, ti)));
+    put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | flags), obj);
+  }
+  Tracking mode = *err == 0 ? tracking(h, t) : Tracking::Absent;
+  if (*err == 0 && mode == Tracking::On)
+    put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | MOX_FLAG_STATE_TRACKED), obj);
+
+  if (*err == 0 && !skip_stats) {
+    moxlib_type_stats_create_object(h, db, ti, stats_area(t, ti, v), err);
+    if (mode == Tracking::On) {
+      bool place = true;
+      if (hd->flags & MOX_FLAG_NESTED) {
+        if (sttr_base == nullptr) {
+          fail(h, err, kEINVAL);
+          trace(t, Msg::NestedBaseNull);
+          return *err;
+        }
+        place = (hd->flags & MOX_FLAG_STTR_OFFSET_HELD) != 0;
+      } else if (sttr_base == nullptr) {
+        sttr_base = bytes(obj) + record_sizeof_internal(t, h, obj, 0, 0);
+      }
+      if (place && holds_nested(t)) {
+        uint8_t *own = (hd->flags & MOX_FLAG_STTR_OFFSET_HELD)
+                           ? bytes(obj) + moxlib_get_sttr_offset(h, db, obj)
+                           : sttr_base;
+        if (t.ops & kOpOffsetUpdate)
+          record_offset_update(t, h, db, obj, own);
+        else
+          place_nested(t, h, db, obj, own);
+      }
+    }
+  }
+  initialize_fields(t, h, db, obj, notify, skip_stats, sttr_base, err);
+  return *err;
+}
+
+void record_destroy(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {
+  if (obj != t.placeholder) record_destroy_internal(t, h, db, obj, 1);
+}
+
+void record_destroy_cr(const TypeDesc &t, mox_handle_t *h, void *obj) {
+  record_destroy_internal(t, h, h->current_db, obj, 1);
+}
+
+void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                             uint32_t free_storage) {
+  if (obj == nullptr || obj == t.placeholder) return;
+  uint32_t local = 0;
+  mox_obj_header_t *hd = header(obj);
+  if (hd->flags & MOX_FLAG_OID_MAPPED) {
+    uint32_t removed = mox_request_oid_mapping_destroy(h, db, obj, &local);
+    if (local != 0) {
+      trace(t, Msg::OidRemoveFailed, error_text(local));
+      mox_store_err(h, local);
+      return;
+    }
+    if (removed == 0) {
+      trace(t, Msg::DestroyDeferred);
+      return;
+    }
+    trace(t, Msg::OidRemoved);
+  }
+  // An entry still linked in a list leaves it first.
+  if (t.ops & kOpListElement) list_entry_unlink(t, h, db, obj);
+  if (mox_get_instance_variant(obj, 1, 0) >= 0) release_fields(t, h, db, obj);
+
+  mox_type_info_t *ti = checked_type_info(t, obj);
+  moxlib_type_stats_destroy_object(h, db, ti, stats_area(t, ti, hd->variant), &local);
+  local = 0;
+  if ((hd->flags & (MOX_FLAG_RA_DATA | MOX_FLAG_STTR_OFFSET_HELD)) && h->hd_mapping_enabled) {
+    mox_hd_mapping_destroy(h, db, obj, &local);
+    if (local != 0) {
+      trace(t, Msg::HdRemoveFailed, error_text(local));
+      mox_store_err(h, local);
+      return;
+    }
+  }
+  if (!free_storage) return;  // nested: the storage is the parent's
+  if (platform_announces(h, db)) moxdb_plat_set_destroy(h, db, obj);
+  if ((hd->flags & MOX_FLAG_TINFO_BLOCK) && hd->tinfo != nullptr)
+    h->record_free(h->record_heap, db, hd->tinfo);
+  store<void *>(h, db, &hd->tinfo, nullptr);
+  h->record_free(h->record_heap, db, obj);
+}
+
+uint32_t record_sizeof(const TypeDesc &t, mox_handle_t *h) {
+  return record_sizeof_internal(t, h, nullptr, 1, 0);
+}
+
+uint32_t record_sizeof_internal(const TypeDesc &t, mox_handle_t *h, const void *obj,
+                                uint32_t with_state, uint32_t state_only) {
+  int sv = obj ? header(obj)->storage_variant : t.highest;
+  uint32_t data = t.data_size_for(sv), state = t.state_size_for(sv);
+  if (tracking(h, t) != Tracking::On) return state_only ? 0 : data;
+  if (state_only) return state;
+  return with_state ? data + state : data;
+}
+
+void record_set_instance_embedded(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {
+  if (obj == nullptr) {
+    trace(t, Msg::EmbedNull);
+    return;
+  }
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.shape == Shape::Dynamic || f.shape == Shape::List) continue;
+    for (uint32_t e = 0; e < elements(f); ++e) {
+      void *field = field_at(obj, f, e);
+      if (object_kind(f.kind)) {
+        kind_ops(f.kind).set_instance_embedded(h, db, field);
+      } else if (f.kind == Kind::Record && (f.record->ops & kOpEmbed)) {
+        record_set_instance_embedded(*f.record, h, db, field);
+      } else if (f.kind == Kind::Record || f.kind == Kind::Enum) {
+        mox_obj_header_t *nh = header(field);
+        store<uint8_t>(h, db, &nh->flags, nh->flags | MOX_FLAG_EMBEDDED, field);
+      }
+    }
+  }
+  mox_obj_header_t *hd = header(obj);
+  store<uint8_t>(h, db, &hd->flags, hd->flags | MOX_FLAG_EMBEDDED);
+}
+
+void record_offset_update(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                          uint8_t *sttr_area) {
+  if (obj == nullptr || sttr_area == nullptr) return;
+  place_nested(t, h, db, obj, sttr_area);
+}
+
+void record_adjust_variant(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                           uint32_t *err) {
+  uint32_t local = 0;
+  const mox_type_info_t *ti = obj ? mox_get_manifested_type_info(obj, &local) : nullptr;
+  moxlib_adjust_variant(h, db, obj, ti, t.highest, err);
+}
+
+uint32_t record_is_valid_cr(const TypeDesc &t, mox_handle_t *h, const void *obj,
+                            uint32_t field_index, uint32_t flags) {
+  int32_t v = domain_variant(h, t, &h->last_error);
+  if ((flags & 1) == 0) {
+    int32_t own = mox_get_instance_variant(obj, 1, 0);
+    if (own < v) v = own;
+  }
+  // Only fields the type has, and those of a newer variant only from that variant on.
+  if (field_index >= t.field_count) return 0;
+  int8_t needs = t.fields[field_index].variant;
+  return needs == 0 || v >= needs ? 1 : 0;
+}
 
 }  // namespace orva
