@@ -1,0 +1,206 @@
+#include "record_fill.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "frame/conventions.h"
+#include "frame/kinds.h"
+#include "serial/enums.h"
+#include "types/accessors.h"
+#include "types/class_map_list.h"
+#include "types/lifecycle.h"
+
+namespace orva_test {
+
+namespace {
+
+using orva::FieldDesc;
+using orva::Kind;
+using orva::Shape;
+using orva::TypeDesc;
+
+// A small deterministic generator (splitmix64).
+struct Rng {
+  uint64_t s;
+  uint64_t next() {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
+};
+
+uint8_t *bytes(void *p) { return static_cast<uint8_t *>(p); }
+
+std::string text_of(Rng &r) {
+  static const uint32_t lengths[] = {0, 1, 5, 17, 40, 90};
+  uint32_t n = lengths[r.below(6)];
+  std::string s;
+  for (uint32_t i = 0; i < n; ++i) s.push_back(static_cast<char>('a' + r.below(26)));
+  return s;
+}
+
+void set_value(const FieldDesc &f, mox_handle_t *h, uint32_t db, void *field, Rng &r) {
+  uint32_t err = 0;
+  switch (f.kind) {
+    case Kind::U8:
+    case Kind::U16:
+    case Kind::U32:
+    case Kind::U64:
+    case Kind::I16:
+      orva::kind_ops(f.kind).set_value(h, db, field, r.next(), &err);
+      break;
+    case Kind::Boolean:
+      orva::kind_ops(f.kind).set_value(h, db, field, r.below(2), &err);
+      break;
+    case Kind::EnmClientType:
+      orva::kind_ops(f.kind).set_value(h, db, field, r.below(ENM_CLIENT_TYPE_COUNT), &err);
+      break;
+    case Kind::EnmRadioBand:
+      orva::kind_ops(f.kind).set_value(h, db, field, 1 + r.below(ENM_RADIO_BAND_COUNT - 1), &err);
+      break;
+    case Kind::Enum:
+      orva::enum_set_value(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field),
+                           r.below(f.enumd->members_at_variant[0]), &err);
+      break;
+    case Kind::MacAddr: {
+      uint8_t mac[6];
+      for (uint8_t &o : mac) o = static_cast<uint8_t>(r.next());
+      mox_mac_addr_set_value(h, db, static_cast<mox_mac_addr_t *>(field), mac, &err);
+      break;
+    }
+    case Kind::VString:
+      mox_vstring_set_value(h, db, static_cast<mox_vstring_t *>(field), text_of(r).c_str(), &err);
+      break;
+    case Kind::IpAddress: {
+      char ip[64];
+      uint32_t pick = r.below(3);
+      if (pick == 0) break;  // stays "no address"
+      if (pick == 1)
+        std::snprintf(ip, sizeof ip, "10.%u.%u.%u", r.below(256), r.below(256), r.below(256));
+      else
+        std::snprintf(ip, sizeof ip, "2001:db8::%x:%x", r.below(0x10000), r.below(0x10000));
+      ip_address_set_value(h, db, static_cast<ip_address_t *>(field), ip, &err);
+      break;
+    }
+    case Kind::CalendarTime:
+      calendar_time_set_value(h, db, static_cast<calendar_time_t *>(field),
+                              static_cast<int64_t>(r.next() >> 20) - (int64_t{1} << 42),
+                              r.below(1000000), &err);
+      break;
+    case Kind::Record:
+      break;
+  }
+  EXPECT_EQ(err, 0u) << "setting " << f.name;
+}
+
+void fill_values(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng &r);
+
+void fill_dynamic(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
+  const TypeDesc &et = *t.fields[i].record;
+  uint32_t n = 2 + r.below(3);
+  for (uint32_t e = 0; e < n; ++e) {
+    void *src = orva::record_create(et, h, db);
+    ASSERT_NE(src, nullptr);
+    fill_values(et, h, db, src, r);
+    uint32_t err = 0;
+    orva::dynamic_set_at(t, i, h, db, obj, e, src, false, &err);
+    EXPECT_EQ(err, 0u) << "setting element " << e << " of " << t.fields[i].name;
+    orva::record_destroy_internal(et, h, db, src, 1);
+  }
+}
+
+void fill_list(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
+  const TypeDesc &et = *t.fields[i].record;
+  uint32_t n = 2 + r.below(3);
+  for (uint32_t e = 0; e < n; ++e) {
+    void *entry = orva::record_create(et, h, db);
+    ASSERT_NE(entry, nullptr);
+    fill_values(et, h, db, entry, r);
+    uint32_t err = 0;
+    orva::list_set_last(t, i, h, db, obj, entry, &err);
+    EXPECT_EQ(err, 0u) << "appending to " << t.fields[i].name;
+  }
+}
+
+void fill_values(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
+  int32_t v = mox_get_instance_variant(obj, 1, 0);
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.variant > v || (f.flags & orva::kFieldCount)) continue;
+    if (f.shape == Shape::Dynamic) {
+      fill_dynamic(t, i, h, db, obj, r);
+      continue;
+    }
+    if (f.shape == Shape::List) {
+      fill_list(t, i, h, db, obj, r);
+      continue;
+    }
+    uint32_t n = f.shape == Shape::Array ? f.bound : 1;
+    for (uint32_t e = 0; e < n; ++e) {
+      void *field = bytes(obj) + f.offset + e * f.size;
+      if (f.kind == Kind::Record)
+        fill_values(*f.record, h, db, field, r);
+      else
+        set_value(f, h, db, field, r);
+    }
+  }
+}
+
+void put_state(mox_handle_t *h, uint32_t db, uint8_t *at, Rng &r) {
+  orva::store<uint8_t>(h, db, at, static_cast<uint8_t>(r.below(4)));
+}
+
+void fill_state_bytes(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
+  uint8_t *area = orva::state_area(t, h, db, obj);
+  if (area == nullptr) return;
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.state == orva::kNoState) continue;
+    put_state(h, db, area + f.state, r);
+    switch (f.shape) {
+      case Shape::Single:
+        if (f.kind == Kind::Record) fill_state_bytes(*f.record, h, db, bytes(obj) + f.offset, r);
+        break;
+      case Shape::Array:
+        for (uint32_t e = 0; e < f.bound; ++e) put_state(h, db, area + f.state + 1 + e, r);
+        if (f.kind == Kind::Record)
+          for (uint32_t e = 0; e < f.bound; ++e)
+            fill_state_bytes(*f.record, h, db, bytes(obj) + f.offset + e * f.size, r);
+        break;
+      case Shape::Dynamic: {
+        uint32_t count = bytes(obj)[t.fields[f.count_field].offset];
+        uint8_t *states = *reinterpret_cast<uint8_t **>(area + f.state_pointer);
+        uint8_t *block = *reinterpret_cast<uint8_t **>(bytes(obj) + f.offset);
+        for (uint32_t e = 0; e < count; ++e) {
+          if (states != nullptr) put_state(h, db, states + e, r);
+          if (block != nullptr) fill_state_bytes(*f.record, h, db, block + e * f.size, r);
+        }
+        break;
+      }
+      case Shape::List:
+        for (void *e = orva::list_first(obj, f); e != nullptr;
+             e = orva::list_next(obj, f, e, *f.record))
+          fill_state_bytes(*f.record, h, db, e, r);
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+void fill_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t seed) {
+  Rng r{seed * 0x100000001B3ull + 1};
+  fill_values(t, h, db, obj, r);
+  fill_state_bytes(t, h, db, obj, r);
+}
+
+void fill_states(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t seed) {
+  Rng r{seed * 0x100000001B3ull + 2};
+  fill_state_bytes(t, h, db, obj, r);
+}
+
+}  // namespace orva_test
