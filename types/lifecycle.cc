@@ -109,8 +109,7 @@ void release_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) 
       if (*block == nullptr) continue;
       const TypeDesc &et = *f.record;
       uint32_t count = bytes(obj)[t.fields[f.count_field].offset];
-      uint32_t each = record_sizeof_internal(et, h, nullptr, 1, 0);
-      for (uint32_t e = 0; e < count; ++e) record_destroy_internal(et, h, db, bytes(*block) + e * each, 0);
+      for (uint32_t e = 0; e < count; ++e) record_destroy_internal(et, h, db, bytes(*block) + e * f.size, 0);
       h->record_free(h->record_heap, db, *block);
       store<void *>(h, db, block, nullptr);
       // The per-element state block goes with the record.
