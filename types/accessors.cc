@@ -155,6 +155,21 @@ void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, voi
   }
 }
 
+// Releases the strings dst owns (at every level) before a byte copy replaces them.
+void release_owned(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.shape == Shape::List || f.shape == Shape::Dynamic) continue;
+    uint32_t n = f.shape == Shape::Array ? f.bound : 1;
+    for (uint32_t e = 0; e < n; ++e) {
+      if (f.kind == Kind::Record)
+        release_owned(*f.record, h, db, at(dst, f, e));
+      else if (f.kind == Kind::VString)
+        kind_ops(f.kind).destroy_internal(h, db, at(dst, f, e), 0);
+    }
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -509,6 +524,7 @@ uint32_t record_set(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, 
   uint32_t size = record_sizeof_internal(t, h, src, 0, 0);
   Tracking mode = tracking(h, t);
   uint8_t held = d->flags & MOX_FLAG_STTR_OFFSET_HELD;
+  release_owned(t, h, db, dst);
   announce(h, dst, size, db);
   std::memcpy(dst, src, size);
   if (mode != Tracking::Absent)
