@@ -1,10 +1,651 @@
-// Placeholder: filled in by the engine.
+// The wire engine: the versioned binary form of every record type, driven by
+// the type descriptors, and the cloning that copies a record through it.
+//
+// A record travels as: variant byte, flags byte, (ra-data block), a 4-byte
+// jump to the end of the record, then the fields in declaration order, each
+// followed by its state bytes in state-tracking mode.  Every item is written
+// and read by the runtime's encoders; this engine decides the order, the
+// state bytes, and checks every length and count read from the input against
+// what is left before using it.
 #include "serial/wire.h"
 
+#include <cstring>
+
+#include "frame/conventions.h"
+#include "frame/kinds.h"
+#include "serial/enums.h"
+#include "types/class_map_list.h"
+#include "types/lifecycle.h"
+
 namespace orva {
-uint32_t record_len(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *obj) { return {}; }
-uint32_t record_marshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen, uint32_t domain_check, uint32_t *err) { return {}; }
-uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len, uint32_t in_place, uint32_t *err) { return {}; }
-uint32_t record_clone(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *src, void **dst, uint8_t *buf, int32_t buflen, bool fresh, uint32_t *err) { return {}; }
+
+namespace {
+
+constexpr uint32_t kHeaderLen = 6;      // variant, flags, jump
+constexpr uint32_t kEnumWireLen = 5;    // an enumeration: variant byte and value
+constexpr uint32_t kMinRecordWire = 6;  // the smallest wire form of a record
+constexpr uint8_t kWireFlags = MOX_FLAG_STATE_TRACKED | MOX_FLAG_RA_DATA;
+
+uint8_t *bytes(void *p) { return static_cast<uint8_t *>(p); }
+const uint8_t *bytes(const void *p) { return static_cast<const uint8_t *>(p); }
+
+template <class T>
+T load(const void *p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The instance variant that the record's fields follow: its own, at most the
+// type's latest and never beyond what its storage was laid out for.
+int32_t own_variant(const TypeDesc &t, const void *obj) {
+  int32_t v = mox_get_instance_variant(obj, 1, 0);
+  int32_t most = header(obj)->storage_variant;
+  if (most > t.highest) most = t.highest;
+  return v > most ? most : v;
+}
+
+// The elements of the dynamic array lie at the start of their block, one per
+// element struct size; in state-tracking mode the elements' state areas
+// follow all of them, one per element.
+struct DynamicBlock {
+  uint32_t stride;  // bytes of one element
+  uint32_t state;   // bytes of one element's state area (0 without tracking)
+
+  DynamicBlock(const FieldDesc &f, mox_handle_t *h)
+      : stride(f.size), state(record_sizeof_internal(*f.record, h, nullptr, 0, 1)) {}
+  uint32_t size(uint32_t count) const { return count * (stride + state); }
+  uint8_t *element(uint8_t *block, uint32_t i) const { return block + i * stride; }
+  uint8_t *area(uint8_t *block, uint32_t count, uint32_t i) const {
+    return block + count * stride + i * state;
+  }
+};
+
+uint8_t dynamic_count(const TypeDesc &t, const FieldDesc &f, const void *obj) {
+  return bytes(obj)[t.fields[f.count_field].offset];
+}
+
+uint8_t **dynamic_block(const FieldDesc &f, void *obj) {
+  return reinterpret_cast<uint8_t **>(bytes(obj) + f.offset);
+}
+
+const orva_list_head_t *list_head(const FieldDesc &f, const void *obj) {
+  return reinterpret_cast<const orva_list_head_t *>(bytes(obj) + f.offset);
+}
+
+// ---------------------------------------------------------------------------
+// Length
+// ---------------------------------------------------------------------------
+
+uint32_t value_len(const FieldDesc &f, mox_handle_t *h, uint32_t db, const void *field) {
+  if (f.kind == Kind::Record) return record_len(*f.record, h, db, field);
+  if (f.kind == Kind::Enum) return kEnumWireLen;
+  return kind_ops(f.kind).len(h, db, field);
+}
+
+uint32_t field_len(const TypeDesc &t, const FieldDesc &f, mox_handle_t *h, uint32_t db,
+                   const void *obj, bool states) {
+  const uint8_t *base = obj ? bytes(obj) + f.offset : nullptr;
+  uint32_t n = 0;
+  switch (f.shape) {
+    case Shape::Single:
+      return value_len(f, h, db, base) + (states ? 1 : 0);
+    case Shape::Array:
+      for (uint32_t e = 0; e < f.bound; ++e)
+        n += value_len(f, h, db, base ? base + e * f.size : nullptr);
+      return n + (states ? 1 + f.bound : 0);
+    case Shape::Dynamic: {
+      n = kind_ops(Kind::U8).len(h, db, nullptr);
+      if (obj == nullptr) return n;
+      const uint8_t *block = load<const uint8_t *>(base);
+      uint32_t count = block ? dynamic_count(t, f, obj) : 0;
+      for (uint32_t e = 0; e < count; ++e) n += record_len(*f.record, h, db, block + e * f.size);
+      // The whole byte is counted even for an empty array (encode skips it).
+      return n + (states ? 1 + count : 0);
+    }
+    case Shape::List: {
+      n = kind_ops(Kind::U32).len(h, db, nullptr);
+      if (obj == nullptr) return n;
+      uint32_t left = list_head(f, obj)->count;
+      for (void *e = list_first(obj, f); e != nullptr && left > 0;
+           e = list_next(obj, f, e, *f.record), --left)
+        n += record_len(*f.record, h, db, e);
+      return n + (states ? 1 : 0);
+    }
+  }
+  return n;
+}
+
+// ---------------------------------------------------------------------------
+// Encode
+// ---------------------------------------------------------------------------
+
+struct Encoder {
+  mox_handle_t *h;
+  uint32_t db;
+  uint8_t *buf;
+  int32_t buflen;
+  uint32_t *err;
+  uint32_t pos = 0;
+  bool states = false;            // state bytes are written
+  const uint8_t *area = nullptr;  // the record's state area, null: zeros
+
+  int32_t room() const { return buflen - static_cast<int32_t>(pos); }
+  bool ok() const { return *err == 0; }
+  void add(uint32_t n) { pos += n; }
+
+  // One state byte; false (90) when the buffer is full.
+  bool state_byte(uint16_t at) {
+    if (room() <= 0) {
+      fail(h, err, kEMSGSIZE);
+      return false;
+    }
+    buf[pos++] = area ? area[at] : 0;
+    return true;
+  }
+  // n state bytes copied from src (zeros when src is null); false (90) when
+  // fewer than n bytes remain.
+  bool state_block(const uint8_t *src, uint32_t n) {
+    if (room() < static_cast<int32_t>(n)) {
+      fail(h, err, kEMSGSIZE);
+      return false;
+    }
+    if (src)
+      std::memcpy(buf + pos, src, n);
+    else
+      std::memset(buf + pos, 0, n);
+    pos += n;
+    return true;
+  }
+
+  void value(const FieldDesc &f, const void *field) {
+    uint8_t *out = buf + pos;
+    if (f.kind == Kind::Record)
+      add(record_marshal(*f.record, h, db, out, field, room(), 1, err));
+    else if (f.kind == Kind::Enum)
+      add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
+                       err));
+    else
+      add(kind_ops(f.kind).marshal(h, db, out, field, room(), err));
+  }
+
+  void field(const TypeDesc &t, const FieldDesc &f, const void *obj) {
+    const uint8_t *base = bytes(obj) + f.offset;
+    switch (f.shape) {
+      case Shape::Single:
+        value(f, base);
+        if (ok() && states) state_byte(f.state);
+        return;
+      case Shape::Array:
+        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(f, base + e * f.size);
+        if (ok() && states && state_byte(f.state))
+          state_block(area ? area + f.state + 1 : nullptr, f.bound);
+        return;
+      case Shape::Dynamic: {
+        const uint8_t *block = load<const uint8_t *>(base);
+        uint8_t count = block ? dynamic_count(t, f, obj) : 0;
+        add(kind_ops(Kind::U8).marshal(h, db, buf + pos, &count, room(), err));
+        for (uint32_t e = 0; e < count && ok(); ++e) {
+          add(record_marshal(*f.record, h, db, buf + pos, block + e * f.size, room(), 1, err));
+        }
+        if (!ok() || !states || count == 0) return;
+        if (state_byte(f.state)) {
+          const uint8_t *per = area ? load<const uint8_t *>(area + f.state_pointer) : nullptr;
+          state_block(per, count);
+        }
+        return;
+      }
+      case Shape::List: {
+        uint32_t count = list_head(f, obj)->count;
+        add(_mox_list_len_marshal(h, db, buf + pos, count, room(), err));
+        uint32_t left = count;
+        for (void *e = list_first(obj, f); e != nullptr && left > 0 && ok();
+             e = list_next(obj, f, e, *f.record), --left)
+          add(record_marshal(*f.record, h, db, buf + pos, e, room(), 1, err));
+        // The list's byte only while there is room, and no error without.
+        if (ok() && states && room() > 0) buf[pos++] = area ? area[f.state] : 0;
+        return;
+      }
+    }
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Decode
+// ---------------------------------------------------------------------------
+
+struct Decoder {
+  const TypeDesc &t;
+  mox_handle_t *h;
+  uint32_t db;
+  const uint8_t *buf;
+  int32_t len;
+  uint32_t in_place;
+  uint32_t *err;
+  void *obj;
+  uint32_t pos = 0;
+  bool states = false;             // the input carries state bytes
+  uint8_t *area = nullptr;         // where they go; null: they are skipped
+  uint8_t *area_of_obj = nullptr;  // the destination's own state area, even when skipping
+
+  int32_t left() const { return len - static_cast<int32_t>(pos); }
+  bool ok() const { return *err == 0; }
+
+  // Consumes n bytes reported by a decoder that was allowed left() bytes (a
+  // failed decoder reports how far it got).  More than it was allowed is
+  // refused rather than trusted.
+  void took(uint32_t n) {
+    if (n > static_cast<uint32_t>(left())) {
+      if (ok()) fail(h, err, kEMSGSIZE);
+      return;
+    }
+    pos += n;
+  }
+
+  // One state byte, only when input remains (a missing one is no error).
+  void state_byte(uint16_t at) {
+    if (!states || left() < 1) return;
+    if (area) store<uint8_t>(h, db, area + at, buf[pos]);
+    ++pos;
+  }
+  // Up to n state bytes into dst (null: skipped), cut to what remains.
+  void state_block(uint8_t *dst, uint32_t n) {
+    if (!states) return;
+    uint32_t have = left() < static_cast<int32_t>(n) ? static_cast<uint32_t>(left()) : n;
+    if (have == 0) return;
+    if (dst) {
+      announce(h, dst, have, db);
+      std::memcpy(dst, buf + pos, have);
+    }
+    pos += have;
+  }
+
+  void value(const FieldDesc &f, void *field) {
+    const uint8_t *in = buf + pos;
+    if (f.kind == Kind::Record)
+      took(record_unmarshal(*f.record, h, db, in, field, left(), in_place, err));
+    else if (f.kind == Kind::Enum)
+      took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
+                          in_place, err));
+    else
+      took(kind_ops(f.kind).unmarshal(h, db, in, field, left(), in_place, err));
+  }
+
+  void field(uint16_t i) {
+    const FieldDesc &f = t.fields[i];
+    uint8_t *base = bytes(obj) + f.offset;
+    switch (f.shape) {
+      case Shape::Single:
+        value(f, base);
+        if (ok()) state_byte(f.state);
+        return;
+      case Shape::Array:
+        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(f, base + e * f.size);
+        if (!ok()) return;
+        state_byte(f.state);
+        state_block(area ? area + f.state + 1 : nullptr, f.bound);
+        return;
+      case Shape::Dynamic:
+        dynamic(f);
+        return;
+      case Shape::List:
+        list(i);
+        return;
+    }
+  }
+
+  // --- the dynamic array ---------------------------------------------------
+
+  void destroy_elements(const FieldDesc &f, uint8_t *block, uint32_t count) {
+    DynamicBlock lay(f, h);
+    for (uint32_t e = 0; e < count; ++e)
+      record_destroy_internal(*f.record, h, db, lay.element(block, e), 0);
+  }
+
+  uint8_t **state_pointer(const FieldDesc &f) {
+    return area_of_obj ? reinterpret_cast<uint8_t **>(area_of_obj + f.state_pointer) : nullptr;
+  }
+
+  void release_state_block(const FieldDesc &f) {
+    uint8_t **sp = state_pointer(f);
+    if (sp == nullptr || *sp == nullptr) return;
+    h->record_free(h->record_heap, db, *sp);
+    store<uint8_t *>(h, db, sp, nullptr);
+  }
+
+  void dynamic(const FieldDesc &f) {
+    const TypeDesc &et = *f.record;
+    uint8_t *count_at = bytes(obj) + t.fields[f.count_field].offset;
+    uint8_t **block_at = dynamic_block(f, obj);
+    uint32_t old = *count_at;
+    uint8_t count = 0;
+    took(kind_ops(Kind::U8).unmarshal(h, db, buf + pos, &count, left(), in_place, err));
+    if (!ok()) return;
+    // Every element takes at least a header: refuse a count the input cannot hold
+    // before anything is released or allocated.
+    if (static_cast<uint64_t>(count) * kMinRecordWire > static_cast<uint64_t>(left())) {
+      fail(h, err, kEMSGSIZE);
+      return;
+    }
+    DynamicBlock lay(f, h);
+    uint8_t *block = *block_at;
+    bool reuse = in_place && block != nullptr && count == old && count != 0;
+    if (block != nullptr) destroy_elements(f, block, old);
+    if (reuse) {
+      announce(h, block, lay.size(count), db);
+      std::memset(block, 0, lay.size(count));
+    } else if (block != nullptr) {
+      h->record_free(h->record_heap, db, block);
+      store<uint8_t *>(h, db, block_at, nullptr);
+      block = nullptr;
+    }
+    if (*count_at != 0) store<uint8_t>(h, db, count_at, 0);  // nothing is held now
+    if (count == 0) {
+      release_state_block(f);
+      return;
+    }
+    if (!reuse) {
+      block = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, lay.size(count)));
+      if (block == nullptr) {
+        fail(h, err, kENOMEM);
+        return;
+      }
+      memset_cr(block, 0, lay.size(count));  // nobody can see the block yet
+      store<uint8_t *>(h, db, block_at, block);
+    }
+    uint8_t *per = nullptr;
+    if (uint8_t **sp = state_pointer(f)) {
+      if (reuse && *sp != nullptr) {
+        per = *sp;
+      } else {
+        release_state_block(f);
+        per = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, count));
+        if (per == nullptr) {
+          fail(h, err, kENOMEM);
+          return;
+        }
+        memset_cr(per, 0, count);
+        store<uint8_t *>(h, db, sp, per);
+      }
+    }
+    // Initialize every element before decoding any, so that the array can be
+    // destroyed whatever element the decoding stops at.
+    for (uint32_t e = 0; e < count; ++e) {
+      uint8_t *elem = lay.element(block, e);
+      uint8_t *elem_area = lay.state ? lay.area(block, count, e) : nullptr;
+      if (elem_area)
+        moxlib_update_sttr_offset(h, db, elem, static_cast<uint32_t>(elem_area - elem));
+      record_initialize(et, h, db, elem, et.ti, 1, 0, MOX_FLAG_NESTED, elem_area, err);
+      if (!ok()) {
+        destroy_elements(f, block, e);
+        h->record_free(h->record_heap, db, block);
+        store<uint8_t *>(h, db, block_at, nullptr);
+        return;
+      }
+    }
+    store<uint8_t>(h, db, count_at, count);
+    for (uint32_t e = 0; e < count && ok(); ++e)
+      took(record_unmarshal(et, h, db, buf + pos, lay.element(block, e), left(), in_place, err));
+    if (!ok()) return;
+    state_byte(f.state);
+    state_block(area ? per : nullptr, count);
+  }
+
+  // Releases everything the destination owns (strings, the dynamic array,
+  // list entries), nested records included: a record decoded as carrying no
+  // fields keeps nothing that its destroy, which skips the fields of such a
+  // record, would not reach.
+  void release_content(const TypeDesc &rt, void *rec) {
+    if (mox_get_instance_variant(rec, 1, 0) < 0) return;  // holds nothing reachable
+    for (uint16_t i = 0; i < rt.field_count; ++i) {
+      const FieldDesc &f = rt.fields[i];
+      uint8_t *base = bytes(rec) + f.offset;
+      if (f.shape == Shape::List) {
+        list_destroy_entries(rt, i, h, db, rec);
+      } else if (f.shape == Shape::Dynamic) {
+        uint8_t **block_at = dynamic_block(f, rec);
+        if (*block_at != nullptr) {
+          destroy_elements(f, *block_at, dynamic_count(rt, f, rec));
+          h->record_free(h->record_heap, db, *block_at);
+          store<uint8_t *>(h, db, block_at, nullptr);
+        }
+        uint8_t *count_at = bytes(rec) + rt.fields[f.count_field].offset;
+        if (*count_at != 0) store<uint8_t>(h, db, count_at, 0);
+        if (uint8_t *a = state_area(rt, h, db, rec)) {
+          uint8_t **sp = reinterpret_cast<uint8_t **>(a + f.state_pointer);
+          if (*sp != nullptr) {
+            h->record_free(h->record_heap, db, *sp);
+            store<uint8_t *>(h, db, sp, nullptr);
+          }
+        }
+      } else if (f.kind == Kind::Record) {
+        for (uint32_t e = 0; e < (f.shape == Shape::Array ? f.bound : 1u); ++e)
+          release_content(*f.record, base + e * f.size);
+      } else if (f.kind == Kind::VString) {
+        for (uint32_t e = 0; e < (f.shape == Shape::Array ? f.bound : 1u); ++e)
+          kind_ops(f.kind).destroy_internal(h, db, base + e * f.size, 0);
+      }
+    }
+  }
+
+  // --- the list -----------------------------------------------------------
+
+  void list(uint16_t i) {
+    const FieldDesc &f = t.fields[i];
+    const TypeDesc &et = *f.record;
+    uint32_t count = 0;
+    took(_mox_list_len_unmarshal(h, db, buf + pos, &count, left(), err));
+    if (!ok()) return;
+    if (static_cast<uint64_t>(count) * kMinRecordWire > static_cast<uint64_t>(left())) {
+      fail(h, err, kEMSGSIZE);
+      return;
+    }
+    const orva_list_head_t *head = list_head(f, obj);
+    if (in_place && head->count == count) {
+      for (void *e = list_first(obj, f); e != nullptr && ok(); e = list_next(obj, f, e, et)) {
+        took(record_unmarshal(et, h, db, buf + pos, e, left(), in_place, err));
+        if (!ok())
+          trace_at(static_cast<uint16_t>(f.msg + 1), std::strerror(static_cast<int>(*err)));
+      }
+    } else {
+      // The decoded entries replace whatever the list held.
+      if (head->count != 0 || list_first(obj, f) != nullptr) list_destroy_entries(t, i, h, db, obj);
+      for (uint32_t n = 0; n < count && ok(); ++n) {
+        void *entry = record_create(et, h, db);
+        if (entry == nullptr) {
+          fail(h, err, kENOMEM);
+          return;
+        }
+        took(record_unmarshal(et, h, db, buf + pos, entry, left(), 0, err));
+        if (ok()) list_set_last(t, i, h, db, obj, entry, err);
+        if (!ok()) record_destroy_internal(et, h, db, entry, 1);  // not linked: still ours
+      }
+    }
+    if (ok()) state_byte(f.state);
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Entry points
+// ---------------------------------------------------------------------------
+
+uint32_t record_len(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *obj) {
+  // Without a record: the header and the absent fields of the latest variant.
+  int32_t v = obj ? own_variant(t, obj) : t.highest;
+  if (v < 0) return kHeaderLen;
+  bool states = obj != nullptr && tracking(h, t) == Tracking::On;
+  uint32_t n = kHeaderLen;
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.variant > v || (f.flags & kFieldCount)) continue;
+    n += field_len(t, f, h, db, obj, states);
+  }
+  return n;
+}
+
+uint32_t record_marshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, uint8_t *buf,
+                        const void *obj, int32_t buflen, uint32_t domain_check, uint32_t *err) {
+  if (!enter(h, err)) return 0;
+  if (buflen <= 0) {
+    fail(h, err, kEMSGSIZE);
+    return 0;
+  }
+  if (obj == nullptr || buf == nullptr) {
+    fail(h, err, kEINVAL);
+    return 0;
+  }
+  int32_t v = mox_get_instance_variant(obj, 1, 0);
+  if (domain_check) {
+    uint32_t local = 0;
+    const mox_type_info_t *ti = mox_get_manifested_type_info(obj, &local);
+    int32_t allowed = mox_domain_lookup_variant(h, &h->domain, ti ? ti : t.ti, err);
+    if (*err != 0) return 0;
+    if (v > allowed) {
+      fail(h, err, kEIDRM);  // through the epoch report, which decides about the slot
+      v = allowed;
+    }
+  }
+  int32_t own = own_variant(t, obj);
+  if (v > own) v = own;
+
+  Encoder en{h, db, buf, buflen, err};
+  en.add(_mox_instance_variant_marshal(h, db, buf, static_cast<int8_t>(v), buflen, err));
+
+  uint8_t flags = mox_get_instance_obj_flag(obj);
+  if (tracking(h, t) == Tracking::On) {
+    flags |= MOX_FLAG_STATE_TRACKED;
+    en.states = true;
+    en.area = state_area(t, h, db, obj);
+  } else {
+    flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
+  }
+  flags &= kWireFlags;
+  en.add(_mox_instance_obj_flag_marshal(h, db, buf + en.pos, flags, en.room(), err));
+  if (flags & MOX_FLAG_RA_DATA) {
+    const mox_ra_data_t none{};
+    en.add(_mox_instance_ra_data_marshal(h, db, buf + en.pos, &none, 0, en.room(), err));
+  }
+  uint32_t jump_at = en.pos;
+  en.add(_mox_variant_jump_marshal(h, db, buf + en.pos, 0, en.room(), err));
+  if (!en.ok()) return en.pos;
+
+  if (v >= 0) {
+    for (uint16_t i = 0; i < t.field_count && en.ok(); ++i) {
+      const FieldDesc &f = t.fields[i];
+      if (f.variant > v || (f.flags & kFieldCount)) continue;
+      en.field(t, f, obj);
+    }
+  }
+  if (!en.ok()) return en.pos;
+  _mox_variant_jump_marshal(h, db, buf + jump_at, en.pos - jump_at, 4, err);
+  return en.pos;
+}
+
+uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf,
+                          void *obj, int32_t len, uint32_t in_place, uint32_t *err) {
+  if (!enter(h, err)) return 0;
+  if (len <= 0) {
+    fail(h, err, kEMSGSIZE);
+    return 0;
+  }
+  if (obj == nullptr || buf == nullptr) {
+    fail(h, err, kEINVAL);
+    return 0;
+  }
+  Decoder de{t, h, db, buf, len, in_place, err, obj};
+  int8_t v = 0;
+  uint8_t wire_flags = 0;
+  de.took(_mox_instance_variant_unmarshal(h, db, buf, &v, de.left(), err));
+  if (de.ok())
+    de.took(_mox_instance_obj_flag_unmarshal(h, db, buf + de.pos, &wire_flags, de.left(), err));
+  if (de.ok() && (wire_flags & MOX_FLAG_RA_DATA)) {
+    mox_ra_data_t ra{};
+    uint8_t ra_flag = 0;
+    de.took(_mox_instance_ra_data_unmarshal(h, db, buf + de.pos, &ra, &ra_flag, de.left(), err));
+  }
+  if (!de.ok()) return de.pos;
+
+  mox_obj_header_t *hd = header(obj);
+  int32_t most = hd->storage_variant > t.highest ? t.highest : hd->storage_variant;
+  if (v > most) v = static_cast<int8_t>(most);
+
+  uint32_t jump_base = de.pos, jump = 0;
+  de.took(_mox_variant_jump_unmarshal(h, db, buf + de.pos, &jump, de.left(), err));
+  if (!de.ok()) return de.pos;
+
+  // Only the two flags the wire defines reach the destination.
+  uint8_t keep = wire_flags & kWireFlags;
+  de.area_of_obj = state_area(t, h, db, obj);
+  de.states = (wire_flags & MOX_FLAG_STATE_TRACKED) != 0;
+  switch (tracking(h, t)) {
+    case Tracking::On:
+      if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
+      if (de.states) de.area = de.area_of_obj;
+      keep |= MOX_FLAG_STATE_TRACKED;
+      break;
+    default:
+      keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
+      break;
+  }
+
+  if (v >= 0) {
+    for (uint16_t i = 0; i < t.field_count && de.ok(); ++i) {
+      const FieldDesc &f = t.fields[i];
+      if (f.variant > v || (f.flags & kFieldCount)) continue;
+      de.field(i);
+    }
+  } else {
+    de.release_content(t, obj);
+  }
+
+  // The tail of a newer variant is skipped, as far as the input reaches.
+  if (de.ok()) {
+    uint64_t end = static_cast<uint64_t>(jump_base) + jump;
+    if (end > static_cast<uint64_t>(len)) end = static_cast<uint64_t>(len);
+    if (end > de.pos) {
+      trace(t, Msg::UnmarshalSkip, de.pos, jump_base, jump);
+      de.pos = static_cast<uint32_t>(end);
+    }
+  }
+
+  // The variant is stored even after a failure: it tells destroy which
+  // fields the record now holds.
+  if (hd->variant != v) store<int8_t>(h, db, &hd->variant, v);
+  if ((hd->flags | keep) != hd->flags) store<uint8_t>(h, db, &hd->flags, hd->flags | keep, obj);
+  void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
+  if (!de.ok() || slot == nullptr) return de.pos;
+  store<void *>(h, db, slot, placed_type_info(h, db, t.ti));
+  return de.pos;
+}
+
+uint32_t record_clone(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *src, void **dst,
+                      uint8_t *buf, int32_t buflen, bool fresh, uint32_t *err) {
+  if (fresh && dst != nullptr) *dst = nullptr;
+  if (!enter(h, err)) return *err;
+  if (dst == nullptr || buf == nullptr || src == nullptr) {
+    fail(h, err, kENOENT);
+    return *err;
+  }
+  uint32_t n = record_marshal(t, h, db, buf, src, buflen, 0, err);
+  if (*err != 0) return *err;
+  if (*dst == nullptr) {
+    *dst = record_create(t, h, db);
+    if (*dst == nullptr) {
+      fail(h, err, kENOMEM);
+      return *err;
+    }
+  }
+  record_unmarshal(t, h, db, buf, *dst, static_cast<int32_t>(n), 0, err);
+  if (*err != 0) {
+    // A destination nested in a parent (an element of the dynamic array) has
+    // no storage of its own to release.
+    uint32_t own_storage = (header(*dst)->flags & MOX_FLAG_NESTED) ? 0 : 1;
+    if (*dst != t.placeholder) record_destroy_internal(t, h, db, *dst, own_storage);
+    *dst = nullptr;
+  }
+  return *err;
+}
 
 }  // namespace orva

@@ -119,8 +119,8 @@ int32_t compare_field(const TypeDesc &t, const FieldDesc &f, const void *a, cons
       }
       for (uint32_t i = 0; i < f.bound; ++i) {
         const uint8_t *ea = fa + i * f.size, *eb = fb + i * f.size;
-        int32_t r = f.kind == Kind::Record ? record_compare(*f.record, ea, eb)
-                                           : compare_value(f, ea, eb);
+        int32_t r =
+            f.kind == Kind::Record ? record_compare(*f.record, ea, eb) : compare_value(f, ea, eb);
         if (r != 0) return r;
       }
       return 0;

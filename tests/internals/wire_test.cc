@@ -1,0 +1,475 @@
+// The wire engine over every record type: layouts, round trips in both
+// state-tracking modes and across them, variant evolution, truncated and
+// corrupt input, short buffers, cloning and allocation behaviour.
+#include "serial/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frame/catalogue.h"
+#include "frame/conventions.h"
+#include "handle.h"
+#include "journal_check.h"
+#include "record_fill.h"
+#include "trace_capture.h"
+#include "types/class_map_list.h"
+#include "types/compare.h"
+#include "types/lifecycle.h"
+
+namespace orva_test {
+namespace {
+
+using orva::TypeDesc;
+using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kDb = MOX_NO_DB;
+
+const TypeDesc &type_named(const std::string &name) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i)
+    if (name == orva::kTypes[i]->name) return *orva::kTypes[i];
+  ADD_FAILURE() << "no type " << name;
+  return *orva::kTypes[0];
+}
+
+Bytes encode(const TypeDesc &t, mox_handle_t *h, const void *obj, uint32_t check = 1) {
+  Bytes out(orva::record_len(t, h, kDb, obj) + 64);
+  uint32_t err = 0;
+  uint32_t n = orva::record_marshal(t, h, kDb, out.data(), obj, int32_t(out.size()), check, &err);
+  EXPECT_EQ(err, 0u) << t.name;
+  out.resize(n);
+  return out;
+}
+
+void *decode(const TypeDesc &t, mox_handle_t *h, const Bytes &in, uint32_t *err, uint32_t *used) {
+  void *obj = orva::record_create(t, h, kDb);
+  *used = orva::record_unmarshal(t, h, kDb, in.data(), obj, int32_t(in.size()), 0, err);
+  return obj;
+}
+
+// What record_len counts beyond the encoding: the state byte of an empty
+// dynamic array in state-tracking mode.
+uint32_t len_excess(const TypeDesc &t, mox_handle_t *h, const void *obj) {
+  if (orva::state_area(t, h, kDb, obj) == nullptr || h->sttr_config == nullptr ||
+      h->sttr_config->word[MOX_STTR_MODE_WORD] != MOX_STTR_ON)
+    return 0;
+  uint32_t n = 0;
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const orva::FieldDesc &f = t.fields[i];
+    if (f.shape == orva::Shape::Dynamic)
+      n += static_cast<const uint8_t *>(obj)[t.fields[f.count_field].offset] == 0 ? 1 : 0;
+  }
+  return n;
+}
+
+// Allocations a decode into a fresh record must make for obj's content: one
+// per string, the dynamic array's element block (and its per-element state
+// block when tracked), one per list entry.
+uint64_t owned_allocs(const TypeDesc &t, mox_handle_t *h, const void *obj) {
+  uint64_t n = 0;
+  const uint8_t *base = static_cast<const uint8_t *>(obj);
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const orva::FieldDesc &f = t.fields[i];
+    if (f.variant > orva::header(obj)->variant) continue;
+    uint32_t count = f.shape == orva::Shape::Array ? f.bound : 1;
+    const uint8_t *first = base + f.offset;
+    if (f.shape == orva::Shape::Dynamic) {
+      count = base[t.fields[f.count_field].offset];
+      first = *reinterpret_cast<const uint8_t *const *>(base + f.offset);
+      if (count) n += orva::state_area(t, h, kDb, obj) ? 2 : 1;
+    }
+    if (f.shape == orva::Shape::List) {
+      for (void *e = orva::list_first(obj, f); e; e = orva::list_next(obj, f, e, *f.record))
+        n += 1 + owned_allocs(*f.record, h, e);
+      continue;
+    }
+    for (uint32_t e = 0; e < count; ++e) {
+      if (f.kind == orva::Kind::VString) ++n;
+      if (f.kind == orva::Kind::Record) n += owned_allocs(*f.record, h, first + e * f.size);
+    }
+  }
+  return n;
+}
+
+std::string hex(const Bytes &b) {
+  std::string s;
+  char x[4];
+  for (uint8_t c : b) std::snprintf(x, sizeof x, "%02x", c), s += x;
+  return s;
+}
+
+TEST(Wire, ApRadioKeyLayoutInBothModesAndNegativeVariant) {
+  for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+    ScopedHandle h(mode);
+    const TypeDesc &t = type_named("qos_ap_radio_key_t");
+    auto *k = static_cast<qos_ap_radio_key_t *>(orva::record_create(t, h, kDb));
+    k->radio_slot_id = 2;
+    for (int i = 0; i < 6; ++i) k->ap_mac.octet[i] = uint8_t(0xa0 + i);
+    uint8_t *area = orva::state_area(t, h, kDb, k);
+    if (area) area[0] = 2, area[1] = 1;
+    Bytes b = encode(t, h, k);
+    if (mode == MOX_STTR_OFF) {
+      EXPECT_EQ(hex(b), "00000000000b02a0a1a2a3a4a5");
+    } else {
+      EXPECT_EQ(hex(b), "00080000000d0202a0a1a2a3a4a501");
+    }
+    EXPECT_EQ(orva::record_len(t, h, kDb, k), b.size());
+
+    k->variant = -1;  // not valid in the domain: header only, jump 4
+    EXPECT_EQ(hex(encode(t, h, k)), mode == MOX_STTR_OFF ? "ff0000000004" : "ff0800000004");
+    EXPECT_EQ(orva::record_len(t, h, kDb, k), 6u);
+    orva::record_destroy(t, h, kDb, k);
+  }
+}
+
+// Every type, filled with varied values, both modes and across them: the
+// encoding has the length record_len gives, decodes completely into a fresh
+// record that compares equal, and re-encodes to the same bytes (so values and
+// state bytes arrived).
+TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
+    const TypeDesc &t = *orva::kTypes[i];
+    SCOPED_TRACE(t.name);
+    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+      ScopedHandle h(mode);
+      void *src = orva::record_create(t, h, kDb);
+      fill_record(t, h, kDb, src, i * 7 + mode);
+      Bytes b = encode(t, h, src);
+      EXPECT_EQ(b.size(), orva::record_len(t, h, kDb, src) - len_excess(t, h, src));
+      uint32_t err = 0, used = 0;
+      void *dst = decode(t, h, b, &err, &used);
+      EXPECT_EQ(err, 0u);
+      EXPECT_EQ(used, b.size());
+      EXPECT_EQ(orva::record_compare(t, src, dst), 0);
+      EXPECT_EQ(encode(t, h, dst), b);
+      orva::record_destroy(t, h, kDb, dst);
+
+      // Decoded under the other mode: values arrive, state bytes are skipped
+      // (tracked wire) or left as they were (untracked wire).
+      mox_handle_set_sttr_mode(h, mode == MOX_STTR_ON ? MOX_STTR_OFF : MOX_STTR_ON);
+      dst = decode(t, h, b, &err, &used);
+      EXPECT_EQ(err, 0u);
+      EXPECT_EQ(used, b.size());
+      EXPECT_EQ(orva::record_compare(t, src, dst), 0);
+      EXPECT_EQ(orva::header(dst)->flags & MOX_FLAG_STATE_TRACKED,
+                mode == MOX_STTR_ON ? 0 : MOX_FLAG_STATE_TRACKED);
+      orva::record_destroy(t, h, kDb, dst);
+      mox_handle_set_sttr_mode(h, mode);
+      orva::record_destroy(t, h, kDb, src);
+      EXPECT_EQ(h.live_bytes(), 0u);
+    }
+  }
+}
+
+// Every prefix of every valid encoding decodes to an error or to a record,
+// never reads past its end, and leaves a record that destroys without a leak.
+TEST(Wire, EveryPrefixDecodesSafely) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
+    const TypeDesc &t = *orva::kTypes[i];
+    SCOPED_TRACE(t.name);
+    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+      ScopedHandle h(mode);
+      void *src = orva::record_create(t, h, kDb);
+      fill_record(t, h, kDb, src, i + 100);
+      Bytes full = encode(t, h, src);
+      uint64_t baseline = h.live_bytes();
+      for (size_t n = 0; n < full.size(); ++n) {
+        Bytes cut(full.begin(), full.begin() + n);  // exactly n bytes: ASan sees any overread
+        uint32_t err = 0, used = 0;
+        void *dst = orva::record_create(t, h, kDb);
+        used = orva::record_unmarshal(t, h, kDb, cut.data(), dst, int32_t(n), 0, &err);
+        EXPECT_LE(used, n);
+        if (n < 6) {
+          EXPECT_EQ(err, 90u) << n;
+        }
+        orva::record_destroy(t, h, kDb, dst);
+        ASSERT_EQ(h.live_bytes(), baseline) << "prefix " << n;
+      }
+      orva::record_destroy(t, h, kDb, src);
+    }
+  }
+}
+
+TEST(Wire, CorruptCountsAndFlagsAreRefusedBeforeUse) {
+  ScopedHandle h(MOX_STTR_ON);
+  const TypeDesc &list = type_named("class_map_list");
+  // A list announcing 2^32-1 entries with nothing behind them.
+  Bytes huge = {0, 0x08, 0, 0, 0, 8, 0xff, 0xff, 0xff, 0xff};
+  uint64_t allocs = h.alloc_stats().allocs;
+  void *obj = orva::record_create(list, h, kDb);
+  uint32_t err = 0;
+  orva::record_unmarshal(list, h, kDb, huge.data(), obj, int32_t(huge.size()), 0, &err);
+  EXPECT_EQ(err, 90u);
+  EXPECT_EQ(h.alloc_stats().allocs, allocs + 1);  // the record itself only
+  orva::record_destroy(list, h, kDb, obj);
+
+  // Flags other than the two the wire defines never reach the destination.
+  const TypeDesc &key = type_named("qos_ap_radio_key_t");
+  Bytes k = {0x00, 0xff, 0, 0,    0, 0, 0, 0, 0, 0, 0,         // variant, flags, ra-data
+             0,    0,    0, 0x0d, 7, 2, 1, 2, 3, 4, 5, 6, 1};  // jump, slot, state, mac, state
+  obj = orva::record_create(key, h, kDb);
+  err = 0;
+  uint32_t used = orva::record_unmarshal(key, h, kDb, k.data(), obj, int32_t(k.size()), 0, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(used, k.size());
+  EXPECT_EQ(orva::header(obj)->flags & ~(MOX_FLAG_STATE_TRACKED | MOX_FLAG_RA_DATA), 0);
+  orva::record_destroy(key, h, kDb, obj);
+  EXPECT_EQ(h.live_bytes(), 0u);
+
+  // A record decoded in place as carrying no fields gives up what it held
+  // (its destroy skips the fields of such a record).
+  const TypeDesc &cd = type_named("qos_client_data_t");
+  void *full = orva::record_create(cd, h, kDb);
+  uint64_t bare = h.live_bytes();
+  fill_record(cd, h, kDb, full, 4);
+  Bytes none = {0xff, 0x08, 0, 0, 0, 4};
+  err = 0;
+  EXPECT_EQ(orva::record_unmarshal(cd, h, kDb, none.data(), full, int32_t(none.size()), 1, &err),
+            6u);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(orva::header(full)->variant, -1);
+  EXPECT_EQ(h.live_bytes(), bare);
+  orva::record_destroy(cd, h, kDb, full);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Wire, EncodeAllocatesNothingAndDecodeOnlyWhatTheRecordHolds) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
+    const TypeDesc &t = *orva::kTypes[i];
+    SCOPED_TRACE(t.name);
+    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+      ScopedHandle h(mode);
+      void *src = orva::record_create(t, h, kDb);
+      fill_record(t, h, kDb, src, i + 300);
+      uint64_t allocs = h.alloc_stats().allocs;
+      Bytes b = encode(t, h, src);
+      EXPECT_EQ(h.alloc_stats().allocs, allocs);
+      void *dst = orva::record_create(t, h, kDb);
+      allocs = h.alloc_stats().allocs;
+      uint32_t err = 0;
+      orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
+      EXPECT_EQ(err, 0u);
+      EXPECT_EQ(h.alloc_stats().allocs - allocs, owned_allocs(t, h, src));
+      orva::record_destroy(t, h, kDb, dst);
+      orva::record_destroy(t, h, kDb, src);
+    }
+  }
+}
+
+TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
+  ScopedHandle h(MOX_STTR_ON);
+  const TypeDesc &t = type_named("qos_client_data_t");
+  auto *src = static_cast<qos_client_data_t *>(orva::record_create(t, h, kDb));
+  fill_record(t, h, kDb, src, 11);
+  ASSERT_GE(src->call_record_index, 2);
+  Bytes b = encode(t, h, src);
+  uint32_t err = 0, used = 0;
+  auto *dst = static_cast<qos_client_data_t *>(decode(t, h, b, &err, &used));
+  ASSERT_EQ(err, 0u);
+  // Same count in place: the element block is reused, every store announced.
+  apf_call_record_t *block = dst->call_record;
+  const orva::FieldDesc &cr = t.fields[18];
+  size_t block_len = src->call_record_index *
+                     (cr.size + orva::record_sizeof_internal(*cr.record, h, nullptr, 0, 1));
+  {
+    JournalCheck check(h, {{dst, orva::record_sizeof_internal(t, h, dst, 1, 0), "record"},
+                           {block, block_len, "elements"}});
+    orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 1, &err);
+    EXPECT_TRUE(check.Verify());
+  }
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(dst->call_record, block);
+  EXPECT_EQ(orva::record_compare(t, src, dst), 0);
+  orva::record_destroy(t, h, kDb, dst);
+  orva::record_destroy(t, h, kDb, src);
+
+  // A list of the same length is updated entry by entry; of another length,
+  // replaced.
+  const TypeDesc &lt = type_named("class_map_list");
+  auto *a = static_cast<class_map_list *>(orva::record_create(lt, h, kDb));
+  auto *c = static_cast<class_map_list *>(orva::record_create(lt, h, kDb));
+  fill_record(lt, h, kDb, a, 1);
+  ASSERT_GE(a->entry.count, 2u);
+  Bytes la = encode(lt, h, a);
+  orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()), 0, &err);
+  void *first = orva::list_first(c, lt.fields[0]);
+  fill_record(lt, h, kDb, a, 2);  // appends: a is now longer
+  Bytes longer = encode(lt, h, a);
+  orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()), 1, &err);
+  EXPECT_EQ(orva::list_first(c, lt.fields[0]), first);
+  orva::record_unmarshal(lt, h, kDb, longer.data(), c, int32_t(longer.size()), 1, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(c->entry.count, a->entry.count);
+  EXPECT_EQ(orva::record_compare(lt, a, c), 0);
+  orva::record_destroy(lt, h, kDb, a);
+  orva::record_destroy(lt, h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Wire, ShortBuffersAndMissingStateBytes) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
+    const TypeDesc &t = *orva::kTypes[i];
+    ScopedHandle h(MOX_STTR_ON);
+    void *obj = orva::record_create(t, h, kDb);
+    uint8_t b[8] = {};
+    for (int32_t n : {0, -1}) {
+      uint32_t err = 0;
+      EXPECT_EQ(orva::record_marshal(t, h, kDb, b, obj, n, 1, &err), 0u);
+      EXPECT_EQ(err, 90u) << t.name;
+      err = 0;
+      EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b, obj, n, 0, &err), 0u);
+      EXPECT_EQ(err, 90u) << t.name;
+    }
+    orva::record_destroy(t, h, kDb, obj);
+  }
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  auto cut_encode = [&](const TypeDesc &t, void *obj, int32_t cut) {
+    Bytes out(orva::record_len(t, h, kDb, obj));
+    err = 0;
+    uint32_t n =
+        orva::record_marshal(t, h, kDb, out.data(), obj, int32_t(out.size()) - cut, 1, &err);
+    return n;
+  };
+  // No room for the last state byte: 90, returning the buffer length.
+  const TypeDesc &key = type_named("qos_ap_radio_key_t");
+  void *k = orva::record_create(key, h, kDb);
+  EXPECT_EQ(cut_encode(key, k, 1), 14u);
+  EXPECT_EQ(err, 90u);
+  // ...while an input without it decodes without error.
+  Bytes full = encode(key, h, k);
+  err = 0;
+  EXPECT_EQ(orva::record_unmarshal(key, h, kDb, full.data(), k, 14, 0, &err), 14u);
+  EXPECT_EQ(err, 0u);
+  // An array's element bytes that do not fit: the position after its own byte.
+  const TypeDesc &pol = type_named("qos_ap_policy_t");
+  void *p = orva::record_create(pol, h, kDb);
+  EXPECT_EQ(cut_encode(pol, p, 10), 6u + 64 + 1);
+  EXPECT_EQ(err, 90u);
+  // The list's byte is left out without an error when the buffer is full.
+  const TypeDesc &lt = type_named("class_map_list");
+  void *l = orva::record_create(lt, h, kDb);
+  fill_record(lt, h, kDb, l, 3);
+  uint32_t whole = orva::record_len(lt, h, kDb, l);
+  EXPECT_EQ(cut_encode(lt, l, 1), whole - 1);
+  EXPECT_EQ(err, 0u);
+  // An empty call_record is its count byte alone; record_len counts its
+  // state byte all the same.
+  const TypeDesc &cd = type_named("qos_client_data_t");
+  void *c = orva::record_create(cd, h, kDb);
+  EXPECT_EQ(encode(cd, h, c).size() + 1, orva::record_len(cd, h, kDb, c));
+  orva::record_destroy(key, h, kDb, k);
+  orva::record_destroy(pol, h, kDb, p);
+  orva::record_destroy(lt, h, kDb, l);
+  orva::record_destroy(cd, h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Wire, VariantEvolutionDowngradeAndClone) {
+  ScopedHandle h(MOX_STTR_OFF);
+  const TypeDesc &t = type_named("qos_client_data_t");
+  void *src = orva::record_create(t, h, kDb);
+  fill_record(t, h, kDb, src, 21);
+  ASSERT_EQ(orva::header(src)->variant, 1);
+  Bytes v1 = encode(t, h, src);
+
+  // Storage laid out for variant 0: decoded as variant 0, the tail skipped.
+  void *old = orva::record_create(t, h, kDb);
+  orva::header(old)->storage_variant = 0;  // test setup: a record of an older layout
+  orva::header(old)->variant = 0;
+  uint32_t err = 0;
+  mox_trace_clear();
+  EXPECT_EQ(orva::record_unmarshal(t, h, kDb, v1.data(), old, int32_t(v1.size()), 0, &err),
+            v1.size());
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(orva::header(old)->variant, 0);
+  EXPECT_TRUE(Traced("offset_jump read_len"));
+
+  // A domain allowing variant 0 only: 43 through the epoch report; with the
+  // report deferred the record goes out as variant 0, as the old one does.
+  mox_domain_set_variant(h, t.ti->luid_text, 0);
+  h->epoch_defer = 1;
+  Bytes v0(v1.size());
+  v0.resize(orva::record_marshal(t, h, kDb, v0.data(), src, int32_t(v0.size()), 1, &err));
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(h->epoch_error, 43u);
+  EXPECT_EQ(v0[0], 0);
+  EXPECT_EQ(v0.size(), v1.size() - 4);  // without bw_alloc_radio_band_info
+  EXPECT_EQ(v0, encode(t, h, old, 0));
+  h->epoch_defer = 0;
+  err = 0;
+  EXPECT_EQ(orva::record_marshal(t, h, kDb, v0.data(), src, int32_t(v0.size()), 1, &err), 0u);
+  EXPECT_EQ(err, 43u);
+
+  // A clone keeps variant 1 whatever the domain allows.
+  Bytes buf(v1.size());
+  void *copy = nullptr;
+  err = 0;
+  orva::record_clone(t, h, kDb, src, &copy, buf.data(), int32_t(buf.size()), true, &err);
+  EXPECT_EQ(err, 0u);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(orva::header(copy)->variant, 1);
+  EXPECT_EQ(orva::record_compare(t, src, copy), 0);
+  orva::record_destroy(t, h, kDb, copy);
+  orva::record_destroy(t, h, kDb, old);
+  orva::record_destroy(t, h, kDb, src);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Wire, CloneFailuresLeaveNothingBehind) {
+  ScopedHandle h(MOX_STTR_ON);
+  const TypeDesc &t = type_named("qos_client_data_t");
+  void *src = orva::record_create(t, h, kDb);
+  fill_record(t, h, kDb, src, 31);
+  Bytes buf(encode(t, h, src, 0).size());
+  uint64_t allocs = h.alloc_stats().allocs, live = h.live_bytes();
+
+  int marker;
+  void *dst = &marker;  // T_clone starts from a null destination
+  uint32_t err = 0;
+  orva::record_clone(t, h, kDb, src, &dst, buf.data(), int32_t(buf.size()) - 1, true, &err);
+  EXPECT_EQ(err, 90u);
+  EXPECT_EQ(dst, nullptr);
+  EXPECT_EQ(h.alloc_stats().allocs, allocs);
+  err = 0;
+  orva::record_clone(t, h, kDb, src, &dst, nullptr, 10, true, &err);
+  EXPECT_EQ(err, 2u);
+
+  // A read-back that fails destroys even a destination the caller supplied.
+  void *existing = orva::record_create(t, h, kDb);
+  h.fail_alloc_after(0);
+  err = 0;
+  orva::record_clone(t, h, kDb, src, &existing, buf.data(), int32_t(buf.size()), false, &err);
+  h.fail_alloc_after(-1);
+  EXPECT_EQ(err, 12u);
+  EXPECT_EQ(existing, nullptr);
+  EXPECT_EQ(h.live_bytes(), live);
+  orva::record_destroy(t, h, kDb, src);
+}
+
+TEST(Wire, TrackingMismatchAndCorruptModeAbort) {
+  ScopedHandle h(MOX_STTR_OFF);
+  const TypeDesc &t = type_named("qos_ap_radio_key_t");
+  void *untracked = orva::record_create(t, h, kDb);
+  Bytes b = encode(t, h, untracked);
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        uint32_t err = 0;
+        orva::record_unmarshal(t, h, kDb, b.data(), untracked, int32_t(b.size()), 0, &err);
+      },
+      "MOX handle and object state tracking mis-match");
+  mox_handle_set_sttr_mode(h, 0x1234);
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        orva::record_len(t, h, kDb, untracked);
+      },
+      "Corrupted MOX Handle");
+  mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
+  orva::record_destroy(t, h, kDb, untracked);
+}
+
+}  // namespace
+}  // namespace orva_test
