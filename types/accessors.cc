@@ -26,6 +26,12 @@ constexpr uint32_t kMaxDynamic = 255;  // the count is one byte
 constexpr uint8_t kModified = 2;
 
 uint8_t *bytes(void *p) { return static_cast<uint8_t *>(p); }
+// Pointer words inside a state area are read without assuming their alignment.
+uint8_t *load_pointer(const uint8_t *where) {
+  uint8_t *p;
+  std::memcpy(&p, where, sizeof p);
+  return p;
+}
 void *at(void *obj, const FieldDesc &f, uint32_t i = 0) { return bytes(obj) + f.offset + i * f.size; }
 bool object_field(const FieldDesc &f) { return f.kind == Kind::Record || f.kind == Kind::Enum; }
 uint32_t enum_flag(const FieldDesc &f) { return (f.flags & kFieldEnumFlag) ? 1 : 0; }
@@ -53,11 +59,34 @@ void mark(const TypeDesc &t, const FieldDesc &f, mox_handle_t *h, uint32_t db, v
   store(h, db, area + f.state, kModified);
   if (element < 0) return;
   if (f.shape == Shape::Dynamic) {
-    uint8_t *states = *reinterpret_cast<uint8_t **>(area + f.state_pointer);
+    uint8_t *states = load_pointer(area + f.state_pointer);
     if (states != nullptr) store(h, db, states + element, kModified);
   } else {
     store(h, db, area + f.state + 1 + element, kModified);
   }
+}
+
+// Copies src into one field or element by the field's kind: nested records
+// through the record-level copy, module enumerations by value, primitives
+// through the runtime's setter of their kind.
+void copy_into(const FieldDesc &f, mox_handle_t *h, uint32_t db, void *dst, const void *src,
+               uint32_t *err) {
+  if (f.kind == Kind::Record)
+    record_set(*f.record, h, db, dst, const_cast<void *>(src), err);
+  else if (f.kind == Kind::Enum)
+    enum_set_value(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(dst),
+                   static_cast<const mox_enum_obj_t *>(src)->value, err);
+  else
+    kind_ops(f.kind).set(h, db, dst, src, err);
+}
+
+void set_value_into(const FieldDesc &f, mox_handle_t *h, uint32_t db, void *p, uint64_t value,
+                    uint32_t *err) {
+  if (f.kind == Kind::Enum)
+    enum_set_value(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(p), static_cast<uint32_t>(value),
+                   err);
+  else
+    kind_ops(f.kind).set_value(h, db, p, value, err);
 }
 
 uint32_t dynamic_count(const TypeDesc &t, const FieldDesc &f, const void *obj) {
@@ -89,7 +118,7 @@ uint8_t *flag_byte(const TypeDesc &t, const FieldDesc &f, void *obj, uint8_t *ar
                    mox_handle_t *h, uint32_t *err) {
   if (index < 0) return area + f.state;
   if (f.shape == Shape::Dynamic) {
-    uint8_t *states = *reinterpret_cast<uint8_t **>(area + f.state_pointer);
+    uint8_t *states = load_pointer(area + f.state_pointer);
     if (index >= dynamic_count(t, f, obj) || states == nullptr) {
       fail(h, err, kENOENT);
       return nullptr;
@@ -144,9 +173,11 @@ void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, voi
       if (f.kind == Kind::Record) {
         own_members(*f.record, h, db, d, s, err);
       } else if (f.kind == Kind::VString) {
-        // Detach the shared text first: the string setter frees what it replaces.
+        // Detach the shared text first: the string setter frees what it
+        // replaces.  A source without a string leaves none (not an empty one).
         announce(h, d, sizeof(mox_vstring_t), db, dst);
         std::memset(d, 0, sizeof(mox_vstring_t));
+        if (static_cast<const mox_vstring_t *>(s)->str == nullptr) continue;
         uint32_t local = 0;
         kind_ops(f.kind).set(h, db, d, s, &local);
         if (local != 0 && *err == 0) fail(h, err, local);
@@ -202,6 +233,7 @@ void *field_get_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_t db,
       return nullptr;
     }
     void *p = block + index * f.size;
+    report_containment(h, db, p, nullptr);
     report_containment(h, db, p, obj);
     return p;
   }
@@ -249,10 +281,7 @@ uint32_t field_set(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_t db,
     fail(h, err, kEINVAL);
     return *err;
   }
-  if (f.kind == Kind::Record)
-    record_set(*f.record, h, db, at(obj, f), const_cast<void *>(src), err);
-  else
-    kind_ops(f.kind).set(h, db, at(obj, f), src, err);
+  copy_into(f, h, db, at(obj, f), src, err);
   if (*err != 0) return *err;
   mark(t, f, h, db, obj, -1, err);
   report_containment(h, db, src, obj);
@@ -270,19 +299,16 @@ uint32_t field_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_t 
     return *err;
   }
   if (src == nullptr) return *err;
-  void *elem = at(obj, f, index);
-  if (f.kind == Kind::Record) {
-    record_set(*f.record, h, db, elem, const_cast<void *>(src), err);
-    if (*err != 0) return *err;
-    if (tracking(h, t) == Tracking::On && state_area(t, h, db, obj) != nullptr &&
-        (header(src)->flags & MOX_FLAG_STATE_TRACKED) == 0) {
-      fail(h, err, kEINVAL);
-      trace(t, Msg::ValNotTracked);
-      return *err;
-    }
-  } else {
-    kind_ops(f.kind).set(h, db, elem, src, err);
-    if (*err != 0) return *err;
+  copy_into(f, h, db, at(obj, f, index), src, err);
+  if (*err != 0) return *err;
+  // A record element copied from an untracked source has no state bytes to
+  // bring along: the copy stays, nothing is marked.
+  if (f.kind == Kind::Record && tracking(h, t) == Tracking::On &&
+      state_area(t, h, db, obj) != nullptr &&
+      (header(src)->flags & MOX_FLAG_STATE_TRACKED) == 0) {
+    fail(h, err, kEINVAL);
+    trace(t, Msg::ValNotTracked);
+    return *err;
   }
   mark(t, f, h, db, obj, static_cast<int32_t>(index), err);
   return *err;
@@ -298,11 +324,7 @@ uint32_t field_set_value(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32
     fail(h, err, kENOENT);
     return *err;
   }
-  if (f.kind == Kind::Enum)
-    enum_set_value(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(p), static_cast<uint32_t>(value),
-                   err);
-  else
-    kind_ops(f.kind).set_value(h, db, p, value, err);
+  set_value_into(f, h, db, p, value, err);
   if (*err != 0) return *err;
   mark(t, f, h, db, obj, -1, err);
   return *err;
@@ -315,7 +337,7 @@ uint32_t field_set_value_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uin
   if (index >= f.bound) return field_set_at(t, fi, h, db, obj, index, nullptr, err);
   void *p = field_get_at(t, fi, h, db, obj, index, err);
   if (p == nullptr || *err != 0) return *err;
-  kind_ops(f.kind).set_value(h, db, p, value, err);
+  set_value_into(f, h, db, p, value, err);
   if (*err != 0) return *err;
   mark(t, f, h, db, obj, static_cast<int32_t>(index), err);
   return *err;
@@ -426,10 +448,12 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
   }
   uint8_t *count_byte = bytes(obj) + t.fields[f.count_field].offset;
   uint8_t *&block = dynamic_block(f, obj);
-  uint32_t old = *count_byte;
+  uint32_t old = block != nullptr ? *count_byte : 0;
   if (block == nullptr || index >= old) {
+    // Grow to index + 1 elements: a new block holds the elements, then (with
+    // tracking) their state areas in the same order.
     uint32_t n = index + 1;
-    uint32_t each_state = tracked ? et.state_size_for(0) : 0;
+    uint32_t each_state = tracked ? record_sizeof_internal(et, h, nullptr, 0, 1) : 0;
     if (block != nullptr && !reallocation_reported.exchange(true)) trace_at(f.msg);
     uint32_t size = n * (f.size + each_state);
     uint8_t *fresh = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, size));
@@ -437,50 +461,53 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
       fail(h, err, kENOMEM);
       return *err;
     }
-    memset_cr(fresh, 0, size);
+    memset_cr(fresh, 0, size);  // nobody can see the block yet
     uint8_t *old_block = block;
-    if (old_block == nullptr) old = 0;
     if (old_block != nullptr) {
-      // The elements move: their members go with them, so the old block is
-      // released without destroying anything.
+      // The elements move: their members (strings included) go with them, so
+      // the old block is released without destroying anything.
       std::memcpy(fresh, old_block, old * f.size);
       if (tracked) std::memcpy(fresh + n * f.size, old_block + old * f.size, old * each_state);
     }
     store(h, db, &block, fresh);
     for (uint32_t e = 0; e < old; ++e) {
-      void *moved = fresh + e * f.size;
+      uint8_t *moved = fresh + e * f.size;
+      uint8_t *left = old_block + e * f.size;
       if (tracked) {
-        moxlib_update_sttr_offset(h, db, moved, n * f.size + e * each_state - e * f.size);
+        uint8_t *moved_area = fresh + n * f.size + e * each_state;
+        moxlib_update_sttr_offset(h, db, moved, static_cast<uint32_t>(moved_area - moved));
+        record_offset_update(et, h, db, moved, moved_area);
         uint32_t local = 0;
-        mox_hd_mapping_destroy(h, db, old_block + e * f.size, &local);
+        mox_hd_mapping_destroy(h, db, left, &local);
       }
       report_containment(h, db, moved, obj);
-      if (h->containment_enabled && h->placement == 1) moxdb_plat_set_detach(h, db, old_block + e * f.size);
+      if (h->containment_enabled && h->placement == 1) moxdb_plat_set_detach(h, db, left);
     }
     if (old_block != nullptr) h->record_free(h->record_heap, db, old_block);
     store<uint8_t>(h, db, count_byte, static_cast<uint8_t>(n));
     for (uint32_t e = old; e < n; ++e) {
-      void *elem = fresh + e * f.size;
+      uint8_t *elem = fresh + e * f.size;
       uint8_t *base = nullptr;
       if (tracked) {
         base = fresh + n * f.size + e * each_state;
-        moxlib_update_sttr_offset(h, db, elem, static_cast<uint32_t>(base - bytes(elem)));
+        moxlib_update_sttr_offset(h, db, elem, static_cast<uint32_t>(base - elem));
       }
       record_initialize(et, h, db, elem, et.ti, 1, 0, MOX_FLAG_NESTED, base, err);
     }
     if (tracked) {
-      uint8_t **states = reinterpret_cast<uint8_t **>(area + f.state_pointer);
+      // The per-element state bytes: a new block of n bytes keeps the old ones.
+      uint8_t *pointer_at = area + f.state_pointer;
+      uint8_t *states = load_pointer(pointer_at);
       uint8_t *fresh_states = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, n));
-      if (fresh_states == nullptr) {
+      if (fresh_states != nullptr) {
+        memset_cr(fresh_states, 0, n);
+        if (states != nullptr) std::memcpy(fresh_states, states, old);
+      } else if (*err == 0) {
         fail(h, err, kENOMEM);
-        return *err;
       }
-      memset_cr(fresh_states, 0, n);
-      if (*states != nullptr) {
-        std::memcpy(fresh_states, *states, old);
-        h->record_free(h->record_heap, db, *states);
-      }
-      store(h, db, states, fresh_states);
+      // On failure the old block goes too: it is shorter than the count now.
+      store(h, db, reinterpret_cast<uint8_t **>(pointer_at), fresh_states);
+      if (states != nullptr) h->record_free(h->record_heap, db, states);
     }
     if (*err != 0) return *err;
   }
@@ -523,15 +550,23 @@ uint32_t record_set(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, 
   }
   uint32_t size = record_sizeof_internal(t, h, src, 0, 0);
   Tracking mode = tracking(h, t);
-  uint8_t held = d->flags & MOX_FLAG_STTR_OFFSET_HELD;
+  // The copy takes the source's content, header included, but the type-info
+  // word and the flag byte stay the destination's own: they describe where
+  // the destination lies (nested, state area, runtime-held offset, type-info
+  // block, mappings), not its value.
+  void *own_tinfo = d->tinfo;
+  uint8_t own_flags = d->flags;
   release_owned(t, h, db, dst);
   announce(h, dst, size, db);
   std::memcpy(dst, src, size);
-  if (mode != Tracking::Absent)
-    d->flags = static_cast<uint8_t>((d->flags & ~MOX_FLAG_STTR_OFFSET_HELD) | held);
+  d->tinfo = own_tinfo;
+  d->flags = own_flags;
   if (mode == Tracking::On) {
     uint8_t *darea = state_area(t, h, db, dst);
     if (darea == nullptr) {
+      // Still give the destination its own members, so that the two records
+      // never share storage.
+      own_members(t, h, db, dst, src, err);
       fail(h, err, kEINVAL);
       trace(t, Msg::NotTracked);
       return *err;

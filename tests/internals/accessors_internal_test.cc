@@ -1,0 +1,62 @@
+// The dynamic array's element setter in its cloning form (the XML decoder's
+// path, not exported): the source is copied in through its wire form.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "frame/catalogue.h"
+#include "handle.h"
+#include "journal_check.h"
+#include "orva_qos_data/orva_qos_data_decls.h"
+#include "types/accessors.h"
+#include "types/lifecycle.h"
+
+namespace {
+
+constexpr uint32_t kDb = MOX_NO_DB;
+
+const orva::TypeDesc &type_named(const std::string &name) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i)
+    if (name == orva::kTypes[i]->name) return *orva::kTypes[i];
+  ADD_FAILURE() << name;
+  return *orva::kTypes[0];
+}
+
+uint16_t field_named(const orva::TypeDesc &t, const std::string &name) {
+  for (uint16_t i = 0; i < t.field_count; ++i)
+    if (name == t.fields[i].name) return i;
+  ADD_FAILURE() << name;
+  return 0;
+}
+
+TEST(AccessorsInternal, CloningElementSetterCopiesThroughTheWireForm) {
+  orva_test::ScopedHandle h(MOX_STTR_ON);
+  const orva::TypeDesc &client = type_named("qos_client_data_t");
+  const orva::TypeDesc &call = type_named("apf_call_record_t");
+  const uint16_t f = field_named(client, "call_record");
+  uint32_t err = 0;
+  auto *c = static_cast<qos_client_data_t *>(orva::record_create(client, h, kDb));
+  auto *src = static_cast<apf_call_record_t *>(orva::record_create(call, h, kDb));
+  mox_vstring_set_value(h, kDb, &src->called_party, "alice", &err);
+  src->call_code = 12;
+
+  orva_test::JournalCheck jc(h, {{c, orva::record_sizeof_internal(client, h, c, 1, 0), "client"}});
+  EXPECT_EQ(orva::dynamic_set_at(client, f, h, kDb, c, 2, src, true, &err), 0u);
+  EXPECT_TRUE(jc.Verify());
+  ASSERT_EQ(c->call_record_index, 3);
+  apf_call_record_t *e = &c->call_record[2];
+  // (Strings the source never held arrive as empty ones: the wire form has no "absent".)
+  EXPECT_EQ(e->call_code, 12u);
+  EXPECT_STREQ(e->called_party.str, "alice");
+  EXPECT_NE(e->called_party.str, src->called_party.str);
+  EXPECT_EQ(e->flags & MOX_FLAG_NESTED, MOX_FLAG_NESTED);
+  EXPECT_EQ(orva::field_state_get_at(client, f, h, kDb, c, 2, &err), 2);
+  EXPECT_EQ(orva::field_state_get_at(client, f, h, kDb, c, 1, &err), 0);
+
+  orva::record_destroy(call, h, kDb, src);
+  EXPECT_STREQ(e->called_party.str, "alice");
+  orva::record_destroy(client, h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,393 @@
+// Field accessors through the C API: where setters mark state bytes in deep
+// records, variant and bound refusals with their codes and messages, the
+// tracking modes, the dynamic array's element state across reallocation, and
+// the record-level copy that must leave source and destination independent.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "handle.h"
+#include "journal_check.h"
+#include "orva_qos_data/orva_qos_data_decls.h"
+#include "trace_capture.h"
+
+namespace {
+
+constexpr uint32_t kDb = MOX_NO_DB;
+using orva_test::JournalCheck;
+using orva_test::ScopedHandle;
+using orva_test::Traced;
+
+// The state positions that follow the dynamic array's pointer move with its width.
+constexpr uint32_t kBandInfoPos = sizeof(void *) == 4 ? 264 : 268;
+
+uint8_t *area_of(mox_handle_t *h, qos_client_data_t *c) {
+  return reinterpret_cast<uint8_t *>(c) + qos_client_data_t_sizeof_internal(h, c, 0, 0);
+}
+uint32_t set_count(const uint8_t *p, uint32_t n) {
+  uint32_t k = 0;
+  for (uint32_t i = 0; i < n; ++i) k += p[i] != 0;
+  return k;
+}
+size_t count_traced(const std::string &text) {
+  size_t k = 0;
+  for (const auto &t : orva_test::TraceTexts()) k += t.find(text) != std::string::npos;
+  return k;
+}
+
+TEST(Accessors, SettersMarkTheirOwnBytesInDeepRecordsAndAnnounceEveryStore) {
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  qos_client_policy_t *p = qos_client_policy_t_create(h, kDb);
+  tclas_set_t *ts = tclas_set_t_create(h, kDb);
+  qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
+  ASSERT_TRUE(c && p && ts && k);
+  ASSERT_EQ(qos_client_data_t_sizeof_internal(h, c, 1, 1), sizeof(void *) == 4 ? 268u : 272u);
+  uint8_t *area = area_of(h, c);
+  const uint32_t rec_len = qos_client_data_t_sizeof_internal(h, c, 1, 0);
+
+  qos_client_policy_t_qos_pm_state_set_value(h, kDb, p, 1, &err);  // p's own byte 3
+  JournalCheck jc(h, {{c, rec_len, "client record and state area"},
+                      {p, qos_client_policy_t_sizeof_internal(h, p, 1, 0), "policy"},
+                      {k, qos_ap_radio_key_t_sizeof_internal(h, k, 1, 0), "key"}});
+  qos_client_data_t_client_installed_upstream_pm_set(h, kDb, c, p, &err);
+  qos_client_data_t_client_installed_downstream_pm_set(h, kDb, c, p, &err);
+  qos_client_data_t_tclas_set_set(h, kDb, c, 1, ts, &err);
+  qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 77, &err);
+  qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, ENM_RADIO_BAND_5GHZ, &err);
+  qos_client_policy_t_pm_idx_sent_to_ap_set_value(h, kDb, p, 5, 9, &err);
+  qos_ap_radio_key_t_radio_slot_id_set_value(h, kDb, k, 3, &err);
+  EXPECT_EQ(qos_ap_radio_key_t_ap_mac_state_flag_get(h, kDb, k, &err), 0);
+  mox_mac_addr_t mac = {{1, 2, 3, 4, 5, 6}};
+  qos_ap_radio_key_t_ap_mac_set(h, kDb, k, &mac, &err);
+  ASSERT_EQ(err, 0u);
+  EXPECT_TRUE(jc.Verify());
+
+  // Parent bytes of the two policies, their nested areas carrying the copied
+  // byte of qos_pm_state, the tclas_set whole byte and element 1 only.
+  for (uint32_t pos : {2u, 2u + 1 + 3, 76u, 76u + 1 + 3, 155u, 157u, 232u, kBandInfoPos})
+    EXPECT_EQ(area[pos], 2) << "position " << pos;
+  EXPECT_EQ(set_count(area, qos_client_data_t_sizeof_internal(h, c, 1, 1)), 8u);
+  // The nested records still find their bytes inside the parent's area.
+  qos_client_policy_t *up = qos_client_data_t_client_installed_upstream_pm_get(h, kDb, c, &err);
+  EXPECT_EQ(qos_client_policy_t_qos_pm_state_state_flag_get(h, kDb, up, &err), 2);
+  EXPECT_EQ(up->flags & (MOX_FLAG_NESTED | MOX_FLAG_STTR_OFFSET_HELD),
+            MOX_FLAG_NESTED | MOX_FLAG_STTR_OFFSET_HELD);
+  EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_state_flag_whole_get(h, kDb, p, &err), 2);
+  EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_state_flag_get(h, kDb, p, 5, &err), 2);
+  EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_state_flag_get(h, kDb, p, 4, &err), 0);
+  EXPECT_EQ(p->pm_idx_sent_to_ap[5], 9);
+  EXPECT_EQ(qos_ap_radio_key_t_radio_slot_id_state_flag_get(h, kDb, k, &err), 2);
+  EXPECT_EQ(qos_ap_radio_key_t_ap_mac_state_flag_get(h, kDb, k, &err), 2);
+  EXPECT_EQ(k->radio_slot_id, 3);
+
+  // State-flag setters store the caller's low byte, announced, and keep last_error.
+  jc.Rebase();
+  h->last_error = 7;
+  qos_client_data_t_bandwidth_alloc_state_flag_set(h, kDb, c, 0x1F5, &err);
+  qos_client_data_t_tclas_set_state_flag_whole_set(h, kDb, c, 4, &err);
+  qos_client_data_t_tclas_set_state_flag_set(h, kDb, c, 0, 6, &err);
+  EXPECT_EQ(h->last_error, 7u);
+  EXPECT_TRUE(jc.Verify());
+  EXPECT_EQ(area[232], 0xF5);
+  EXPECT_EQ(qos_client_data_t_tclas_set_state_flag_whole_get(h, kDb, c, &err), 4);
+  EXPECT_EQ(area[156], 6);
+  EXPECT_EQ(err, 0u);
+
+  qos_ap_radio_key_t_destroy(h, kDb, k);
+  tclas_set_t_destroy(h, kDb, ts);
+  qos_client_policy_t_destroy(h, kDb, p);
+  qos_client_data_t_destroy(h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Accessors, VariantNullObjectAndSetSlotRefusals) {
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  const char *luid = _qos_client_data_t_type_info_internal.luid_text;
+  mox_domain_set_variant(h, luid, 0);
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  ASSERT_EQ(c->variant, 0);
+  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_get(h, kDb, c, &err), nullptr);
+  EXPECT_EQ(err, 43u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 2, &err), 43u);
+  err = 0;
+  mox_domain_set_variant(h, luid, 1);  // the setter's adjustment may raise it now
+  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 2, &err), 0u);
+  EXPECT_EQ(c->variant, 1);
+  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_get(h, kDb, c, &err),
+            &c->bw_alloc_radio_band_info);
+  EXPECT_EQ(c->bw_alloc_radio_band_info.value, 2u);
+
+  // A negative variant refuses getters and setters; nothing changes.
+  c->variant = -1;
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 5, &err), 43u);
+  EXPECT_EQ(c->bandwidth_alloc, 0u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_get(h, kDb, c, &err), 0);
+  c->variant = 1;
+
+  // A null record is an invalid instance, never a crash.
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_get(h, kDb, nullptr, &err), nullptr);
+  EXPECT_EQ(err, 43u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, nullptr, 0, nullptr, &err), 43u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_get(h, kDb, nullptr, &err), 0);
+  EXPECT_EQ(err, 22u);
+  err = 0;
+  h->last_error = 0;  // the _cr form's slot
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, nullptr, nullptr, 1), 43u);
+  h->last_error = 0;
+  qos_client_data_t_call_record_remove_elements(h, kDb, nullptr);
+  EXPECT_NE(qos_client_policy_t_set(h, kDb, &c->client_installed_upstream_pm, nullptr, &err), 0u);
+  err = 0;
+
+  // A set error slot: no effect and no runtime call at all.
+  err = 5;
+  uint64_t calls = mox_rt_call_count();
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 5, &err), 5u);
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, c, 0, nullptr, &err), 5u);
+  EXPECT_EQ(qos_client_data_t_tclas_set_get(h, kDb, c, 0, &err), nullptr);
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_set(h, kDb, c, 1, &err), 5u);
+  EXPECT_EQ(mox_rt_call_count(), calls);
+  EXPECT_EQ(c->bandwidth_alloc, 0u);
+  qos_client_data_t_destroy(h, kDb, c);
+}
+
+TEST(Accessors, FixedArrayBoundsCodesAndMessages) {
+  ScopedHandle h(MOX_STTR_ON);
+  ScopedHandle off(MOX_STTR_OFF);
+  uint32_t err = 0;
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  qos_client_policy_t *p = qos_client_policy_t_create(h, kDb);
+  tclas_set_t *untracked = tclas_set_t_create(off, kDb);
+  tclas_set_t_tspec_id_set_value(off, kDb, untracked, 42, &err);
+
+  EXPECT_EQ(qos_client_data_t_tclas_set_get(h, kDb, c, 2, &err), nullptr);
+  EXPECT_EQ(err, 2u);
+  EXPECT_TRUE(orva_test::TraceTexts().empty());
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_tclas_set_state_flag_get(h, kDb, c, 2, &err), 0);
+  EXPECT_EQ(err, 2u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_tclas_set_set(h, kDb, c, 2, untracked, &err), 22u);
+  EXPECT_TRUE(Traced("Cannot exceed qos_client_data_t fixed size array tclas_set[2], by 2"));
+  err = 0;
+  EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_set_value(h, kDb, p, 64, 1, &err), 22u);
+  EXPECT_TRUE(Traced("Cannot exceed qos_client_policy_t fixed size array pm_idx_sent_to_ap[64], by 64"));
+  err = 0;
+
+  // A null source only passes the index check.
+  EXPECT_EQ(qos_client_data_t_tclas_set_set(h, kDb, c, 1, nullptr, &err), 0u);
+  EXPECT_EQ(qos_client_data_t_tclas_set_state_flag_whole_get(h, kDb, c, &err), 0);
+  // An untracked source is copied but marks nothing.
+  mox_trace_clear();
+  EXPECT_EQ(qos_client_data_t_tclas_set_set(h, kDb, c, 0, untracked, &err), 22u);
+  EXPECT_TRUE(Traced("The val object is not state tracked"));
+  EXPECT_EQ(c->tclas_set[0].tspec_id, 42);
+  EXPECT_EQ(c->tclas_set[0].flags & MOX_FLAG_STATE_TRACKED, MOX_FLAG_STATE_TRACKED);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_tclas_set_state_flag_get(h, kDb, c, 0, &err), 0);
+
+  tclas_set_t_destroy(off, kDb, untracked);
+  qos_client_policy_t_destroy(h, kDb, p);
+  qos_client_data_t_destroy(h, kDb, c);
+}
+
+TEST(Accessors, TrackingOffAbsentUntrackedAndCorrupt) {
+  uint32_t err = 0;
+  {  // Off: values are written, no byte is marked, state-flag operations refuse silently.
+    ScopedHandle h(MOX_STTR_OFF);
+    qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+    EXPECT_EQ(qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 9, &err), 0u);
+    EXPECT_EQ(c->bandwidth_alloc, 9u);
+    EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_get(h, kDb, c, &err), 0);
+    EXPECT_EQ(err, 22u);
+    err = 0;
+    EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_set(h, kDb, c, 1, &err), 22u);
+    EXPECT_TRUE(orva_test::TraceTexts().empty());
+    err = 0;
+    qos_client_data_t_destroy(h, kDb, c);
+  }
+  ScopedHandle h(MOX_STTR_ON);
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 1, &err);
+  mox_handle_set_sttr_mode(h, 0);  // absent: readers go by the record's flag, writers mark nothing
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_get(h, kDb, c, &err), 2);
+  qos_client_data_t_roam_call_set_value(h, kDb, c, 1, &err);
+  EXPECT_EQ(area_of(h, c)[236], 0);
+
+  // A record made while tracking was off, used with tracking on.
+  mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
+  qos_client_data_t *plain = qos_client_data_t_create(h, kDb);
+  apf_call_record_t *rec = apf_call_record_t_create(h, kDb);
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_set_value(h, kDb, plain, 4, &err), 22u);
+  EXPECT_EQ(plain->bandwidth_alloc, 4u);
+  EXPECT_TRUE(Traced("The object is not state tracked"));
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_get(h, kDb, plain, &err), 0);
+  EXPECT_TRUE(Traced("The object is non state tracked"));
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, plain, 1, nullptr, &err), 22u);
+  EXPECT_EQ(plain->call_record, nullptr);
+  err = 0;
+  uint32_t ports[2] = {5, 6};
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, rec, ports, 2), 22u);
+  EXPECT_EQ(rec->uplink_dest_ip_port[0], 0u);
+  h->last_error = 0;
+
+  mox_handle_set_sttr_mode(h, 0x1234);
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 2, &err);
+      },
+      "Corrupted MOX Handle");
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  apf_call_record_t_destroy(h, kDb, rec);
+  qos_client_data_t_destroy(h, kDb, plain);
+  qos_client_data_t_destroy(h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Accessors, CallRecordElementStateSurvivesReallocationAndAllocationFailures) {
+  // The reallocation notice is once per process: count it in a fresh one.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ScopedHandle h(MOX_STTR_ON);
+        uint32_t e = 0;
+        qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+        for (uint32_t i : {0u, 2u, 4u, 1u, 6u}) qos_client_data_t_call_record_set(h, kDb, c, i, nullptr, &e);
+        std::_Exit(e == 0 && count_traced("Reallocating resource for qos_client_data_t") == 1 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  apf_call_record_t *r = apf_call_record_t_create(h, kDb);
+  apf_call_record_t_call_code_set_value(h, kDb, r, 31, &err);  // r's byte 13
+  qos_client_data_t_call_record_set(h, kDb, c, 1, r, &err);
+  ASSERT_EQ(err, 0u);
+  auto elem_state = [&](uint32_t i) {  // element i's own area, after all elements
+    return reinterpret_cast<uint8_t *>(c->call_record) + c->call_record_index * sizeof(apf_call_record_t) + i * 16;
+  };
+  EXPECT_EQ(elem_state(1)[13], 2);
+  apf_call_record_t *e0 = qos_client_data_t_call_record_get(h, kDb, c, 0, &err);
+  apf_call_record_t_up_set_value(h, kDb, e0, 3, &err);
+  EXPECT_EQ(elem_state(0)[15], 2);
+  qos_client_data_t_call_record_state_flag_set(h, kDb, c, 0, 9, &err);
+
+  {  // Growth moves the elements with their areas; every store on the record announced.
+    JournalCheck jc(h, {{c, qos_client_data_t_sizeof_internal(h, c, 1, 0), "client"}});
+    qos_client_data_t_call_record_set(h, kDb, c, 3, nullptr, &err);
+    EXPECT_TRUE(jc.Verify());
+  }
+  ASSERT_EQ(err, 0u);
+  EXPECT_EQ(elem_state(1)[13], 2);
+  EXPECT_EQ(elem_state(0)[15], 2);
+  apf_call_record_t *e1 = qos_client_data_t_call_record_get(h, kDb, c, 1, &err);
+  EXPECT_EQ(apf_call_record_t_call_code_state_flag_get(h, kDb, e1, &err), 2);
+  EXPECT_EQ(apf_call_record_t_up_state_flag_get(h, kDb, c->call_record, &err), 2);
+  EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 0, &err), 9);
+  EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 1, &err), 2);
+  EXPECT_EQ(e1->call_code, 31u);
+
+  // An untracked source is refused before anything happens.
+  ScopedHandle off(MOX_STTR_OFF);
+  apf_call_record_t *plain = apf_call_record_t_create(off, kDb);
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, c, 6, plain, &err), 22u);
+  EXPECT_TRUE(Traced("The val object is not state tracked"));
+  EXPECT_EQ(c->call_record_index, 4);
+  err = 0;
+
+  // No element block: the array keeps its count.  No per-element block: the
+  // elements are grown, their bytes are gone, and a later growth still works.
+  h.fail_alloc_after(0);
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, c, 5, nullptr, &err), 12u);
+  EXPECT_EQ(c->call_record_index, 4);
+  err = 0;
+  h.fail_alloc_after(1);
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, c, 7, nullptr, &err), 12u);
+  EXPECT_EQ(c->call_record_index, 8);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 0, &err), 0);
+  EXPECT_EQ(err, 2u);
+  err = 0;
+  h.fail_alloc_after(-1);
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, c, 9, r, &err), 0u);
+  EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 9, &err), 2);
+  EXPECT_EQ(c->call_record[1].call_code, 31u);
+
+  apf_call_record_t_destroy(off, kDb, plain);
+  apf_call_record_t_destroy(h, kDb, r);
+  qos_client_data_t_destroy(h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Accessors, RecordLevelCopyLeavesSourceAndDestinationIndependent) {
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  qos_client_policy_t *src = qos_client_policy_t_create(h, kDb);
+  qos_client_policy_t *dst = qos_client_policy_t_create(h, kDb);
+  mox_vstring_set_value(h, kDb, &src->qos_pm_name, "gold", &err);
+  mox_vstring_set_value(h, kDb, &dst->qos_pm_name, "replaced", &err);  // released by the copy
+  mox_vstring_set_value(h, kDb, &dst->qos_pm_status_str, "old", &err);
+  qos_client_policy_t_qos_pm_name_state_flag_set(h, kDb, src, 5, &err);
+  {
+    JournalCheck jc(h, {{dst, qos_client_policy_t_sizeof_internal(h, dst, 1, 0), "dst"}});
+    EXPECT_EQ(qos_client_policy_t_set(h, kDb, dst, src, &err), 0u);
+    EXPECT_TRUE(jc.Verify());
+  }
+  EXPECT_NE(dst->qos_pm_name.str, src->qos_pm_name.str);
+  EXPECT_EQ(dst->qos_pm_status_str.str, nullptr);  // the source had none: no empty one either
+  EXPECT_EQ(qos_client_policy_t_qos_pm_name_state_flag_get(h, kDb, dst, &err), 5);
+  qos_client_policy_t_destroy(h, kDb, src);
+  EXPECT_STREQ(dst->qos_pm_name.str, "gold");
+
+  // Onto itself: nothing changes, nothing is reported.
+  const size_t whole = qos_client_policy_t_sizeof_internal(h, dst, 1, 0);
+  std::string before(reinterpret_cast<const char *>(dst), whole);
+  EXPECT_EQ(qos_client_policy_t_set(h, kDb, dst, dst, &err), 0u);
+  EXPECT_EQ(before, std::string(reinterpret_cast<const char *>(dst), whole));
+  // A destination of a lower variant than its source takes nothing.
+  qos_client_policy_t *other = qos_client_policy_t_create(h, kDb);
+  other->variant = -1;
+  EXPECT_EQ(qos_client_policy_t_set(h, kDb, other, dst, &err), 43u);
+  EXPECT_EQ(other->qos_pm_name.str, nullptr);
+  other->variant = 0;
+  err = 0;
+
+  // The exported cleanup after a caller's own byte copy.
+  apf_call_record_t *a = apf_call_record_t_create(h, kDb), *b = apf_call_record_t_create(h, kDb);
+  mox_vstring_set_value(h, kDb, &a->call_id, "c-1", &err);
+  std::memcpy(reinterpret_cast<char *>(b) + sizeof(void *), reinterpret_cast<char *>(a) + sizeof(void *),
+              apf_call_record_t_sizeof_internal(h, a, 0, 0) - sizeof(void *));
+  apf_call_record_t_post_copyout_cleanup(h, kDb, b, a, &err);
+  EXPECT_NE(b->call_id.str, a->call_id.str);
+  apf_call_record_t_destroy(h, kDb, a);
+  EXPECT_STREQ(b->call_id.str, "c-1");
+
+  // A list moves its entries.
+  class_map_list *l1 = class_map_list_create(h, kDb), *l2 = class_map_list_create(h, kDb);
+  for (int i = 0; i < 2; ++i) class_map_list_entry_set_last(h, kDb, l1, class_map_entry_create(h, kDb), &err);
+  EXPECT_EQ(class_map_list_set(h, kDb, l2, l1, &err), 0u);
+  EXPECT_EQ(class_map_list_entry_get_count(h, kDb, l2, &err), 2u);
+  EXPECT_EQ(class_map_list_entry_get_count(h, kDb, l1, &err), 0u);
+
+  class_map_list_destroy(h, kDb, l1);
+  class_map_list_destroy(h, kDb, l2);
+  apf_call_record_t_destroy(h, kDb, b);
+  qos_client_policy_t_destroy(h, kDb, other);
+  qos_client_policy_t_destroy(h, kDb, dst);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+}  // namespace
