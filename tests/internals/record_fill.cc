@@ -150,43 +150,37 @@ void fill_values(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng
   }
 }
 
-void put_state(mox_handle_t *h, uint32_t db, uint8_t *at, Rng &r) {
-  orva::store<uint8_t>(h, db, at, static_cast<uint8_t>(r.below(4)));
-}
+uint8_t state_value(Rng &r) { return static_cast<uint8_t>(r.below(4)); }
 
+// Every state byte through the state-flag operations: the field's own (or
+// whole) byte, the element bytes, then the nested records' own bytes.
 void fill_state_bytes(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
-  uint8_t *area = orva::state_area(t, h, db, obj);
-  if (area == nullptr) return;
+  if (orva::state_area(t, h, db, obj) == nullptr) return;
+  int32_t v = mox_get_instance_variant(obj, 1, 0);
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
-    if (f.state == orva::kNoState) continue;
-    put_state(h, db, area + f.state, r);
-    switch (f.shape) {
-      case Shape::Single:
-        if (f.kind == Kind::Record) fill_state_bytes(*f.record, h, db, bytes(obj) + f.offset, r);
-        break;
-      case Shape::Array:
-        for (uint32_t e = 0; e < f.bound; ++e) put_state(h, db, area + f.state + 1 + e, r);
-        if (f.kind == Kind::Record)
-          for (uint32_t e = 0; e < f.bound; ++e)
-            fill_state_bytes(*f.record, h, db, bytes(obj) + f.offset + e * f.size, r);
-        break;
-      case Shape::Dynamic: {
-        uint32_t count = bytes(obj)[t.fields[f.count_field].offset];
-        uint8_t *states = *reinterpret_cast<uint8_t **>(area + f.state_pointer);
-        uint8_t *block = *reinterpret_cast<uint8_t **>(bytes(obj) + f.offset);
-        for (uint32_t e = 0; e < count; ++e) {
-          if (states != nullptr) put_state(h, db, states + e, r);
-          if (block != nullptr) fill_state_bytes(*f.record, h, db, block + e * f.size, r);
-        }
-        break;
-      }
-      case Shape::List:
-        for (void *e = orva::list_first(obj, f); e != nullptr;
-             e = orva::list_next(obj, f, e, *f.record))
-          fill_state_bytes(*f.record, h, db, e, r);
-        break;
+    if (f.state == orva::kNoState || f.variant > v) continue;
+    uint32_t err = 0;
+    orva::field_state_set(t, i, h, db, obj, state_value(r), &err);
+    uint32_t n = 0;
+    uint8_t *first = bytes(obj) + f.offset;
+    if (f.shape == Shape::Array) n = f.bound;
+    if (f.shape == Shape::Dynamic) {
+      n = bytes(obj)[t.fields[f.count_field].offset];
+      first = *reinterpret_cast<uint8_t **>(first);
     }
+    for (uint32_t e = 0; e < n; ++e)
+      orva::field_state_set_at(t, i, h, db, obj, e, state_value(r), &err);
+    EXPECT_EQ(err, 0u) << "state of " << f.name;
+    if (f.kind != Kind::Record) continue;
+    if (f.shape == Shape::List) {
+      for (void *e = orva::list_first(obj, f); e != nullptr;
+           e = orva::list_next(obj, f, e, *f.record))
+        fill_state_bytes(*f.record, h, db, e, r);
+      continue;
+    }
+    for (uint32_t e = 0; e < (f.shape == Shape::Single ? 1 : n); ++e)
+      fill_state_bytes(*f.record, h, db, first + e * f.size, r);
   }
 }
 
