@@ -5,17 +5,33 @@
 //                            and list them with their luids, kinds and variants
 //   qosdata enum NAME VALUE  show an enumeration value through each of its
 //                            forms: value, wire bytes, XML, and back
+//   qosdata type NAME        show a record type of the catalogue: sizes, and
+//                            per field its kind, variant, offset, size and
+//                            state-byte position
+//   qosdata sample           build a client record (qos_client_data_t with
+//                            two call records) through the exported
+//                            accessors, with state tracking on, and print
+//                            its fields with their state bytes and its
+//                            wire length
 //
 // The tool finds the module through the runtime's module list and its
-// operations by name, as any runtime user would.
+// enumeration operations by name, as any runtime user would.  It carries the
+// module linked in (its exported operations are exported from the
+// executable) so that it can also read the module's catalogue for `type` and
+// for printing the sample.
 #include <dlfcn.h>
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "frame/catalogue.h"
+#include "frame/descriptors.h"
 #include "orva_qos_data/orva_qos_data.h"
+#include "types/class_map_list.h"
+#include "types/lifecycle.h"
 
 namespace {
 
@@ -144,6 +160,254 @@ int show_enum(mox_handle_t *h, const std::string &name, uint32_t value) {
   return err ? 1 : 0;
 }
 
+
+// ---------------------------------------------------------------------------
+// The catalogue of one type
+
+const char *const kKindNames[] = {
+    "u_int8",      "u_int16",       "u_int32", "u_int64", "int16",
+    "mox_boolean", "mox_mac_addr",  "mox_vstring", "ip_address", "calendar_time",
+    "enm_client_type", "enm_radio_band_type", "", ""};
+
+const orva::TypeDesc *find_type(const std::string &name) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i)
+    if (name == orva::kTypes[i]->name) return orva::kTypes[i];
+  return nullptr;
+}
+
+std::string kind_text(const orva::FieldDesc &f) {
+  std::string k = f.kind == orva::Kind::Record ? f.record->name
+                  : f.kind == orva::Kind::Enum ? f.enumd->name
+                                               : kKindNames[static_cast<int>(f.kind)];
+  switch (f.shape) {
+    case orva::Shape::Single: break;
+    case orva::Shape::Array: k += "[" + std::to_string(f.bound) + "]"; break;
+    case orva::Shape::Dynamic: k += "[] (dynamic)"; break;
+    case orva::Shape::List: k += " (list)"; break;
+  }
+  return k;
+}
+
+int show_type(const std::string &name) {
+  const orva::TypeDesc *t = find_type(name);
+  if (t == nullptr) {
+    std::fprintf(stderr, "qosdata: no record type %s (try: qosdata types)\n", name.c_str());
+    return 1;
+  }
+  std::printf("type %s: luid %s, latest variant %d, %u fields\n", t->name, t->ti->luid_text,
+              t->highest, t->field_count);
+  std::printf("  data size %u at variant 0, %u at variant %d; state area %u / %u bytes; "
+              "%u bytes inside a parent\n",
+              t->data_size[0], t->data_size[1], t->highest, t->state_size[0], t->state_size[1],
+              t->storage_size);
+  std::printf("  %-3s %-36s %-34s %3s %3s %6s %6s %6s\n", "#", "field", "kind", "var", "key",
+              "offset", "size", "state");
+  for (uint16_t i = 0; i < t->field_count; ++i) {
+    const orva::FieldDesc &f = t->fields[i];
+    std::string state = f.state == orva::kNoState ? "-" : std::to_string(f.state);
+    if (f.kind == orva::Kind::Record && f.shape != orva::Shape::List &&
+        f.shape != orva::Shape::Dynamic)
+      state += " (area " + std::to_string(f.state_area) + ")";
+    if (f.shape == orva::Shape::Dynamic)
+      state += " (block ptr " + std::to_string(f.state_pointer) + ")";
+    std::printf("  %-3u %-36s %-34s %3u %3s %6u %6u %s\n", i, f.name, kind_text(f).c_str(),
+                f.variant, f.key ? "yes" : "", f.offset, f.size, state.c_str());
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// A sample client record
+
+void print_value(const orva::FieldDesc &f, const uint8_t *p) {
+  switch (f.kind) {
+    case orva::Kind::U8: std::printf("%u", *p); break;
+    case orva::Kind::U16: { uint16_t v; std::memcpy(&v, p, 2); std::printf("%u", v); break; }
+    case orva::Kind::I16: { int16_t v; std::memcpy(&v, p, 2); std::printf("%d", v); break; }
+    case orva::Kind::U32:
+    case orva::Kind::Boolean: { uint32_t v; std::memcpy(&v, p, 4); std::printf("%u", v); break; }
+    case orva::Kind::U64: {
+      uint64_t v;
+      std::memcpy(&v, p, 8);
+      std::printf("%" PRIu64, v);
+      break;
+    }
+    case orva::Kind::MacAddr:
+      std::printf("%02x:%02x:%02x:%02x:%02x:%02x", p[0], p[1], p[2], p[3], p[4], p[5]);
+      break;
+    case orva::Kind::VString: {
+      const auto *s = reinterpret_cast<const mox_vstring_t *>(p);
+      if (s->str == nullptr) std::printf("(absent)"); else std::printf("\"%s\"", s->str);
+      break;
+    }
+    case orva::Kind::IpAddress: {
+      const auto *a = reinterpret_cast<const ip_address_t *>(p);
+      if (a->family == MOX_IP_V4)
+        std::printf("%u.%u.%u.%u", a->addr[0], a->addr[1], a->addr[2], a->addr[3]);
+      else if (a->family == MOX_IP_V6)
+        for (int i = 0; i < 16; i += 2) std::printf("%s%x", i ? ":" : "", a->addr[i] << 8 | a->addr[i + 1]);
+      else
+        std::printf("(none)");
+      break;
+    }
+    case orva::Kind::CalendarTime: {
+      const auto *c = reinterpret_cast<const calendar_time_t *>(p);
+      std::printf("%" PRId64 ".%06u", c->sec, c->usec);
+      break;
+    }
+    case orva::Kind::EnmClientType:
+    case orva::Kind::EnmRadioBand:
+    case orva::Kind::Enum: {
+      const auto *e = reinterpret_cast<const mox_enum_obj_t *>(p);
+      const char *m = f.kind == orva::Kind::EnmClientType ? enm_client_type_member_name(e->value)
+                      : f.kind == orva::Kind::EnmRadioBand
+                          ? enm_radio_band_type_member_name(e->value)
+                          : (e->value < f.enumd->member_count ? f.enumd->members[e->value] : nullptr);
+      std::printf("%u (%s)", e->value, m ? m : "?");
+      break;
+    }
+    case orva::Kind::Record: break;
+  }
+}
+
+// Prints obj's fields, one per line, with each field's state byte when the
+// record is state-tracked.  Nested records, arrays of records, call records
+// and list entries are printed below their field, indented.
+void print_record(const orva::TypeDesc &t, mox_handle_t *h, const void *obj, int indent) {
+  const auto *base = static_cast<const uint8_t *>(obj);
+  const auto *hdr = static_cast<const mox_obj_header_t *>(obj);
+  const uint8_t *area = orva::state_area(t, h, MOX_NO_DB, obj);
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const orva::FieldDesc &f = t.fields[i];
+    if (f.variant > hdr->storage_variant) continue;
+    std::printf("%*s%s", indent, "", f.name);
+    if (area != nullptr && f.state != orva::kNoState) std::printf(" [state %u]", area[f.state]);
+    std::printf(" = ");
+    const uint8_t *p = base + f.offset;
+    if (f.kind != orva::Kind::Record) {
+      uint32_t n = f.shape == orva::Shape::Array ? f.bound : 1;
+      bool uniform = n > 2;
+      for (uint32_t e = 1; uniform && e < n; ++e)
+        uniform = std::memcmp(p, p + e * f.size, f.size) == 0;
+      if (uniform) {
+        std::printf("{%u x ", n);
+        print_value(f, p);
+        std::printf("}\n");
+        continue;
+      }
+      if (n > 1) std::printf("{");
+      for (uint32_t e = 0; e < n; ++e) {
+        if (e) std::printf(", ");
+        print_value(f, p + e * f.size);
+      }
+      std::printf(n > 1 ? "}\n" : "\n");
+      continue;
+    }
+    switch (f.shape) {
+      case orva::Shape::Single:
+        std::printf("%s\n", f.record->name);
+        print_record(*f.record, h, p, indent + 2);
+        break;
+      case orva::Shape::Array:
+        std::printf("%s[%u]\n", f.record->name, f.bound);
+        for (uint32_t e = 0; e < f.bound; ++e) {
+          std::printf("%*s[%u]\n", indent + 2, "", e);
+          print_record(*f.record, h, p + e * f.size, indent + 4);
+        }
+        break;
+      case orva::Shape::Dynamic: {
+        uint32_t count = base[t.fields[f.count_field].offset];
+        const uint8_t *block = *reinterpret_cast<const uint8_t *const *>(p);
+        std::printf("%u x %s\n", block ? count : 0, f.record->name);
+        for (uint32_t e = 0; block != nullptr && e < count; ++e) {
+          std::printf("%*s[%u]\n", indent + 2, "", e);
+          print_record(*f.record, h, block + e * f.size, indent + 4);
+        }
+        break;
+      }
+      case orva::Shape::List: {
+        std::printf("list of %s\n", f.record->name);
+        for (void *e = orva::list_first(obj, f); e != nullptr;
+             e = orva::list_next(obj, f, e, *f.record))
+          print_record(*f.record, h, e, indent + 2);
+        break;
+      }
+    }
+  }
+}
+
+// Fills one call record through its own accessors.
+void fill_call_record(mox_handle_t *h, apf_call_record_t *cr, uint32_t n, uint32_t *err) {
+  const uint32_t db = MOX_NO_DB;
+  std::string ip = "192.0.2." + std::to_string(10 + n);
+  ip_address_set_value(h, db, apf_call_record_t_uplink_dest_ip_address_get(h, db, cr, err), ip.c_str(), err);
+  ip_address_set_value(h, db, apf_call_record_t_downlink_dest_ip_address_get(h, db, cr, err), "2001:db8::5",
+                       err);
+  std::string id = "call-" + std::to_string(n) + "@sip.example";
+  mox_vstring_set_value(h, db, apf_call_record_t_call_id_get(h, db, cr, err), id.c_str(), err);
+  mox_vstring_set_value(h, db, apf_call_record_t_called_party_get(h, db, cr, err), "sip:4100@pbx", err);
+  mox_vstring_set_value(h, db, apf_call_record_t_calling_party_get(h, db, cr, err), "sip:2207@pbx", err);
+  apf_call_record_t_wme_client_set_value(h, db, cr, 1, err);
+  apf_call_record_t_call_code_set_value(h, db, cr, 200 + n, err);
+  calendar_time_set_value(h, db, apf_call_record_t_call_established_timestamp_get(h, db, cr, err),
+                          1796500000 + n, 250000, err);
+  const uint32_t ports[2] = {16384 + 2 * n, 16385 + 2 * n};
+  apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, cr, ports, 2);
+}
+
+// Builds a client record the way the QoS process does, through the exported
+// accessors, and prints it.
+int show_sample(mox_handle_t *h) {
+  const uint32_t db = MOX_NO_DB;
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  qos_client_data_t *rec = qos_client_data_t_create(h, db);
+  if (rec == nullptr) {
+    std::fprintf(stderr, "qosdata: cannot create a qos_client_data_t\n");
+    return 1;
+  }
+  uint32_t err = 0;
+  const uint8_t mac[6] = {0x00, 0x1b, 0x54, 0x0a, 0x3c, 0x7e};
+  const uint8_t ap[6] = {0x00, 0x3a, 0x98, 0x11, 0x22, 0x33};
+  mox_mac_addr_set_value(h, db, qos_client_data_t_client_mac_get(h, db, rec, &err), mac, &err);
+  mox_mac_addr_set_value(h, db, qos_client_data_t_wtp_mac_get(h, db, rec, &err), ap, &err);
+  mox_mac_addr_set_value(h, db, qos_client_data_t_bw_alloc_ap_mac_get(h, db, rec, &err), ap, &err);
+  mox_vstring_set_value(h, db, qos_client_data_t_bw_alloc_ap_name_get(h, db, rec, &err), "ap-floor3-east",
+                        &err);
+  qos_client_policy_t *up = qos_client_data_t_client_installed_upstream_pm_get(h, db, rec, &err);
+  mox_vstring_set_value(h, db, qos_client_policy_t_qos_pm_name_get(h, db, up, &err), "platinum-voice", &err);
+  qos_client_data_t_is_tspec_client_set_value(h, db, rec, 1, &err);
+  qos_client_data_t_is_active_tspec_call_set_value(h, db, rec, 1, &err);
+  qos_client_data_t_bandwidth_alloc_set_value(h, db, rec, 1800, &err);
+  qos_client_data_t_bw_alloc_radio_slot_id_set_value(h, db, rec, 1, &err);
+  qos_client_data_t_active_sip_call_set_value(h, db, rec, 2, &err);
+  qos_client_data_t_bw_alloc_radio_band_info_set_value(h, db, rec, 1, &err);
+  // Two call records: each is built on its own, then copied into the
+  // client's call_record array, which grows to hold it.
+  for (uint32_t n = 0; n < 2 && err == 0; ++n) {
+    apf_call_record_t *cr = apf_call_record_t_create(h, db);
+    if (cr == nullptr) {
+      err = 12;
+      break;
+    }
+    fill_call_record(h, cr, n, &err);
+    qos_client_data_t_call_record_set(h, db, rec, n, cr, &err);
+    apf_call_record_t_destroy(h, db, cr);
+  }
+  int rc = 0;
+  if (err != 0) {
+    std::fprintf(stderr, "qosdata: building the sample failed: %s\n", std::strerror(static_cast<int>(err)));
+    rc = 1;
+  } else {
+    const auto *hdr = reinterpret_cast<const mox_obj_header_t *>(rec);
+    std::printf("sample qos_client_data_t (variant %d, flags 0x%02x, state tracking on)\n", hdr->variant,
+                hdr->flags);
+    print_record(*find_type("qos_client_data_t"), h, rec, 2);
+    std::printf("wire length: %u bytes\n", qos_client_data_t_len(h, db, rec));
+  }
+  qos_client_data_t_destroy(h, db, rec);
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -153,14 +417,26 @@ int main(int argc, char **argv) {
     rc = list_types(h);
   } else if (argc >= 4 && std::strcmp(argv[1], "enum") == 0) {
     rc = show_enum(h, argv[2], static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0)));
+  } else if (argc >= 3 && std::strcmp(argv[1], "type") == 0) {
+    rc = show_type(argv[2]);
+  } else if (argc >= 2 && std::strcmp(argv[1], "sample") == 0) {
+    rc = show_sample(h);
   } else if (argc == 1) {
     rc = list_types(h);
     if (rc == 0) {
       std::printf("\n");
       rc = show_enum(h, "qos_pm_state", QOS_PM_STATE_IFID_LIMIT_REACHED);
     }
+    if (rc == 0) {
+      std::printf("\n");
+      rc = show_type("qos_client_call_data");
+    }
+    if (rc == 0) {
+      std::printf("\n");
+      rc = show_sample(h);
+    }
   } else {
-    std::fprintf(stderr, "usage: qosdata [types | enum NAME VALUE]\n");
+    std::fprintf(stderr, "usage: qosdata [types | enum NAME VALUE | type NAME | sample]\n");
     rc = 2;
   }
   mox_handle_destroy(h);
