@@ -449,11 +449,22 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
   uint8_t *count_byte = bytes(obj) + t.fields[f.count_field].offset;
   uint8_t *&block = dynamic_block(f, obj);
   uint32_t old = block != nullptr ? *count_byte : 0;
+  uint32_t each_state = tracked ? record_sizeof_internal(et, h, nullptr, 0, 1) : 0;
+  // Initializes element e of the current block as an empty embedded record,
+  // with its state area among the elements' areas after the elements.
+  auto init_element = [&](uint32_t e, uint32_t *slot) {
+    uint8_t *elem = block + e * f.size;
+    uint8_t *base = nullptr;
+    if (tracked) {
+      base = block + *count_byte * f.size + e * each_state;
+      moxlib_update_sttr_offset(h, db, elem, static_cast<uint32_t>(base - elem));
+    }
+    record_initialize(et, h, db, elem, et.ti, 1, 0, MOX_FLAG_NESTED, base, slot);
+  };
   if (block == nullptr || index >= old) {
     // Grow to index + 1 elements: a new block holds the elements, then (with
     // tracking) their state areas in the same order.
     uint32_t n = index + 1;
-    uint32_t each_state = tracked ? record_sizeof_internal(et, h, nullptr, 0, 1) : 0;
     if (block != nullptr && !reallocation_reported.exchange(true)) trace_at(f.msg);
     uint32_t size = n * (f.size + each_state);
     uint8_t *fresh = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, size));
@@ -485,15 +496,7 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
     }
     if (old_block != nullptr) h->record_free(h->record_heap, db, old_block);
     store<uint8_t>(h, db, count_byte, static_cast<uint8_t>(n));
-    for (uint32_t e = old; e < n; ++e) {
-      uint8_t *elem = fresh + e * f.size;
-      uint8_t *base = nullptr;
-      if (tracked) {
-        base = fresh + n * f.size + e * each_state;
-        moxlib_update_sttr_offset(h, db, elem, static_cast<uint32_t>(base - elem));
-      }
-      record_initialize(et, h, db, elem, et.ti, 1, 0, MOX_FLAG_NESTED, base, err);
-    }
+    for (uint32_t e = old; e < n; ++e) init_element(e, err);
     if (tracked) {
       // The per-element state bytes: a new block of n bytes keeps the old ones.
       uint8_t *pointer_at = area + f.state_pointer;
@@ -521,7 +524,15 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
       fail(h, err, kENOMEM);
       return *err;
     }
-    record_clone(et, h, db, src, &elem, ws, static_cast<int32_t>(len), false, err);
+    void *target = elem;
+    record_clone(et, h, db, src, &target, ws, static_cast<int32_t>(len), false, err);
+    if (*err != 0 && target == nullptr) {
+      // The failed read-back destroyed the element, which is still counted:
+      // it becomes an empty element again, so that the array stays whole and
+      // its destruction releases nothing twice.
+      uint32_t local = 0;
+      init_element(index, &local);
+    }
   } else {
     record_set(et, h, db, elem, const_cast<void *>(src), err);
   }

@@ -59,4 +59,38 @@ TEST(AccessorsInternal, CloningElementSetterCopiesThroughTheWireForm) {
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
+// A clone whose read-back runs out of memory at any step leaves an array that
+// destroys cleanly: every element created is destroyed exactly once.
+TEST(AccessorsInternal, FailedCloningElementSetterLeavesAWholeArray) {
+  const orva::TypeDesc &client = type_named("qos_client_data_t");
+  const orva::TypeDesc &call = type_named("apf_call_record_t");
+  const uint16_t f = field_named(client, "call_record");
+  const mox_type_stats_t &stats = call.ti->variant_info->entries[0].stats;
+  for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+    for (int64_t n = 0; n < 12; ++n) {
+      SCOPED_TRACE("mode " + std::to_string(mode) + ", allocations before failure " + std::to_string(n));
+      orva_test::ScopedHandle h(mode);
+      uint32_t err = 0;
+      auto *c = static_cast<qos_client_data_t *>(orva::record_create(client, h, kDb));
+      auto *src = static_cast<apf_call_record_t *>(orva::record_create(call, h, kDb));
+      for (mox_vstring_t *s : {&src->call_id, &src->called_party, &src->calling_party})
+        mox_vstring_set_value(h, kDb, s, "some-party@example", &err);
+      ASSERT_EQ(err, 0u);
+      const uint32_t created = stats.created, destroyed = stats.destroyed;
+      h.fail_alloc_after(n);
+      orva::dynamic_set_at(client, f, h, kDb, c, 1, src, true, &err);
+      h.fail_alloc_after(-1);
+      if (err == 0) {
+        EXPECT_STREQ(c->call_record[1].calling_party.str, "some-party@example");
+      } else {
+        EXPECT_EQ(err, 12u);
+      }
+      orva::record_destroy(client, h, kDb, c);
+      EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+      orva::record_destroy(call, h, kDb, src);
+      EXPECT_EQ(h.live_bytes(), 0u);
+    }
+  }
+}
+
 }  // namespace
