@@ -591,6 +591,11 @@ uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const
   }
 
   if (v >= 0) {
+    // A destination that carried no fields (an earlier decode of a negative
+    // variant) takes the new variant before its fields are decoded: the list
+    // appends on the way refuse a record of negative variant.  Such a record
+    // holds nothing, so destroy may walk its fields whatever the decode does.
+    if (hd->variant < 0) store<int8_t>(h, db, &hd->variant, v);
     for (uint16_t i = 0; i < t.field_count && de.ok(); ++i) {
       const FieldDesc &f = t.fields[i];
       if (f.variant > v || (f.flags & kFieldCount)) continue;

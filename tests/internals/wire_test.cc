@@ -301,6 +301,20 @@ TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(c->entry.count, a->entry.count);
   EXPECT_EQ(orva::record_compare(lt, a, c), 0);
+
+  // A list decoded as carrying no fields (negative variant) takes a wire form
+  // with entries in place, as a fresh list does.
+  const Bytes none = {0xff, 0x08, 0x00, 0x00, 0x00, 0x04};
+  orva::record_unmarshal(lt, h, kDb, none.data(), c, int32_t(none.size()), 1, &err);
+  ASSERT_EQ(err, 0u);
+  EXPECT_LT(c->variant, 0);
+  EXPECT_EQ(c->entry.count, 0u);
+  used = orva::record_unmarshal(lt, h, kDb, longer.data(), c, int32_t(longer.size()), 1, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(used, longer.size());
+  EXPECT_EQ(c->variant, 0);
+  EXPECT_EQ(orva::record_compare(lt, a, c), 0);
+  EXPECT_EQ(encode(lt, h, c), longer);
   orva::record_destroy(lt, h, kDb, a);
   orva::record_destroy(lt, h, kDb, c);
   EXPECT_EQ(h.live_bytes(), 0u);
