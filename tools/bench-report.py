@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Runs the wire benchmarks and prints a markdown table: ns per operation and
+the ratio to a memcpy of the same byte count, measured in the same run.
+
+  tools/bench-report.py build-bench/bench/wire_bench [benchmark options...]
+  tools/bench-report.py --callgrind build-bench/bench/wire_bench
+
+Options after the binary go to it (e.g. --benchmark_min_time=0.2,
+--benchmark_repetitions=5: with repetitions the median is used).
+
+The row "unmarshal_fresh - create_destroy" is the decode alone: the cost of
+create + unmarshal + destroy less that of create + destroy, both from the
+same run.
+
+--callgrind adds instructions per operation: every benchmark is run twice
+under valgrind --tool=callgrind with a fixed number of iterations
+(WIRE_BENCH_ITERATIONS), and the difference of the two totals is divided by
+the difference of the iteration counts, so that the setup, the round-trip
+self check and the program's start cancel out.  Instruction counts do not
+depend on the machine's load.
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+OPS = ["len", "marshal", "unmarshal_fresh", "create_destroy", "unmarshal_in_place", "memcpy"]
+NET = "unmarshal_fresh - create_destroy"
+
+
+def run_json(binary, extra):
+    out = subprocess.run([binary, "--benchmark_format=json", *extra],
+                         check=True, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def collect(doc):
+    """{(type, mode): {op: {"ns": float, "bytes": int, "allocs": float}}}"""
+    rows = {}
+    medians = {b["run_name"] for b in doc["benchmarks"]
+               if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median"}
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+    for b in doc["benchmarks"]:
+        name = b.get("run_name", b["name"])
+        if name in medians:
+            if b.get("aggregate_name") != "median":
+                continue
+        elif b.get("run_type") == "aggregate":
+            continue
+        name = re.sub(r"/iterations:\d+$", "", name)
+        typ, mode, op = name.split("/")
+        rows.setdefault((typ, mode), {})[op] = {
+            "ns": b["cpu_time"] * scale[b["time_unit"]],
+            "bytes": int(b.get("bytes", 0)),
+            "allocs": b.get("allocs", 0.0),
+        }
+    return rows
+
+
+def callgrind_counts(binary, low=200, high=1200):
+    """{name: instructions per iteration}"""
+    names = subprocess.run([binary, "--benchmark_list_tests"], check=True,
+                           capture_output=True, text=True).stdout.split()
+    counts = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        for name in names:
+            totals = []
+            for n in (low, high):
+                env = dict(os.environ, WIRE_BENCH_ITERATIONS=str(n))
+                filt = "^" + re.escape(name) + "(/|$)"
+                r = subprocess.run(
+                    ["valgrind", "--tool=callgrind",
+                     "--callgrind-out-file=" + os.path.join(tmp, "cg.out"),
+                     binary, "--benchmark_filter=" + filt],
+                    env=env, capture_output=True, text=True, check=True)
+                m = re.search(r"Collected\s*:\s*(\d+)", r.stderr)
+                if not m:
+                    sys.exit("no callgrind total for " + name)
+                totals.append(int(m.group(1)))
+            counts[name] = (totals[1] - totals[0]) / (high - low)
+            print(f"callgrind {name}: {counts[name]:.0f} Ir/op", file=sys.stderr)
+    return counts
+
+
+def fmt_ns(ns):
+    return f"{ns:.0f}" if ns >= 100 else f"{ns:.1f}"
+
+
+def table(rows, counts):
+    head = "| type | tracking | operation | bytes | ns/op | × memcpy | allocs/op |"
+    sep = "|---|---|---|---:|---:|---:|---:|"
+    if counts:
+        head += " Ir/op | Ir × memcpy |"
+        sep += "---:|---:|"
+    lines = [head, sep]
+    for (typ, mode), ops in rows.items():
+        mc = ops.get("memcpy")
+        names = [o for o in OPS if o in ops]
+        if "unmarshal_fresh" in ops and "create_destroy" in ops:
+            names.insert(names.index("create_destroy") + 1, NET)
+        for op in names:
+            key = f"{typ}/{mode}/{op}"
+            if op == NET:
+                ns = ops["unmarshal_fresh"]["ns"] - ops["create_destroy"]["ns"]
+                allocs = ops["unmarshal_fresh"]["allocs"] - ops["create_destroy"]["allocs"]
+                nbytes = ops["unmarshal_fresh"]["bytes"]
+            else:
+                ns, allocs, nbytes = ops[op]["ns"], ops[op]["allocs"], ops[op]["bytes"]
+            ratio = f"{ns / mc['ns']:.0f}" if mc and op != "memcpy" else "1"
+            line = (f"| {typ} | {mode.replace('sttr_', '')} | {op} | {nbytes} | {fmt_ns(ns)} "
+                    f"| {ratio} | {allocs:g} |")
+            if counts:
+                mkey = f"{typ}/{mode}/memcpy"
+                if op == NET:
+                    ir = counts[f"{typ}/{mode}/unmarshal_fresh"] - counts[f"{typ}/{mode}/create_destroy"]
+                else:
+                    ir = counts[key]
+                line += f" {ir:.0f} | {ir / counts[mkey]:.0f} |"
+            lines.append(line)
+    return "\n".join(lines)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--callgrind", action="store_true", help="add instruction counts per operation")
+    ap.add_argument("binary")
+    ap.add_argument("extra", nargs=argparse.REMAINDER, help="options for the benchmark binary")
+    args = ap.parse_args()
+    doc = run_json(args.binary, args.extra)
+    ctx = doc.get("context", {})
+    print(f"<!-- {ctx.get('date', '')}, {ctx.get('num_cpus', '?')} CPUs at "
+          f"{ctx.get('mhz_per_cpu', '?')} MHz, load {ctx.get('load_avg', '')} -->")
+    counts = callgrind_counts(args.binary) if args.callgrind else None
+    print(table(collect(doc), counts))
+
+
+if __name__ == "__main__":
+    main()
