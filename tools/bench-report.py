@@ -8,6 +8,10 @@ the ratio to a memcpy of the same byte count, measured in the same run.
 Options after the binary go to it (e.g. --benchmark_min_time=0.2,
 --benchmark_repetitions=5: with repetitions the median is used).
 
+Record allocs are those of record storage (the handle's statistics); heap
+allocs are the C++ heap allocations of the whole process (the benchmark
+binary counts operator new), which the handle does not see.
+
 The row "unmarshal_fresh - create_destroy" is the decode alone: the cost of
 create + unmarshal + destroy less that of create + destroy, both from the
 same run.
@@ -38,7 +42,7 @@ def run_json(binary, extra):
 
 
 def collect(doc):
-    """{(type, mode): {op: {"ns": float, "bytes": int, "allocs": float}}}"""
+    """{(type, mode): {op: {"ns": float, "bytes": int, "allocs": float, "heap": float}}}"""
     rows = {}
     medians = {b["run_name"] for b in doc["benchmarks"]
                if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median"}
@@ -56,6 +60,7 @@ def collect(doc):
             "ns": b["cpu_time"] * scale[b["time_unit"]],
             "bytes": int(b.get("bytes", 0)),
             "allocs": b.get("allocs", 0.0),
+            "heap": b.get("heap_allocs", 0.0),
         }
     return rows
 
@@ -90,8 +95,8 @@ def fmt_ns(ns):
 
 
 def table(rows, counts):
-    head = "| type | tracking | operation | bytes | ns/op | × memcpy | allocs/op |"
-    sep = "|---|---|---|---:|---:|---:|---:|"
+    head = "| type | tracking | operation | bytes | ns/op | × memcpy | record allocs/op | heap allocs/op |"
+    sep = "|---|---|---|---:|---:|---:|---:|---:|"
     if counts:
         head += " Ir/op | Ir × memcpy |"
         sep += "---:|---:|"
@@ -106,12 +111,14 @@ def table(rows, counts):
             if op == NET:
                 ns = ops["unmarshal_fresh"]["ns"] - ops["create_destroy"]["ns"]
                 allocs = ops["unmarshal_fresh"]["allocs"] - ops["create_destroy"]["allocs"]
+                heap = ops["unmarshal_fresh"]["heap"] - ops["create_destroy"]["heap"]
                 nbytes = ops["unmarshal_fresh"]["bytes"]
             else:
                 ns, allocs, nbytes = ops[op]["ns"], ops[op]["allocs"], ops[op]["bytes"]
+                heap = ops[op]["heap"]
             ratio = f"{ns / mc['ns']:.0f}" if mc and op != "memcpy" else "1"
             line = (f"| {typ} | {mode.replace('sttr_', '')} | {op} | {nbytes} | {fmt_ns(ns)} "
-                    f"| {ratio} | {allocs:g} |")
+                    f"| {ratio} | {round(allocs, 2):g} | {round(heap, 2):g} |")
             if counts:
                 mkey = f"{typ}/{mode}/memcpy"
                 if op == NET:
