@@ -18,8 +18,9 @@ const mox_domain_t *domain_or_handle(mox_handle_t *h, const mox_domain_t *domain
   return domain ? domain : (h ? &h->domain : nullptr);
 }
 
-uint32_t lookup_ok(const std::unordered_map<std::string, uint32_t> &map, const char *key) {
-  auto it = map.find(key);
+uint32_t lookup_ok(const mox_rt::LuidMap<uint32_t> &map, const char *key) {
+  if (map.empty()) return 1u;
+  auto it = map.find(std::string_view(key));
   return it == map.end() ? 1u : (it->second ? 1u : 0u);
 }
 
@@ -34,8 +35,8 @@ MOX_API int32_t mox_domain_lookup_variant(mox_handle_t *h, mox_domain_t *domain,
   if (slot && *slot) return -1;
   const mox_domain_t *d = domain_or_handle(h, domain);
   if (!d) return kLatestVariant;
-  if (const auto *table = table_of(d); table && ti) {
-    auto it = table->variants.find(ti->luid_text);
+  if (const auto *table = table_of(d); table && ti && !table->variants.empty()) {
+    auto it = table->variants.find(std::string_view(ti->luid_text));
     if (it != table->variants.end()) return it->second;
   }
   return static_cast<int32_t>(d->default_variant);

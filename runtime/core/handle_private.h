@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -39,11 +40,20 @@ struct JournalRecord {
 };
 
 // What a domain says beyond its default variant; domain.impl points here.
+// Hash of luid strings that also takes a string_view, so that the lookups
+// made on every encode and create do not build a std::string (no allocation).
+struct LuidHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+template <class V>
+using LuidMap = std::unordered_map<std::string, V, LuidHash, std::equal_to<>>;
+
 struct DomainTable {
   std::string name = "default";
-  std::unordered_map<std::string, int32_t> variants;
-  std::unordered_map<std::string, uint32_t> table_ok;
-  std::unordered_map<std::string, uint32_t> message_ok;
+  LuidMap<int32_t> variants;
+  LuidMap<uint32_t> table_ok;
+  LuidMap<uint32_t> message_ok;
 };
 
 // One object-id mapping.

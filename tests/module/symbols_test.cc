@@ -433,7 +433,7 @@ TEST(ExportedSymbols, CatalogueHasTheThirtyFiveTypesWithTheirFieldCounts) {
   EXPECT_EQ(client->fields[18].shape, Shape::Dynamic);
   EXPECT_EQ(c.find("class_map_list")->fields[0].shape, Shape::List);
   for (const Field &f : c.find("tclas_set_t")->fields)
-    if (f.name == "tclas") EXPECT_TRUE(f.shape == Shape::Array && f.bound == 3 && f.kind == "tclas_t");
+    if (f.name == "tclas") { EXPECT_TRUE(f.shape == Shape::Array && f.bound == 3 && f.kind == "tclas_t"); }
   // The record-level copy belongs to exactly the 22 nested types.
   EXPECT_EQ(nested_types(c),
             (std::set<std::string>{
