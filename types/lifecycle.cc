@@ -346,10 +346,12 @@ uint32_t record_is_valid_cr(const TypeDesc &t, mox_handle_t *h, const void *obj,
     int32_t own = mox_get_instance_variant(obj, 1, 0);
     if (own < v) v = own;
   }
-  // Only fields the type has, and those of a newer variant only from that variant on.
+  // Only fields the type has, and those of a newer variant only from that
+  // variant on.  The comparison is unsigned: the -1 of a lookup made with an
+  // error already in last_error does not hide the newer fields.
   if (field_index >= t.field_count) return 0;
-  int8_t needs = t.fields[field_index].variant;
-  return needs == 0 || v >= needs ? 1 : 0;
+  uint32_t needs = t.fields[field_index].variant;
+  return needs == 0 || static_cast<uint32_t>(v) >= needs ? 1 : 0;
 }
 
 }  // namespace orva

@@ -1,0 +1,219 @@
+// Record lifecycle through the exported operations: sizes by tracking mode
+// and storage variant, the header a create leaves, variants from the domain,
+// the _cr chain and its placeholder, allocation failures, nested
+// initialization without a base, OID-deferred destruction, negative
+// variants, embedding, field validity, statistics and platform
+// announcements.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "handle.h"
+#include "orva_qos_data/orva_qos_data_decls.h"
+#include "trace_capture.h"
+
+namespace {
+
+constexpr uint32_t kDb = MOX_NO_DB;
+constexpr bool k32 = sizeof(void *) == 4;
+using orva_test::ScopedHandle;
+
+uint32_t trace_level(const char *text) {
+  for (const auto &r : orva_test::TraceRecords())
+    if (std::string(r.text).find(text) != std::string::npos) return r.level;
+  return 0xFFFFFFFF;
+}
+
+TEST(Lifecycle, SizesByTrackingModeAndStorageVariant) {
+  struct Case {
+    uint32_t mode, with_state, state_only;
+  };
+  ScopedHandle off(MOX_STTR_OFF), on(MOX_STTR_ON), none(0);
+  // The state areas of the two types with two variants: the newest and, for
+  // a record stored at variant 0, the smaller one.
+  EXPECT_EQ(qos_client_data_t_sizeof_internal(on, nullptr, 1, 1), k32 ? 268u : 272u);
+  EXPECT_EQ(qos_client_call_data_sizeof_internal(on, nullptr, 1, 1), 7u);
+  EXPECT_EQ(qos_client_data_t_sizeof_internal(off, nullptr, 1, 1), 0u);
+  EXPECT_EQ(qos_client_data_t_sizeof_internal(none, nullptr, 1, 1), 0u);
+  const uint32_t data = qos_client_data_t_sizeof_internal(off, nullptr, 1, 0);
+  EXPECT_EQ(qos_client_data_t_sizeof_internal(none, nullptr, 1, 0), data);
+  EXPECT_EQ(qos_client_data_t_sizeof_internal(on, nullptr, 1, 0), data + (k32 ? 268u : 272u));
+  EXPECT_EQ(qos_client_data_t_sizeof_internal(on, nullptr, 0, 0), data);
+  EXPECT_EQ(qos_client_data_t_sizeof(on), data + (k32 ? 268u : 272u));
+  if (k32) {
+    EXPECT_EQ(data, 1164u);
+  }
+
+  // A record stored at variant 0 (the domain allows only that one) is sized
+  // by its storage variant, not by the newest.
+  mox_domain_set_variant(on, _qos_client_call_data_type_info_internal.luid_text, 0);
+  qos_client_call_data *c = qos_client_call_data_create(on, kDb);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->variant, 0);
+  EXPECT_EQ(c->storage_variant, 1);  // storage is always of the newest variant
+  EXPECT_EQ(qos_client_call_data_sizeof_internal(on, c, 1, 1), 7u);
+  qos_client_call_data_destroy(on, kDb, c);
+}
+
+TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
+  ScopedHandle h(MOX_STTR_ON);
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->variant, 1);
+  EXPECT_EQ(c->storage_variant, 1);
+  EXPECT_EQ(c->flags, MOX_FLAG_STATE_TRACKED);
+  EXPECT_EQ(c->tinfo, &_qos_client_data_t_type_info_internal);  // placement 0: the static record
+  // Nested records carry NESTED and tracking, and the type-info of their own type.
+  EXPECT_EQ(c->client_installed_upstream_pm.flags & (MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED),
+            MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED);
+  EXPECT_EQ(c->client_installed_upstream_pm.tinfo, &_qos_client_policy_t_type_info_internal);
+  qos_client_data_t_destroy(h, kDb, c);
+
+  // A domain asking more than the type has is clamped to its newest variant.
+  mox_domain_set_default_variant(h, 5);
+  qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
+  EXPECT_EQ(k->variant, 0);
+  qos_ap_radio_key_t_destroy(h, kDb, k);
+  mox_domain_set_default_variant(h, 127);
+
+  // Placement non-zero: the tinfo word is the registry's copy.
+  mox_handle_set_placement(h, 2);
+  k = qos_ap_radio_key_t_create(h, kDb);
+  ASSERT_NE(k, nullptr);
+  EXPECT_NE(k->tinfo, &_qos_ap_radio_key_t_type_info_internal);
+  EXPECT_EQ(k->tinfo, mox_registry_lookup(h.registry(), kDb, _qos_ap_radio_key_t_type_info_internal.luid_text));
+  qos_ap_radio_key_t_destroy(h, kDb, k);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
+  ScopedHandle h(MOX_STTR_OFF);
+  // Plain create: an allocation failure is a null record and nothing else.
+  h.fail_alloc_after(0);
+  EXPECT_EQ(qos_wlan_data_t_create(h, kDb), nullptr);
+  // _cr create: the placeholder, and 12 in last_error.
+  mox_clear_last_error(h);
+  apf_call_record_t *p = apf_call_record_t_create_cr(h);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(h->last_error, 12u);
+  EXPECT_EQ(h->cr_mode, 0u);
+  h.fail_alloc_after(-1);
+  // With an error already there, the chain goes on without allocating.
+  const uint64_t allocs = h.alloc_stats().allocs;
+  EXPECT_EQ(apf_call_record_t_create_cr(h), p);
+  EXPECT_EQ(qos_ap_radio_key_t_create_cr(h) != nullptr, true);
+  EXPECT_EQ(h.alloc_stats().allocs, allocs);
+  EXPECT_EQ(h->last_error, 12u);
+  // Destroys ignore the placeholder and null.
+  apf_call_record_t_destroy(h, kDb, p);
+  apf_call_record_t_destroy_cr(h, p);
+  apf_call_record_t_destroy(h, kDb, nullptr);
+  EXPECT_EQ(apf_call_record_t_create_cr(h), p);  // still usable as a placeholder
+
+  mox_clear_last_error(h);
+  apf_call_record_t *r = apf_call_record_t_create_cr(h);
+  EXPECT_NE(r, p);
+  EXPECT_EQ(h->last_error, 0u);
+  apf_call_record_t_destroy_cr(h, r);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  std::vector<uint8_t> storage(qos_client_policy_t_sizeof(h) + 16);
+  auto *p = reinterpret_cast<qos_client_policy_t *>(storage.data());
+  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, p, &_qos_client_policy_t_type_info_internal, 1, 0,
+                                           MOX_FLAG_NESTED, nullptr, &err),
+            22u);
+  EXPECT_EQ(err, 22u);
+  EXPECT_EQ(trace_level("sttr_base can not be NULL in NESTED case"), 0x3000000u);
+
+  mox_trace_clear();
+  qos_wlan_data_t_set_instance_embedded(h, kDb, nullptr);
+  EXPECT_EQ(trace_level("Invalid object pointer passed in to set instance flag"), 0x3000000u);
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  qos_client_data_t_set_instance_embedded(h, kDb, c);
+  EXPECT_TRUE(c->flags & MOX_FLAG_EMBEDDED);
+  EXPECT_TRUE(c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED);
+  qos_client_data_t_destroy(h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Lifecycle, IsValidAndAdjustVariant) {
+  ScopedHandle h(MOX_STTR_OFF);
+  uint32_t err = 0;
+  mox_domain_set_variant(h, _qos_client_data_t_type_info_internal.luid_text, 0);
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  ASSERT_EQ(c->variant, 0);
+  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 0, 0));
+  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 20, 0));
+  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 21, 0));  // a variant-1 field
+  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 22, 0));
+  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 1, &err), 43u);
+  err = 0;
+  mox_domain_reset(h);
+  qos_client_data_t_adjust_variant(h, kDb, c, &err);
+  EXPECT_EQ(c->variant, 1);
+  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 21, 0));
+  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 1, &err), 0u);
+  qos_client_data_t_destroy(h, kDb, c);
+}
+
+qos_wlan_data_t *g_finished = nullptr;
+
+TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
+  ScopedHandle h(MOX_STTR_ON);
+  const mox_type_stats_t &stats = _qos_wlan_data_t_type_info_internal.variant_info->entries[0].stats;
+  const uint32_t created = stats.created, destroyed = stats.destroyed;
+
+  // A mapped record with references is destroyed when the last one goes.
+  qos_wlan_data_t *w = qos_wlan_data_t_create(h, kDb);
+  ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0,
+                                   [](mox_handle_t *hh, uint32_t db, void *obj) {
+                                     g_finished = static_cast<qos_wlan_data_t *>(obj);
+                                     qos_wlan_data_t_destroy(hh, db, g_finished);
+                                   }),
+            0u);
+  mox_oid_mapping_add_ref(h, w);
+  qos_wlan_data_t_destroy(h, kDb, w);
+  EXPECT_TRUE(orva_test::Traced("Object has references and will be cleaned up"));
+  EXPECT_EQ(stats.destroyed, destroyed);
+  EXPECT_GT(h.live_bytes(), 0u);
+  mox_oid_mapping_release(h, kDb, w);
+  EXPECT_EQ(g_finished, w);
+  EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+
+  // A record of negative variant has no fields to release, only its storage.
+  qos_pm_refcount_data_t *r = qos_pm_refcount_data_t_create(h, kDb);
+  r->variant = -1;
+  qos_pm_refcount_data_t_destroy(h, kDb, r);
+  EXPECT_EQ(h.live_bytes(), 0u);
+
+  // Platform database with containment: create and destroy are announced.
+  mox_handle_set_placement(h, 1);
+  mox_handle_set_containment(h, 1);
+  mox_event_clear(h);
+  const uint32_t db = 3;
+  qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, db);
+  qos_ap_radio_key_t_destroy(h, db, k);
+  std::vector<uint32_t> kinds;
+  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
+    mox_event_t e;
+    mox_event_get(h, i, &e);
+    if (e.item == k) kinds.push_back(e.kind);
+  }
+  EXPECT_EQ(kinds, (std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY,
+                                          MOX_EVENT_PLAT_DESTROY}));
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(LifecycleDeathTest, CorruptTrackingModeAborts) {
+  ScopedHandle h(MOX_STTR_ON);
+  mox_handle_set_sttr_mode(h, 0xABCD);
+  EXPECT_DEATH(qos_wlan_data_t_create(h, kDb), "");
+  EXPECT_DEATH(qos_wlan_data_t_sizeof(h), "");
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+}
+
+}  // namespace
