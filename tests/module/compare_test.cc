@@ -82,9 +82,49 @@ TEST(Compare, ScalarSignednessByteBlocksAndEnumerationDifference) {
   EXPECT_EQ(qos_client_policy_t_compare(u, v), 8);
   EXPECT_EQ(qos_client_policy_t_compare(v, u), -8);
 
+  // 16- and 64-bit counters are unsigned too, and all 64 bits count.
+  qos_pm_refcount_data_t *m = qos_pm_refcount_data_t_create(h, kDb),
+                         *n = qos_pm_refcount_data_t_create(h, kDb);
+  m->bssid_up_refcount = 1ull << 32, n->bssid_up_refcount = 1;
+  m->pm_idx = 1, n->pm_idx = 0x8000;
+  EXPECT_EQ(qos_pm_refcount_data_t_compare(m, n), -1);
+  n->pm_idx = 1;
+  EXPECT_EQ(qos_pm_refcount_data_t_compare(m, n), 1);
+  n->bssid_up_refcount = 1ull << 63;
+  EXPECT_EQ(qos_pm_refcount_data_t_compare(m, n), -1);
+
   load_based_cac_stats_t_destroy(h, kDb, a), load_based_cac_stats_t_destroy(h, kDb, b);
+  qos_pm_refcount_data_t_destroy(h, kDb, m), qos_pm_refcount_data_t_destroy(h, kDb, n);
   apf_call_record_t_destroy(h, kDb, p), apf_call_record_t_destroy(h, kDb, q);
   qos_client_policy_t_destroy(h, kDb, u), qos_client_policy_t_destroy(h, kDb, v);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Compare, NestedRecordsAndRecordArraysDecideInFieldAndIndexOrder) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  qos_bssid_data_t *a = qos_bssid_data_t_create(h, kDb), *b = qos_bssid_data_t_create(h, kDb);
+  // Later fields, and later elements of cac, order the other way round.
+  mox_boolean_set_value(h, kDb, &b->local_mode, 1, &err);
+  EXPECT_EQ(sign(qos_bssid_data_t_compare(a, b)), -1);  // the runtime's boolean order
+  a->num_cac_entries = 9;
+  EXPECT_EQ(qos_bssid_data_t_compare(a, b), 1);
+  a->cac[3].up = 0, b->cac[3].up = 5;
+  EXPECT_EQ(qos_bssid_data_t_compare(a, b), -1);
+  a->cac[1].cac_state.value = BSSID_CAC_STATE_VALID;  // an earlier element decides
+  EXPECT_EQ(qos_bssid_data_t_compare(a, b), 1);
+  b->bssid_downstream_qos_pm.qos_pm_type.value = BSSID_QOS_PM_TYPE_LOCAL_WLAN;
+  EXPECT_EQ(qos_bssid_data_t_compare(a, b), -1);  // and a nested record before the array
+  EXPECT_EQ(err, 0u);
+
+  // A nested record's counter (unsigned 16-bit) decides before later fields.
+  qos_ap_radio_data_t *r = qos_ap_radio_data_t_create(h, kDb), *s = qos_ap_radio_data_t_create(h, kDb);
+  r->wmm_cac_stats.calls_rejected_qos = 0x8000, s->wmm_cac_stats.calls_rejected_qos = 1;
+  r->total_rejected_calls = 0, s->total_rejected_calls = 1;
+  EXPECT_EQ(qos_ap_radio_data_t_compare(r, s), 1);
+
+  qos_bssid_data_t_destroy(h, kDb, a), qos_bssid_data_t_destroy(h, kDb, b);
+  qos_ap_radio_data_t_destroy(h, kDb, r), qos_ap_radio_data_t_destroy(h, kDb, s);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -115,8 +155,18 @@ TEST(Compare, DynamicArrayCountFirstThenElementsAndVariantFieldLast) {
   EXPECT_EQ(sign(qos_client_data_t_compare(a, b)), 1);
   EXPECT_EQ(err, 0u);
 
+  // Also on an instance of variant 0: the instance variant is not consulted.
+  qos_client_call_data *c = qos_client_call_data_create(h, kDb), *d = qos_client_call_data_create(h, kDb);
+  c->variant = 0, d->variant = 0;
+  c->call_duration2 = 1;
+  d->radio_band_info.value = ENM_RADIO_BAND_5GHZ;
+  EXPECT_EQ(qos_client_call_data_compare(c, d), 1);
+  d->call_duration2 = 1;
+  EXPECT_EQ(sign(qos_client_call_data_compare(c, d)), -1);
+
   apf_call_record_t_destroy(h, kDb, e);
   qos_client_data_t_destroy(h, kDb, a), qos_client_data_t_destroy(h, kDb, b);
+  qos_client_call_data_destroy(h, kDb, c), qos_client_call_data_destroy(h, kDb, d);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -128,13 +178,18 @@ TEST(Compare, ListCountFirstThenEntriesInOrder) {
     class_map_entry *e = class_map_entry_create(h, kDb);
     e->police_rate = rate;
     class_map_list_entry_set_last(h, kDb, l, e, &err);
+    return e;
   };
   add(a, 5), add(a, 1);
-  add(b, 9);
+  class_map_entry *b1 = add(b, 9);
   EXPECT_EQ(class_map_list_compare(a, b), 1);  // two entries after one
-  add(b, 0);
+  class_map_entry *b2 = add(b, 0);
   EXPECT_EQ(class_map_list_compare(a, b), -1);  // first entries: 5 before 9
   EXPECT_EQ(class_map_list_compare(a, a), 0);
+  b1->police_rate = 5;
+  EXPECT_EQ(class_map_list_compare(a, b), 1);  // then the second: 1 after 0
+  b2->police_rate = 1;
+  EXPECT_EQ(class_map_list_compare(a, b), 0);
   EXPECT_EQ(err, 0u);
   class_map_list_destroy(h, kDb, a), class_map_list_destroy(h, kDb, b);
   EXPECT_EQ(h.live_bytes(), 0u);
