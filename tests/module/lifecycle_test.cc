@@ -86,6 +86,65 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
+// Where the runtime was told a nested record's state bytes lie, as an address.
+const uint8_t *placed_area(mox_handle_t *h, const void *nested) {
+  return static_cast<const uint8_t *>(nested) + moxlib_get_sttr_offset(h, kDb, nested);
+}
+
+TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
+  ScopedHandle h(MOX_STTR_ON);
+  // By offset_update: the outermost record places every level.  Positions in
+  // the client's area: each policy's area after its own byte (2, 76); the
+  // whole byte of tclas_set at 155, its element bytes, then the two 37-byte
+  // element areas from 158; inside a set, tclas' three 9-byte areas from 9.
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  ASSERT_NE(c, nullptr);
+  const uint8_t *area =
+      reinterpret_cast<const uint8_t *>(c) + qos_client_data_t_sizeof_internal(h, c, 0, 0);
+  EXPECT_EQ(placed_area(h, &c->client_installed_upstream_pm), area + 3);
+  EXPECT_EQ(placed_area(h, &c->client_installed_downstream_pm), area + 77);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[0]), area + 158);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[1]), area + 195);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[0]), area + 195 + 9);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[2]), area + 195 + 27);
+  EXPECT_TRUE(c->tclas_set[1].tclas[2].flags & MOX_FLAG_STTR_OFFSET_HELD);
+  qos_client_data_t_destroy(h, kDb, c);
+
+  // Within initialize, for a type with one nested field.
+  qos_ap_data_t *a = qos_ap_data_t_create(h, kDb);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(placed_area(h, &a->qos_ap_pm),
+            reinterpret_cast<const uint8_t *>(a) + qos_ap_data_t_sizeof_internal(h, a, 0, 0) + 2);
+  qos_ap_data_t_destroy(h, kDb, a);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Lifecycle, StatisticsGoToTheRegisteredCopyWhenPlaced) {
+  ScopedHandle h(MOX_STTR_OFF);
+  mox_handle_set_placement(h, 2);
+  qos_ap_radio_key_t_destroy(h, kDb, qos_ap_radio_key_t_create(h, kDb));  // registers the copy
+  auto *copy = static_cast<mox_type_info_t *>(
+      mox_registry_lookup(h.registry(), kDb, _qos_ap_radio_key_t_type_info_internal.luid_text));
+  ASSERT_NE(copy, nullptr);
+  // Give the copy variant information of its own: create and destroy must
+  // both count there, in the record's own type-info record.
+  mox_variant_entry_t entry{};
+  mox_variant_info_t info{1, &entry};
+  copy->variant_info = &info;
+  const mox_type_stats_t &fixed =
+      _qos_ap_radio_key_t_type_info_internal.variant_info->entries[0].stats;
+  const uint32_t created = fixed.created;
+  qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
+  ASSERT_NE(k, nullptr);
+  EXPECT_EQ(entry.stats.created, 1u);
+  EXPECT_EQ(fixed.created, created);
+  qos_ap_radio_key_t_destroy(h, kDb, k);
+  EXPECT_EQ(entry.stats.destroyed, 1u);
+  EXPECT_EQ(entry.stats.failed, 0u);
+  EXPECT_EQ(entry.stats.live, 0u);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
 TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
   ScopedHandle h(MOX_STTR_OFF);
   // Plain create: an allocation failure is a null record and nothing else.
@@ -128,6 +187,12 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
             22u);
   EXPECT_EQ(err, 22u);
   EXPECT_EQ(trace_level("sttr_base can not be NULL in NESTED case"), 0x3000000u);
+  // No record at all: a missing required pointer.
+  err = 0;
+  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, nullptr, &_qos_client_policy_t_type_info_internal,
+                                           1, 0, 0, nullptr, &err),
+            2u);
+  EXPECT_EQ(h->last_error, 2u);
 
   mox_trace_clear();
   qos_wlan_data_t_set_instance_embedded(h, kDb, nullptr);
