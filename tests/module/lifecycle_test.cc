@@ -108,7 +108,23 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[0]), area + 195 + 9);
   EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[2]), area + 195 + 27);
   EXPECT_TRUE(c->tclas_set[1].tclas[2].flags & MOX_FLAG_STTR_OFFSET_HELD);
+  // With handle mappings on, destroy drops the mapping of every record whose
+  // state offset the runtime holds (the nested ones), not of the outer one.
+  h->hd_mapping_enabled = 1;
+  mox_event_clear(h);
   qos_client_data_t_destroy(h, kDb, c);
+  uint32_t nested_drops = 0, outer_drops = 0;
+  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
+    mox_event_t e;
+    mox_event_get(h, i, &e);
+    if (e.kind != MOX_EVENT_HD_MAPPING_DESTROY) continue;
+    if (e.item == c) ++outer_drops;
+    if (e.item == &c->tclas_set[1].tclas[2] || e.item == &c->client_installed_upstream_pm)
+      ++nested_drops;
+  }
+  EXPECT_EQ(outer_drops, 0u);
+  EXPECT_EQ(nested_drops, 2u);
+  h->hd_mapping_enabled = 0;
 
   // Within initialize, for a type with one nested field.
   qos_ap_data_t *a = qos_ap_data_t_create(h, kDb);
@@ -242,11 +258,19 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
             0u);
   mox_oid_mapping_add_ref(h, w);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_TRUE(orva_test::Traced("Object has references and will be cleaned up"));
+  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
+            0x6000000u);
   EXPECT_EQ(stats.destroyed, destroyed);
   EXPECT_GT(h.live_bytes(), 0u);
   mox_oid_mapping_release(h, kDb, w);
   EXPECT_EQ(g_finished, w);
+  EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+
+  // Without other references the mapping goes at once and destroy goes on.
+  w = qos_wlan_data_t_create(h, kDb);
+  ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, nullptr), 0u);
+  qos_wlan_data_t_destroy(h, kDb, w);
+  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Successfully removed OID mapping"), 0x7000000u);
   EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
 
   // A record of negative variant has no fields to release, only its storage.
