@@ -274,9 +274,19 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
 
   // A record of negative variant has no fields to release, only its storage.
+  // Its statistics still count it, in the entry of variant 0; so does a
+  // variant beyond the type's variants, after a notice.
+  const mox_type_stats_t &rstats =
+      _qos_pm_refcount_data_t_type_info_internal.variant_info->entries[0].stats;
+  const uint32_t rlive = rstats.live;
   qos_pm_refcount_data_t *r = qos_pm_refcount_data_t_create(h, kDb);
   r->variant = -1;
   qos_pm_refcount_data_t_destroy(h, kDb, r);
+  r = qos_pm_refcount_data_t_create(h, kDb);
+  r->variant = 5;
+  qos_pm_refcount_data_t_destroy(h, kDb, r);
+  EXPECT_EQ(trace_level("variant 5 requested only 1 variants present"), 0x6000000u);
+  EXPECT_EQ(rstats.live, rlive);
   EXPECT_EQ(h.live_bytes(), 0u);
 
   // Platform database with containment: create and destroy are announced.
