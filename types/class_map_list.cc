@@ -90,13 +90,14 @@ bool readable(const Ctx &c, uint32_t *err) {
   return access_ok(c.h, c.list, 0, 0, err);
 }
 
-// Adjusts and checks the list's variant before a change.
+// Adjusts and checks the list's variant before a change; a null entry is a
+// missing required pointer (2).
 bool writable(const Ctx &c, void *entry, uint32_t *err) {
   if (!enter(c.h, err)) return false;
   record_adjust_variant(c.t, c.h, c.db, c.list, err);
   if (*err != 0 || !access_ok(c.h, c.list, 0, 0, err)) return false;
   if (entry == nullptr) {
-    fail(c.h, err, kEINVAL);
+    fail(c.h, err, kENOENT);
     return false;
   }
   return true;
@@ -143,7 +144,7 @@ void *list_get_next(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db,
   Ctx c = ctx(t, f, h, db, list);
   if (!readable(c, err)) return nullptr;
   if (entry == nullptr) {
-    fail(h, err, kEINVAL);
+    fail(h, err, kENOENT);
     return nullptr;
   }
   return reported(c, list_next(list, c.f, entry, *c.f.record));
@@ -176,7 +177,7 @@ uint32_t list_set_after(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t
   Ctx c = ctx(t, f, h, db, list);
   if (!writable(c, entry, err)) return *err;
   if (ref == nullptr) {
-    fail(h, err, kEINVAL);
+    fail(h, err, kENOENT);
     return *err;
   }
   c.set_count(c.head()->count + 1);
@@ -229,7 +230,7 @@ void list_move(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void
   Head *dh = d.head(), *sh = s.head();
   d.link(&dh->first, dh, dst);
   d.link(&dh->last, dh, dst);
-  d.link(&dh->list, dst, dst);
+  store(h, db, &dh->list, dst);  // not a link word: announced like any store
   if (!s.is_head(sh->first)) {
     void *first = sh->first, *last = sh->last;
     s.link(&s.links(first)->prev, dh, first);

@@ -191,7 +191,7 @@ uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void
                            uint32_t flags, uint8_t *sttr_base, uint32_t *err) {
   if (!enter(h, err)) return *err;
   if (obj == nullptr) {
-    fail(h, err, kEINVAL);
+    fail(h, err, kENOENT);  // a required pointer argument is null
     return *err;
   }
   if (ti == nullptr) ti = t.ti;
@@ -204,7 +204,12 @@ uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void
   }
   void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
   if (*err == 0 && slot != nullptr) {
-    put(h, db, notify, slot, static_cast<void *>(placed_type_info(h, db, ti)));
+    // From here on the record's own type-info record is the one that counts
+    // (its variant information and statistics included): the registered copy
+    // when the handle places records in a registry.
+    mox_type_info_t *placed = placed_type_info(h, db, ti);
+    put(h, db, notify, slot, static_cast<void *>(placed));
+    if (placed != nullptr) ti = placed;
     put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | flags), obj);
   }
   Tracking mode = *err == 0 ? tracking(h, t) : Tracking::Absent;
@@ -251,6 +256,9 @@ void record_destroy_cr(const TypeDesc &t, mox_handle_t *h, void *obj) {
 void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
                              uint32_t free_storage) {
   if (obj == nullptr || obj == t.placeholder) return;
+  // An entry still linked in a list leaves it first, before anything else
+  // (even when an OID mapping then defers the rest of the destruction).
+  if (t.ops & kOpListElement) list_entry_unlink(t, h, db, obj);
   uint32_t local = 0;
   mox_obj_header_t *hd = header(obj);
   if (hd->flags & MOX_FLAG_OID_MAPPED) {
@@ -266,8 +274,6 @@ void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, vo
     }
     trace(t, Msg::OidRemoved);
   }
-  // An entry still linked in a list leaves it first.
-  if (t.ops & kOpListElement) list_entry_unlink(t, h, db, obj);
   if (mox_get_instance_variant(obj, 1, 0) >= 0) release_fields(t, h, db, obj);
 
   mox_type_info_t *ti = checked_type_info(t, obj);

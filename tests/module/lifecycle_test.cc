@@ -86,6 +86,81 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
+// Where the runtime was told a nested record's state bytes lie, as an address.
+const uint8_t *placed_area(mox_handle_t *h, const void *nested) {
+  return static_cast<const uint8_t *>(nested) + moxlib_get_sttr_offset(h, kDb, nested);
+}
+
+TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
+  ScopedHandle h(MOX_STTR_ON);
+  // By offset_update: the outermost record places every level.  Positions in
+  // the client's area: each policy's area after its own byte (2, 76); the
+  // whole byte of tclas_set at 155, its element bytes, then the two 37-byte
+  // element areas from 158; inside a set, tclas' three 9-byte areas from 9.
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  ASSERT_NE(c, nullptr);
+  const uint8_t *area =
+      reinterpret_cast<const uint8_t *>(c) + qos_client_data_t_sizeof_internal(h, c, 0, 0);
+  EXPECT_EQ(placed_area(h, &c->client_installed_upstream_pm), area + 3);
+  EXPECT_EQ(placed_area(h, &c->client_installed_downstream_pm), area + 77);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[0]), area + 158);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[1]), area + 195);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[0]), area + 195 + 9);
+  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[2]), area + 195 + 27);
+  EXPECT_TRUE(c->tclas_set[1].tclas[2].flags & MOX_FLAG_STTR_OFFSET_HELD);
+  // With handle mappings on, destroy drops the mapping of every record whose
+  // state offset the runtime holds (the nested ones), not of the outer one.
+  h->hd_mapping_enabled = 1;
+  mox_event_clear(h);
+  qos_client_data_t_destroy(h, kDb, c);
+  uint32_t nested_drops = 0, outer_drops = 0;
+  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
+    mox_event_t e;
+    mox_event_get(h, i, &e);
+    if (e.kind != MOX_EVENT_HD_MAPPING_DESTROY) continue;
+    if (e.item == c) ++outer_drops;
+    if (e.item == &c->tclas_set[1].tclas[2] || e.item == &c->client_installed_upstream_pm)
+      ++nested_drops;
+  }
+  EXPECT_EQ(outer_drops, 0u);
+  EXPECT_EQ(nested_drops, 2u);
+  h->hd_mapping_enabled = 0;
+
+  // Within initialize, for a type with one nested field.
+  qos_ap_data_t *a = qos_ap_data_t_create(h, kDb);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(placed_area(h, &a->qos_ap_pm),
+            reinterpret_cast<const uint8_t *>(a) + qos_ap_data_t_sizeof_internal(h, a, 0, 0) + 2);
+  qos_ap_data_t_destroy(h, kDb, a);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(Lifecycle, StatisticsGoToTheRegisteredCopyWhenPlaced) {
+  ScopedHandle h(MOX_STTR_OFF);
+  mox_handle_set_placement(h, 2);
+  qos_ap_radio_key_t_destroy(h, kDb, qos_ap_radio_key_t_create(h, kDb));  // registers the copy
+  auto *copy = static_cast<mox_type_info_t *>(
+      mox_registry_lookup(h.registry(), kDb, _qos_ap_radio_key_t_type_info_internal.luid_text));
+  ASSERT_NE(copy, nullptr);
+  // Give the copy variant information of its own: create and destroy must
+  // both count there, in the record's own type-info record.
+  mox_variant_entry_t entry{};
+  mox_variant_info_t info{1, &entry};
+  copy->variant_info = &info;
+  const mox_type_stats_t &fixed =
+      _qos_ap_radio_key_t_type_info_internal.variant_info->entries[0].stats;
+  const uint32_t created = fixed.created;
+  qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
+  ASSERT_NE(k, nullptr);
+  EXPECT_EQ(entry.stats.created, 1u);
+  EXPECT_EQ(fixed.created, created);
+  qos_ap_radio_key_t_destroy(h, kDb, k);
+  EXPECT_EQ(entry.stats.destroyed, 1u);
+  EXPECT_EQ(entry.stats.failed, 0u);
+  EXPECT_EQ(entry.stats.live, 0u);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
 TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
   ScopedHandle h(MOX_STTR_OFF);
   // Plain create: an allocation failure is a null record and nothing else.
@@ -128,6 +203,12 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
             22u);
   EXPECT_EQ(err, 22u);
   EXPECT_EQ(trace_level("sttr_base can not be NULL in NESTED case"), 0x3000000u);
+  // No record at all: a missing required pointer.
+  err = 0;
+  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, nullptr, &_qos_client_policy_t_type_info_internal,
+                                           1, 0, 0, nullptr, &err),
+            2u);
+  EXPECT_EQ(h->last_error, 2u);
 
   mox_trace_clear();
   qos_wlan_data_t_set_instance_embedded(h, kDb, nullptr);
@@ -177,17 +258,35 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
             0u);
   mox_oid_mapping_add_ref(h, w);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_TRUE(orva_test::Traced("Object has references and will be cleaned up"));
+  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
+            0x6000000u);
   EXPECT_EQ(stats.destroyed, destroyed);
   EXPECT_GT(h.live_bytes(), 0u);
   mox_oid_mapping_release(h, kDb, w);
   EXPECT_EQ(g_finished, w);
   EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
 
+  // Without other references the mapping goes at once and destroy goes on.
+  w = qos_wlan_data_t_create(h, kDb);
+  ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, nullptr), 0u);
+  qos_wlan_data_t_destroy(h, kDb, w);
+  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Successfully removed OID mapping"), 0x7000000u);
+  EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+
   // A record of negative variant has no fields to release, only its storage.
+  // Its statistics still count it, in the entry of variant 0; so does a
+  // variant beyond the type's variants, after a notice.
+  const mox_type_stats_t &rstats =
+      _qos_pm_refcount_data_t_type_info_internal.variant_info->entries[0].stats;
+  const uint32_t rlive = rstats.live;
   qos_pm_refcount_data_t *r = qos_pm_refcount_data_t_create(h, kDb);
   r->variant = -1;
   qos_pm_refcount_data_t_destroy(h, kDb, r);
+  r = qos_pm_refcount_data_t_create(h, kDb);
+  r->variant = 5;
+  qos_pm_refcount_data_t_destroy(h, kDb, r);
+  EXPECT_EQ(trace_level("variant 5 requested only 1 variants present"), 0x6000000u);
+  EXPECT_EQ(rstats.live, rlive);
   EXPECT_EQ(h.live_bytes(), 0u);
 
   // Platform database with containment: create and destroy are announced.

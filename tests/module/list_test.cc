@@ -3,6 +3,7 @@
 // the announcements of its count and owners.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,16 @@ TEST(ClassMapList, LinkedEntryDestroyTrackingAndVariantRefusals) {
   EXPECT_EQ(a->links.next, c);
   EXPECT_EQ(c->links.prev, a);
 
+  // A missing entry or reference entry is a missing required pointer.
+  EXPECT_EQ(class_map_list_entry_set_last(h, kDb, l, nullptr, &err), 2u);
+  err = 0;
+  EXPECT_EQ(class_map_list_entry_set_after(h, kDb, l, nullptr, b, &err), 2u);
+  err = 0;
+  EXPECT_EQ(class_map_list_entry_get_next(h, kDb, l, nullptr, &err), nullptr);
+  EXPECT_EQ(err, 2u);
+  err = 0;
+  EXPECT_EQ(class_map_list_entry_get_count(h, kDb, l, &err), 2u);
+
   // A list of negative variant refuses every operation with 43.
   l->variant = -1;
   class_map_entry *d = entry(h, "d");
@@ -168,6 +179,104 @@ TEST(ClassMapList, LinkedEntryDestroyTrackingAndVariantRefusals) {
   EXPECT_TRUE(orva_test::Traced("The object is not state tracked"));
   EXPECT_EQ(e->links.owner, &untracked->entry);
   class_map_list_destroy(h, kDb, untracked);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+class_map_entry *g_finished = nullptr;
+
+TEST(ClassMapList, LinkedEntryWithReferencesLeavesTheListBeforeDeferral) {
+  ScopedHandle h(MOX_STTR_OFF);
+  uint32_t err = 0;
+  class_map_list *l = class_map_list_create(h, kDb);
+  class_map_entry *a = entry(h, "a"), *b = entry(h, "b");
+  class_map_list_entry_set_last(h, kDb, l, a, &err);
+  class_map_list_entry_set_last(h, kDb, l, b, &err);
+  ASSERT_NE(mox_oid_mapping_create(h, kDb, a, 1, 0,
+                                   [](mox_handle_t *hh, uint32_t db, void *obj) {
+                                     g_finished = static_cast<class_map_entry *>(obj);
+                                     class_map_entry_destroy(hh, db, g_finished);
+                                   }),
+            0u);
+  mox_oid_mapping_add_ref(h, a);
+  class_map_entry_destroy(h, kDb, a);
+  EXPECT_TRUE(orva_test::Traced("Object has references and will be cleaned up"));
+  // The entry is out of the list at once; the rest waits for the references.
+  EXPECT_EQ(names(h, l), (Names{"b"}));
+  EXPECT_EQ(class_map_list_entry_get_count(h, kDb, l, &err), 1u);
+  EXPECT_EQ(a->links.owner, nullptr);
+  EXPECT_STREQ(a->class_name.str, "a");
+  class_map_list_destroy(h, kDb, l);
+  EXPECT_EQ(g_finished, nullptr);
+  mox_oid_mapping_release(h, kDb, a);
+  EXPECT_EQ(g_finished, a);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+// The platform events of one item, in order.
+std::vector<uint32_t> events_of(mox_handle_t *h, const void *item) {
+  std::vector<uint32_t> kinds;
+  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
+    mox_event_t e;
+    mox_event_get(h, i, &e);
+    if (e.item == item) kinds.push_back(e.kind);
+  }
+  return kinds;
+}
+
+TEST(ClassMapList, LinkWordsAreAnnouncedToThePlatformDatabase) {
+  ScopedHandle h(MOX_STTR_OFF);
+  uint32_t err = 0;
+  const uint32_t db = 3;
+  mox_handle_set_placement(h, 1);
+  mox_handle_set_containment(h, 1);
+  class_map_list *l = class_map_list_create(h, db);
+  class_map_entry *e = class_map_entry_create(h, db);
+  mox_event_clear(h);
+  // Append to an empty list: the entry's next and prev, the head's first and
+  // last (the list's), then the containment report of the entry.
+  EXPECT_EQ(class_map_list_entry_set_last(h, db, l, e, &err), 0u);
+  using K = std::vector<uint32_t>;
+  EXPECT_EQ(events_of(h, e), (K{MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DIRTY, MOX_EVENT_CONTAINMENT}));
+  EXPECT_EQ(events_of(h, l), (K{MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DIRTY}));
+  // Remove: the head's two links, then the entry is reported and detached.
+  mox_event_clear(h);
+  EXPECT_EQ(class_map_list_entry_remove(h, db, l, e, &err), 0u);
+  EXPECT_EQ(events_of(h, l), (K{MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DIRTY}));
+  EXPECT_EQ(events_of(h, e), (K{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DETACH}));
+  // Private memory: no platform announcement at all.
+  mox_event_clear(h);
+  class_map_list_entry_set_last(h, MOX_NO_DB, l, e, &err);
+  EXPECT_EQ(events_of(h, l), K{});
+  EXPECT_EQ(events_of(h, e), K{MOX_EVENT_CONTAINMENT});
+  class_map_list_destroy(h, db, l);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+TEST(ClassMapList, PostCopyoutCleanupAnnouncesItsStores) {
+  ScopedHandle h(MOX_STTR_OFF);
+  uint32_t err = 0;
+  class_map_list *src = class_map_list_create(h, kDb);
+  class_map_list *dst = class_map_list_create(h, kDb);
+  class_map_entry *a = entry(h, "a"), *b = entry(h, "b");
+  class_map_list_entry_set_last(h, kDb, src, a, &err);
+  class_map_list_entry_set_last(h, kDb, src, b, &err);
+  // What a byte copy of the list leaves in the destination's head.
+  std::memcpy(&dst->entry, &src->entry, sizeof dst->entry);
+  {
+    orva_test::JournalCheck jc(h, {{&dst->entry.list, sizeof(void *), "dst list"},
+                                   {&dst->entry.count, 4, "dst count"},
+                                   {&src->entry.count, 4, "src count"},
+                                   {&a->links.owner, sizeof(void *), "a owner"},
+                                   {&b->links.owner, sizeof(void *), "b owner"}});
+    class_map_list_post_copyout_cleanup(h, kDb, dst, src);
+    EXPECT_TRUE(jc.Verify());
+  }
+  EXPECT_EQ(dst->entry.list, dst);
+  EXPECT_EQ(names(h, dst), (Names{"a", "b"}));
+  EXPECT_EQ(a->links.owner, &dst->entry);
+  EXPECT_EQ(class_map_list_entry_get_count(h, kDb, src, &err), 0u);
+  class_map_list_destroy(h, kDb, src);
+  class_map_list_destroy(h, kDb, dst);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
