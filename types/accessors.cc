@@ -155,8 +155,9 @@ uint32_t state_set(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_t db,
   return *err;
 }
 
-// Gives the copy dst its own storage for what a byte copy from src shares:
-// strings (the only kind that owns storage), nested records' members, and
+// Gives the copy dst its own copies of the owned members after a byte copy
+// from src: strings (the only kind that owns storage here), IP addresses and
+// calendar times set again through their kind, nested records' members, and
 // the entries of a list (which move to dst).
 void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, void *src,
                  uint32_t *err) {
@@ -172,6 +173,12 @@ void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, voi
       void *d = at(dst, f, e), *s = at(src, f, e);
       if (f.kind == Kind::Record) {
         own_members(*f.record, h, db, d, s, err);
+      } else if (f.kind == Kind::IpAddress || f.kind == Kind::CalendarTime) {
+        // Values in this runtime, but set again through their kind like
+        // every owned member, so that the runtime sees the destination's own.
+        uint32_t local = 0;
+        kind_ops(f.kind).set(h, db, d, s, &local);
+        if (local != 0 && *err == 0) fail(h, err, local);
       } else if (f.kind == Kind::VString) {
         // Detach the shared text first: the string setter frees what it
         // replaces.  A source without a string leaves none (not an empty one).
@@ -322,6 +329,7 @@ uint32_t field_set_value(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32
   const FieldDesc &f = t.fields[fi];
   if (!setter_entry(t, f, h, db, obj, err)) return *err;
   void *p = field_get(t, fi, h, db, obj, err);
+  report_containment(h, db, p, obj);
   if (*err != 0) return *err;
   if (p == nullptr) {
     fail(h, err, kENOENT);

@@ -39,6 +39,13 @@ size_t count_traced(const std::string &text) {
   return k;
 }
 
+// The level of the first captured message containing text, or ~0u.
+uint32_t trace_level(const std::string &text) {
+  for (const auto &r : orva_test::TraceRecords())
+    if (std::string(r.text).find(text) != std::string::npos) return r.level;
+  return ~0u;
+}
+
 TEST(Accessors, SettersMarkTheirOwnBytesInDeepRecordsAndAnnounceEveryStore) {
   ScopedHandle h(MOX_STTR_ON);
   uint32_t err = 0;
@@ -171,6 +178,7 @@ TEST(Accessors, VariantNullObjectAndSetSlotRefusals) {
 // Containment reports: a runtime primitive or scalar element once with the
 // record as owner; a nested record, a module enumeration or a record element
 // twice, first without owner; a setter's source after a successful store only.
+// Nothing at all with containment off.
 TEST(Accessors, ContainmentReportsOfGettersAndSetters) {
   ScopedHandle h(MOX_STTR_ON);
   uint32_t err = 0;
@@ -207,6 +215,9 @@ TEST(Accessors, ContainmentReportsOfGettersAndSetters) {
             (std::vector<Report>{{&c->tclas_set[1], nullptr}, {&c->tclas_set[1], c}}));
   EXPECT_EQ(reports([&] { qos_client_policy_t_pm_idx_sent_to_ap_get(h, kDb, p, 3, &err); }),
             (std::vector<Report>{{&p->pm_idx_sent_to_ap[3], p}}));
+  // A value setter reports the pointer its getter gave, after the getter's own report.
+  EXPECT_EQ(reports([&] { qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 5, &err); }),
+            (std::vector<Report>{{&c->bandwidth_alloc, c}, {&c->bandwidth_alloc, c}}));
   EXPECT_EQ(reports([&] { qos_ap_radio_key_t_ap_mac_set(h, kDb, k, &mac, &err); }),
             (std::vector<Report>{{&mac, k}}));
   ASSERT_EQ(err, 0u);
@@ -240,7 +251,8 @@ TEST(Accessors, FixedArrayBoundsCodesAndMessages) {
   EXPECT_EQ(err, 2u);
   err = 0;
   EXPECT_EQ(qos_client_data_t_tclas_set_set(h, kDb, c, 2, untracked, &err), 22u);
-  EXPECT_TRUE(Traced("Cannot exceed qos_client_data_t fixed size array tclas_set[2], by 2"));
+  EXPECT_EQ(trace_level("Cannot exceed qos_client_data_t fixed size array tclas_set[2], by 2"),
+            0x3000000u);
   err = 0;
   EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_set_value(h, kDb, p, 64, 1, &err), 22u);
   EXPECT_TRUE(Traced("Cannot exceed qos_client_policy_t fixed size array pm_idx_sent_to_ap[64], by 64"));
@@ -252,7 +264,7 @@ TEST(Accessors, FixedArrayBoundsCodesAndMessages) {
   // An untracked source is copied but marks nothing.
   mox_trace_clear();
   EXPECT_EQ(qos_client_data_t_tclas_set_set(h, kDb, c, 0, untracked, &err), 22u);
-  EXPECT_TRUE(Traced("The val object is not state tracked"));
+  EXPECT_EQ(trace_level("The val object is not state tracked"), 0x3000000u);
   EXPECT_EQ(c->tclas_set[0].tspec_id, 42);
   EXPECT_EQ(c->tclas_set[0].flags, untracked->flags | MOX_FLAG_STTR_OFFSET_HELD);
   err = 0;
@@ -293,10 +305,10 @@ TEST(Accessors, TrackingOffAbsentUntrackedAndCorrupt) {
   mox_handle_set_sttr_mode(h, MOX_STTR_ON);
   EXPECT_EQ(qos_client_data_t_bandwidth_alloc_set_value(h, kDb, plain, 4, &err), 22u);
   EXPECT_EQ(plain->bandwidth_alloc, 4u);
-  EXPECT_TRUE(Traced("The object is not state tracked"));
+  EXPECT_EQ(trace_level("The object is not state tracked"), 0x3000000u);
   err = 0;
   EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_get(h, kDb, plain, &err), 0);
-  EXPECT_TRUE(Traced("The object is non state tracked"));
+  EXPECT_EQ(trace_level("The object is non state tracked"), 0x3000000u);
   err = 0;
   EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, plain, 1, nullptr, &err), 22u);
   EXPECT_EQ(plain->call_record, nullptr);
