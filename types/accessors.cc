@@ -155,8 +155,9 @@ uint32_t state_set(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_t db,
   return *err;
 }
 
-// Gives the copy dst its own storage for what a byte copy from src shares:
-// strings (the only kind that owns storage), nested records' members, and
+// Gives the copy dst its own copies of the owned members after a byte copy
+// from src: strings (the only kind that owns storage here), IP addresses and
+// calendar times set again through their kind, nested records' members, and
 // the entries of a list (which move to dst).
 void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, void *src,
                  uint32_t *err) {
@@ -172,6 +173,12 @@ void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, voi
       void *d = at(dst, f, e), *s = at(src, f, e);
       if (f.kind == Kind::Record) {
         own_members(*f.record, h, db, d, s, err);
+      } else if (f.kind == Kind::IpAddress || f.kind == Kind::CalendarTime) {
+        // Values in this runtime, but set again through their kind like
+        // every owned member, so that the runtime sees the destination's own.
+        uint32_t local = 0;
+        kind_ops(f.kind).set(h, db, d, s, &local);
+        if (local != 0 && *err == 0) fail(h, err, local);
       } else if (f.kind == Kind::VString) {
         // Detach the shared text first: the string setter frees what it
         // replaces.  A source without a string leaves none (not an empty one).
@@ -277,13 +284,16 @@ uint32_t field_set(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_t db,
                    const void *src, uint32_t *err) {
   const FieldDesc &f = t.fields[fi];
   if (!setter_entry(t, f, h, db, obj, err)) return *err;
-  if (src == nullptr) {
-    fail(h, err, kEINVAL);
+  // A null source: the runtime's setter refuses it for its own kinds; the
+  // module's own copies refuse it as a missing argument.
+  if (src == nullptr && f.kind == Kind::Enum) {
+    fail(h, err, kENOENT);
     return *err;
   }
   copy_into(f, h, db, at(obj, f), src, err);
   if (*err != 0) return *err;
   mark(t, f, h, db, obj, -1, err);
+  if (*err != 0) return *err;
   report_containment(h, db, src, obj);
   return *err;
 }
@@ -319,6 +329,7 @@ uint32_t field_set_value(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32
   const FieldDesc &f = t.fields[fi];
   if (!setter_entry(t, f, h, db, obj, err)) return *err;
   void *p = field_get(t, fi, h, db, obj, err);
+  report_containment(h, db, p, obj);
   if (*err != 0) return *err;
   if (p == nullptr) {
     fail(h, err, kENOENT);
@@ -372,8 +383,12 @@ uint32_t *field_get_mem(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
                         uint32_t *dst, uint32_t count, uint32_t *err) {
   const FieldDesc &f = t.fields[fi];
   if (!enter(h, err) || !access_ok(h, obj, 0, f.variant, err)) return nullptr;
-  if (count > f.bound || (dst == nullptr && count > 0)) {
+  if (count > f.bound) {
     fail(h, err, kEINVAL);
+    return nullptr;
+  }
+  if (dst == nullptr && count > 0) {
+    fail(h, err, kENOENT);
     return nullptr;
   }
   std::memcpy(dst, at(obj, f), count * f.size);
@@ -389,8 +404,12 @@ uint32_t field_set_mem_cr(const TypeDesc &t, uint16_t fi, mox_handle_t *h, void 
   mox_clear_last_error(h);
   record_adjust_variant(t, h, db, obj, err);
   if (*err != 0 || !access_ok(h, obj, 0, f.variant, err)) return *err;
-  if (count > f.bound || (src == nullptr && count > 0)) {
+  if (count > f.bound) {
     fail(h, err, kEINVAL);
+    return *err;
+  }
+  if (src == nullptr && count > 0) {
+    fail(h, err, kENOENT);
     return *err;
   }
   uint8_t *area = nullptr;
@@ -524,6 +543,13 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
       fail(h, err, kENOMEM);
       return *err;
     }
+    // A failed read-back destroys its destination, keeping the storage only
+    // of a nested record.  An element whose header a record-level copy
+    // replaced by a free-standing source's is marked nested again first, so
+    // that a failure never releases storage inside the block.
+    mox_obj_header_t *eh = header(elem);
+    if ((eh->flags & MOX_FLAG_NESTED) == 0)
+      store(h, db, &eh->flags, static_cast<uint8_t>(eh->flags | MOX_FLAG_NESTED));
     void *target = elem;
     record_clone(et, h, db, src, &target, ws, static_cast<int32_t>(len), false, err);
     if (*err != 0 && target == nullptr) {
@@ -547,10 +573,11 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
 
 uint32_t record_set(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, void *src,
                     uint32_t *err) {
+  // A set slot does not stop the copy: only the variant adjustment heeds it.
   record_adjust_variant(t, h, db, dst, err);
   if (dst == src) return *err;
   if (dst == nullptr || src == nullptr) {
-    if (*err == 0) fail(h, err, kEINVAL);
+    if (*err == 0) fail(h, err, kENOENT);
     return *err;
   }
   mox_obj_header_t *d = header(dst);
@@ -560,32 +587,35 @@ uint32_t record_set(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, 
     return *err;
   }
   uint32_t size = record_sizeof_internal(t, h, src, 0, 0);
-  Tracking mode = tracking(h, t);
-  // The copy takes the source's content, header included, but the type-info
-  // word and the flag byte stay the destination's own: they describe where
-  // the destination lies (nested, state area, runtime-held offset, type-info
-  // block, mappings), not its value.
-  void *own_tinfo = d->tinfo;
-  uint8_t own_flags = d->flags;
+  // The copy takes the source's bytes, header included: type-info word,
+  // variants and flags become the source's.  Only where the runtime holds the
+  // destination's state area stays the destination's own, and only when the
+  // handle has a tracking configuration.  Whether the destination can take
+  // state bytes is decided by what it was before the copy: a record without
+  // a state area has nowhere to put them.
+  const uint8_t held = d->flags & MOX_FLAG_STTR_OFFSET_HELD;
+  const bool dst_tracked = (d->flags & MOX_FLAG_STATE_TRACKED) != 0;
+  const bool src_tracked = (s->flags & MOX_FLAG_STATE_TRACKED) != 0;
   release_owned(t, h, db, dst);
   announce(h, dst, size, db);
   std::memcpy(dst, src, size);
-  d->tinfo = own_tinfo;
-  d->flags = own_flags;
-  if (mode == Tracking::On) {
-    uint8_t *darea = state_area(t, h, db, dst);
-    if (darea == nullptr) {
-      // Still give the destination its own members, so that the two records
-      // never share storage.
-      own_members(t, h, db, dst, src, err);
-      fail(h, err, kEINVAL);
-      trace(t, Msg::NotTracked);
-      return *err;
-    }
-    if (const uint8_t *sarea = state_area(t, h, db, src)) {
-      uint32_t n = record_sizeof_internal(t, h, src, 1, 1);
-      announce(h, darea, n, db);
-      std::memmove(darea, sarea, n);
+  if (h->sttr_config != nullptr) {
+    d->flags = static_cast<uint8_t>((d->flags & ~MOX_FLAG_STTR_OFFSET_HELD) | held);
+    if (tracking(h, t) == Tracking::On) {
+      if (!dst_tracked) {
+        // Refused after the byte copy and before the owned members are
+        // copied: the destination still shares them with the source.
+        fail(h, err, kEINVAL);
+        trace(t, Msg::NotTracked);
+        return *err;
+      }
+      if (src_tracked) {
+        uint8_t *darea = state_area(t, h, db, dst);
+        const uint8_t *sarea = state_area(t, h, db, src);
+        uint32_t n = record_sizeof_internal(t, h, src, 1, 1);
+        announce(h, darea, n, db);
+        std::memmove(darea, sarea, n);
+      }
     }
   }
   own_members(t, h, db, dst, src, err);

@@ -60,7 +60,8 @@ TEST(AccessorsInternal, CloningElementSetterCopiesThroughTheWireForm) {
 }
 
 // A clone whose read-back runs out of memory at any step leaves an array that
-// destroys cleanly: every element created is destroyed exactly once.
+// destroys cleanly: every element created is destroyed exactly once, and no
+// storage inside the element block is released on its own.
 TEST(AccessorsInternal, FailedCloningElementSetterLeavesAWholeArray) {
   const orva::TypeDesc &client = type_named("qos_client_data_t");
   const orva::TypeDesc &call = type_named("apf_call_record_t");
@@ -77,6 +78,10 @@ TEST(AccessorsInternal, FailedCloningElementSetterLeavesAWholeArray) {
         mox_vstring_set_value(h, kDb, s, "some-party@example", &err);
       ASSERT_EQ(err, 0u);
       const uint32_t created = stats.created, destroyed = stats.destroyed;
+      // Element 1 first takes src by the record-level copy, and with it
+      // src's free-standing header.
+      orva::dynamic_set_at(client, f, h, kDb, c, 1, src, false, &err);
+      ASSERT_EQ(err, 0u);
       h.fail_alloc_after(n);
       orva::dynamic_set_at(client, f, h, kDb, c, 1, src, true, &err);
       h.fail_alloc_after(-1);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "handle.h"
 #include "journal_check.h"
@@ -35,6 +37,13 @@ size_t count_traced(const std::string &text) {
   size_t k = 0;
   for (const auto &t : orva_test::TraceTexts()) k += t.find(text) != std::string::npos;
   return k;
+}
+
+// The level of the first captured message containing text, or ~0u.
+uint32_t trace_level(const std::string &text) {
+  for (const auto &r : orva_test::TraceRecords())
+    if (std::string(r.text).find(text) != std::string::npos) return r.level;
+  return ~0u;
 }
 
 TEST(Accessors, SettersMarkTheirOwnBytesInDeepRecordsAndAnnounceEveryStore) {
@@ -74,8 +83,9 @@ TEST(Accessors, SettersMarkTheirOwnBytesInDeepRecordsAndAnnounceEveryStore) {
   // The nested records still find their bytes inside the parent's area.
   qos_client_policy_t *up = qos_client_data_t_client_installed_upstream_pm_get(h, kDb, c, &err);
   EXPECT_EQ(qos_client_policy_t_qos_pm_state_state_flag_get(h, kDb, up, &err), 2);
-  EXPECT_EQ(up->flags & (MOX_FLAG_NESTED | MOX_FLAG_STTR_OFFSET_HELD),
-            MOX_FLAG_NESTED | MOX_FLAG_STTR_OFFSET_HELD);
+  // The copy took the source's header; only the runtime-held offset of its
+  // state area stays the destination's.
+  EXPECT_EQ(up->flags, p->flags | MOX_FLAG_STTR_OFFSET_HELD);
   EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_state_flag_whole_get(h, kDb, p, &err), 2);
   EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_state_flag_get(h, kDb, p, 5, &err), 2);
   EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_state_flag_get(h, kDb, p, 4, &err), 0);
@@ -144,8 +154,14 @@ TEST(Accessors, VariantNullObjectAndSetSlotRefusals) {
   EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, nullptr, nullptr, 1), 43u);
   h->last_error = 0;
   qos_client_data_t_call_record_remove_elements(h, kDb, nullptr);
-  EXPECT_NE(qos_client_policy_t_set(h, kDb, &c->client_installed_upstream_pm, nullptr, &err), 0u);
+  // A missing source or destination of a record copy is a missing argument.
+  EXPECT_EQ(qos_client_policy_t_set(h, kDb, &c->client_installed_upstream_pm, nullptr, &err), 2u);
   err = 0;
+  EXPECT_EQ(qos_client_policy_t_set(h, kDb, nullptr, &c->client_installed_upstream_pm, &err), 2u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_client_installed_upstream_pm_set(h, kDb, c, nullptr, &err), 2u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_client_installed_upstream_pm_state_flag_get(h, kDb, c, &err), 0);
 
   // A set error slot: no effect and no runtime call at all.
   err = 5;
@@ -157,6 +173,65 @@ TEST(Accessors, VariantNullObjectAndSetSlotRefusals) {
   EXPECT_EQ(mox_rt_call_count(), calls);
   EXPECT_EQ(c->bandwidth_alloc, 0u);
   qos_client_data_t_destroy(h, kDb, c);
+}
+
+// Containment reports: a runtime primitive or scalar element once with the
+// record as owner; a nested record, a module enumeration or a record element
+// twice, first without owner; a setter's source after a successful store only.
+// Nothing at all with containment off.
+TEST(Accessors, ContainmentReportsOfGettersAndSetters) {
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  qos_client_policy_t *p = &c->client_installed_upstream_pm;
+  qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
+  mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
+  qos_ap_radio_key_t *plain = qos_ap_radio_key_t_create(h, kDb);
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  mox_mac_addr_t mac = {{1, 2, 3, 4, 5, 6}};
+  using Report = std::pair<const void *, const void *>;
+  auto reports = [&](auto &&op) {
+    mox_event_clear(h);
+    op();
+    std::vector<Report> out;
+    for (uint32_t i = 0; i < mox_event_count(h); ++i) {
+      mox_event_t e;
+      mox_event_get(h, i, &e);
+      if (e.kind == MOX_EVENT_CONTAINMENT) out.emplace_back(e.item, e.owner);
+    }
+    return out;
+  };
+  const std::vector<Report> none;
+
+  EXPECT_EQ(reports([&] { qos_client_data_t_bandwidth_alloc_get(h, kDb, c, &err); }), none);
+  mox_handle_set_containment(h, 1);
+  EXPECT_EQ(reports([&] { qos_client_data_t_bandwidth_alloc_get(h, kDb, c, &err); }),
+            (std::vector<Report>{{&c->bandwidth_alloc, c}}));
+  EXPECT_EQ(reports([&] { qos_client_data_t_client_installed_upstream_pm_get(h, kDb, c, &err); }),
+            (std::vector<Report>{{p, nullptr}, {p, c}}));
+  EXPECT_EQ(reports([&] { qos_client_policy_t_qos_pm_state_get_value(h, kDb, p, &err); }),
+            (std::vector<Report>{{&p->qos_pm_state, nullptr}, {&p->qos_pm_state, p}}));
+  EXPECT_EQ(reports([&] { qos_client_data_t_tclas_set_get(h, kDb, c, 1, &err); }),
+            (std::vector<Report>{{&c->tclas_set[1], nullptr}, {&c->tclas_set[1], c}}));
+  EXPECT_EQ(reports([&] { qos_client_policy_t_pm_idx_sent_to_ap_get(h, kDb, p, 3, &err); }),
+            (std::vector<Report>{{&p->pm_idx_sent_to_ap[3], p}}));
+  // A value setter reports the pointer its getter gave, after the getter's own report.
+  EXPECT_EQ(reports([&] { qos_client_data_t_bandwidth_alloc_set_value(h, kDb, c, 5, &err); }),
+            (std::vector<Report>{{&c->bandwidth_alloc, c}, {&c->bandwidth_alloc, c}}));
+  EXPECT_EQ(reports([&] { qos_ap_radio_key_t_ap_mac_set(h, kDb, k, &mac, &err); }),
+            (std::vector<Report>{{&mac, k}}));
+  ASSERT_EQ(err, 0u);
+  // Written, then refused by the marking step: the source is not reported.
+  EXPECT_EQ(reports([&] { qos_ap_radio_key_t_ap_mac_set(h, kDb, plain, &mac, &err); }), none);
+  EXPECT_EQ(err, 22u);
+  EXPECT_EQ(plain->ap_mac.octet[5], 6);
+  err = 0;
+
+  mox_handle_set_containment(h, 0);
+  qos_ap_radio_key_t_destroy(h, kDb, plain);
+  qos_ap_radio_key_t_destroy(h, kDb, k);
+  qos_client_data_t_destroy(h, kDb, c);
+  EXPECT_EQ(h.live_bytes(), 0u);
 }
 
 TEST(Accessors, FixedArrayBoundsCodesAndMessages) {
@@ -176,7 +251,8 @@ TEST(Accessors, FixedArrayBoundsCodesAndMessages) {
   EXPECT_EQ(err, 2u);
   err = 0;
   EXPECT_EQ(qos_client_data_t_tclas_set_set(h, kDb, c, 2, untracked, &err), 22u);
-  EXPECT_TRUE(Traced("Cannot exceed qos_client_data_t fixed size array tclas_set[2], by 2"));
+  EXPECT_EQ(trace_level("Cannot exceed qos_client_data_t fixed size array tclas_set[2], by 2"),
+            0x3000000u);
   err = 0;
   EXPECT_EQ(qos_client_policy_t_pm_idx_sent_to_ap_set_value(h, kDb, p, 64, 1, &err), 22u);
   EXPECT_TRUE(Traced("Cannot exceed qos_client_policy_t fixed size array pm_idx_sent_to_ap[64], by 64"));
@@ -188,9 +264,9 @@ TEST(Accessors, FixedArrayBoundsCodesAndMessages) {
   // An untracked source is copied but marks nothing.
   mox_trace_clear();
   EXPECT_EQ(qos_client_data_t_tclas_set_set(h, kDb, c, 0, untracked, &err), 22u);
-  EXPECT_TRUE(Traced("The val object is not state tracked"));
+  EXPECT_EQ(trace_level("The val object is not state tracked"), 0x3000000u);
   EXPECT_EQ(c->tclas_set[0].tspec_id, 42);
-  EXPECT_EQ(c->tclas_set[0].flags & MOX_FLAG_STATE_TRACKED, MOX_FLAG_STATE_TRACKED);
+  EXPECT_EQ(c->tclas_set[0].flags, untracked->flags | MOX_FLAG_STTR_OFFSET_HELD);
   err = 0;
   EXPECT_EQ(qos_client_data_t_tclas_set_state_flag_get(h, kDb, c, 0, &err), 0);
 
@@ -229,10 +305,10 @@ TEST(Accessors, TrackingOffAbsentUntrackedAndCorrupt) {
   mox_handle_set_sttr_mode(h, MOX_STTR_ON);
   EXPECT_EQ(qos_client_data_t_bandwidth_alloc_set_value(h, kDb, plain, 4, &err), 22u);
   EXPECT_EQ(plain->bandwidth_alloc, 4u);
-  EXPECT_TRUE(Traced("The object is not state tracked"));
+  EXPECT_EQ(trace_level("The object is not state tracked"), 0x3000000u);
   err = 0;
   EXPECT_EQ(qos_client_data_t_bandwidth_alloc_state_flag_get(h, kDb, plain, &err), 0);
-  EXPECT_TRUE(Traced("The object is non state tracked"));
+  EXPECT_EQ(trace_level("The object is non state tracked"), 0x3000000u);
   err = 0;
   EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, plain, 1, nullptr, &err), 22u);
   EXPECT_EQ(plain->call_record, nullptr);
@@ -364,6 +440,41 @@ TEST(Accessors, RecordLevelCopyLeavesSourceAndDestinationIndependent) {
   EXPECT_EQ(other->qos_pm_name.str, nullptr);
   other->variant = 0;
   err = 0;
+
+  // With a set slot the copy is still made; only the variant adjustment heeds it.
+  qos_client_policy_t *later = qos_client_policy_t_create(h, kDb);
+  err = 5;
+  EXPECT_EQ(qos_client_policy_t_set(h, kDb, later, dst, &err), 5u);
+  EXPECT_STREQ(later->qos_pm_name.str, "gold");
+  EXPECT_NE(later->qos_pm_name.str, dst->qos_pm_name.str);
+  err = 0;
+
+  // A destination without a state area while tracking is on: refused after
+  // the byte copy, before the owned members are copied, so it still shares
+  // the source's strings; its header is the source's.
+  {
+    ScopedHandle off(MOX_STTR_OFF);
+    qos_client_policy_t *plain = qos_client_policy_t_create(off, kDb);
+    mox_trace_clear();
+    EXPECT_EQ(qos_client_policy_t_set(h, kDb, plain, dst, &err), 22u);
+    EXPECT_TRUE(Traced("The object is not state tracked"));
+    EXPECT_EQ(plain->qos_pm_name.str, dst->qos_pm_name.str);
+    EXPECT_EQ(plain->flags, dst->flags);
+    std::memset(&plain->qos_pm_name, 0, sizeof plain->qos_pm_name);  // dst's, not plain's
+    qos_client_policy_t_destroy(off, kDb, plain);
+    err = 0;
+  }
+
+  // Without a tracking configuration not even the runtime-held offset of the
+  // destination's state area survives: the whole header is the source's.
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  ASSERT_NE(c->client_installed_upstream_pm.flags & MOX_FLAG_STTR_OFFSET_HELD, 0);
+  mox_handle_set_sttr_mode(h, 0);
+  EXPECT_EQ(qos_client_data_t_client_installed_upstream_pm_set(h, kDb, c, later, &err), 0u);
+  EXPECT_EQ(c->client_installed_upstream_pm.flags, later->flags);
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  qos_client_data_t_destroy(h, kDb, c);
+  qos_client_policy_t_destroy(h, kDb, later);
 
   // The exported cleanup after a caller's own byte copy.
   apf_call_record_t *a = apf_call_record_t_create(h, kDb), *b = apf_call_record_t_create(h, kDb);

@@ -89,11 +89,19 @@ TEST(CallRecord, PortArraysCopyAtMostTwoAndMarkOnlyTheWholeByte) {
   EXPECT_EQ(out[0], 256u);
   EXPECT_EQ(out[1], 7u);
 
+  mox_trace_clear();
   EXPECT_EQ(apf_call_record_t_downlink_dest_ip_port_set_mem_cr(h, r, ports, 3), 22u);
   EXPECT_EQ(r->downlink_dest_ip_port[0], 0u);
   h->last_error = 0;
   EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, out, 3, &err), nullptr);
   EXPECT_EQ(err, 22u);
+  EXPECT_TRUE(orva_test::TraceTexts().empty());  // both refusals are silent
+  err = 0;
+  // A missing buffer is a missing argument, not a bad count.
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, nullptr, 1, &err), nullptr);
+  EXPECT_EQ(err, 2u);
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, r, nullptr, 1), 2u);
+  h->last_error = 0;
   apf_call_record_t_destroy(h, kDb, r);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
