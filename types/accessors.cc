@@ -511,7 +511,7 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
         mox_hd_mapping_destroy(h, db, left, &local);
       }
       report_containment(h, db, moved, obj);
-      if (h->containment_enabled && h->placement == 1) moxdb_plat_set_detach(h, db, left);
+      if (h->containment_enabled && h->placement == 1) moxdb_plat_set_detach(h, db, left, 1);
     }
     if (old_block != nullptr) h->record_free(h->record_heap, db, old_block);
     store<uint8_t>(h, db, count_byte, static_cast<uint8_t>(n));

@@ -199,7 +199,7 @@ uint32_t list_remove(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db
   c.set_owner(entry, nullptr);
   if (h->containment_enabled) {
     report_containment(h, db, entry, list);
-    if (db != MOX_NO_DB && h->placement == 1) moxdb_plat_set_detach(h, db, entry);
+    if (db != MOX_NO_DB && h->placement == 1) moxdb_plat_set_detach(h, db, entry, 1);
   }
   return *err;
 }

@@ -482,7 +482,7 @@ MOX_API void moxdb_record_containment2(mox_handle_t *h, uint32_t db, const void 
                                        const void *owner, uint32_t count);
 MOX_API void moxdb_plat_set_dirty(mox_handle_t *h, uint32_t db, void *obj);
 MOX_API void moxdb_plat_set_destroy(mox_handle_t *h, uint32_t db, void *obj);
-MOX_API void moxdb_plat_set_detach(mox_handle_t *h, uint32_t db, void *obj);
+MOX_API void moxdb_plat_set_detach(mox_handle_t *h, uint32_t db, void *obj, uint32_t count);
 
 /* What the runtime was told, for tests and tools. */
 #define MOX_EVENT_CONTAINMENT 1u

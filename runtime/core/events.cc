@@ -29,7 +29,7 @@ MOX_API void moxdb_plat_set_destroy(mox_handle_t *h, uint32_t db, void *obj) {
   record(h, MOX_EVENT_PLAT_DESTROY, db, obj, nullptr);
 }
 
-MOX_API void moxdb_plat_set_detach(mox_handle_t *h, uint32_t db, void *obj) {
+MOX_API void moxdb_plat_set_detach(mox_handle_t *h, uint32_t db, void *obj, uint32_t count) {
   MOX_RT_ENTER();
   record(h, MOX_EVENT_PLAT_DETACH, db, obj, nullptr);
 }

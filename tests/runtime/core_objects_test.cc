@@ -187,7 +187,7 @@ TEST(CoreEvents, ContainmentAndPlatformAnnouncementsAreRecordedInOrder) {
   moxdb_record_containment2(h, 1, &item, &owner, 1);
   moxdb_plat_set_dirty(h, 2, &item);
   moxdb_plat_set_destroy(h, 3, &item);
-  moxdb_plat_set_detach(h, 4, &item);
+  moxdb_plat_set_detach(h, 4, &item, 1);
   ASSERT_EQ(mox_event_count(h), 4u);
   const uint32_t kinds[] = {MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DESTROY,
                             MOX_EVENT_PLAT_DETACH};
