@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,35 @@ uint64_t owned_allocs(const TypeDesc &t, mox_handle_t *h, const void *obj) {
   return n;
 }
 
+// The link words of list heads (first, last) inside a record, nested ones
+// included: the list engine hands them to the heap's range check, not to
+// write_notify.
+void list_links(const TypeDesc &t, const uint8_t *rec, std::vector<const uint8_t *> *out) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const orva::FieldDesc &f = t.fields[i];
+    if (f.shape == orva::Shape::List) out->push_back(rec + f.offset);
+    if (f.kind != orva::Kind::Record || f.shape == orva::Shape::Dynamic) continue;
+    for (uint32_t e = 0; e < (f.shape == orva::Shape::Array ? f.bound : 1u); ++e)
+      list_links(*f.record, rec + f.offset + e * f.size, out);
+  }
+}
+
+// The bytes of a record (state area included) whose stores must each be
+// announced through write_notify: all but the list heads' link words.
+std::vector<Region> announced_bytes(const TypeDesc &t, mox_handle_t *h, void *obj) {
+  const auto *p = static_cast<const uint8_t *>(obj);
+  const uint8_t *end = p + orva::record_sizeof_internal(t, h, obj, 1, 0);
+  std::vector<const uint8_t *> cuts;
+  list_links(t, p, &cuts);
+  std::vector<Region> out;
+  for (const uint8_t *cut : cuts) {
+    out.push_back({p, size_t(cut - p), "record"});
+    p = cut + 2 * sizeof(void *);
+  }
+  out.push_back({p, size_t(end - p), "record"});
+  return out;
+}
+
 std::string hex(const Bytes &b) {
   std::string s;
   char x[4];
@@ -137,7 +167,14 @@ TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
       Bytes b = encode(t, h, src);
       EXPECT_EQ(b.size(), orva::record_len(t, h, kDb, src) - len_excess(t, h, src));
       uint32_t err = 0, used = 0;
-      void *dst = decode(t, h, b, &err, &used);
+      void *dst = orva::record_create(t, h, kDb);
+      {
+        // Every store of the decode, header and state bytes included, is
+        // announced before it is made.
+        JournalCheck check(h, announced_bytes(t, h, dst));
+        used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
+        EXPECT_TRUE(check.Verify());
+      }
       EXPECT_EQ(err, 0u);
       EXPECT_EQ(used, b.size());
       EXPECT_EQ(orva::record_compare(t, src, dst), 0);
@@ -214,6 +251,23 @@ TEST(Wire, CorruptCountsAndFlagsAreRefusedBeforeUse) {
   EXPECT_EQ(used, k.size());
   EXPECT_EQ(orva::header(obj)->flags & ~(MOX_FLAG_STATE_TRACKED | MOX_FLAG_RA_DATA), 0);
   orva::record_destroy(key, h, kDb, obj);
+  // The flag byte ORed in by a decode is announced without an owner.
+  obj = orva::record_create(key, h, kDb);
+  h.journal(true);
+  mox_journal_clear(h);
+  err = 0;
+  orva::record_unmarshal(key, h, kDb, k.data(), obj, int32_t(k.size()), 0, &err);
+  h.journal(false);
+  bool flag_store = false;
+  for (uint32_t e = 0; e < mox_journal_count(h); ++e) {
+    mox_journal_entry_t j;
+    mox_journal_get(h, e, &j);
+    if (j.addr != &orva::header(obj)->flags) continue;
+    flag_store = true;
+    EXPECT_EQ(j.owner, nullptr);
+  }
+  EXPECT_TRUE(flag_store);
+  orva::record_destroy(key, h, kDb, obj);
   EXPECT_EQ(h.live_bytes(), 0u);
 
   // A record decoded in place as carrying no fields gives up what it held
@@ -256,31 +310,82 @@ TEST(Wire, EncodeAllocatesNothingAndDecodeOnlyWhatTheRecordHolds) {
   }
 }
 
+// A decode whose allocation fails at any step reports 12 and leaves a
+// destination that destroys without a leak; only a failure of the dynamic
+// array's storage (its element block, its per-element state block) makes the
+// decode return 0.
+TEST(Wire, AllocationFailureAtEveryStepOfADecode) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
+    const TypeDesc &t = *orva::kTypes[i];
+    SCOPED_TRACE(t.name);
+    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+      ScopedHandle h(mode);
+      void *src = orva::record_create(t, h, kDb);
+      fill_record(t, h, kDb, src, i + 500);
+      Bytes b = encode(t, h, src);
+      uint64_t allocs = owned_allocs(t, h, src), live = h.live_bytes();
+      uint32_t storage_failures = 0, expected = 0;
+      for (uint16_t f = 0; f < t.field_count; ++f)
+        if (t.fields[f].shape == orva::Shape::Dynamic) expected += mode == MOX_STTR_ON ? 2 : 1;
+      for (uint64_t n = 0; n < allocs; ++n) {
+        void *dst = orva::record_create(t, h, kDb);
+        uint32_t err = 0;
+        h.fail_alloc_after(int64_t(n));
+        uint32_t used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
+        h.fail_alloc_after(-1);
+        EXPECT_EQ(err, 12u) << n;
+        if (used == 0) ++storage_failures;
+        orva::record_destroy(t, h, kDb, dst);
+        ASSERT_EQ(h.live_bytes(), live) << "failure at allocation " << n;
+      }
+      EXPECT_EQ(storage_failures, expected);
+      orva::record_destroy(t, h, kDb, src);
+    }
+  }
+}
+
 TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
   ScopedHandle h(MOX_STTR_ON);
   const TypeDesc &t = type_named("qos_client_data_t");
   auto *src = static_cast<qos_client_data_t *>(orva::record_create(t, h, kDb));
   fill_record(t, h, kDb, src, 11);
   ASSERT_GE(src->call_record_index, 2);
+  // Other content with the same number of call records.
+  qos_client_data_t *other = nullptr;
+  for (uint32_t seed = 12; seed < 40; ++seed) {
+    if (other) orva::record_destroy(t, h, kDb, other);
+    other = static_cast<qos_client_data_t *>(orva::record_create(t, h, kDb));
+    fill_record(t, h, kDb, other, seed);
+    if (other->call_record_index == src->call_record_index) break;
+  }
+  ASSERT_EQ(other->call_record_index, src->call_record_index);
   Bytes b = encode(t, h, src);
+  Bytes ob = encode(t, h, other);
   uint32_t err = 0, used = 0;
   auto *dst = static_cast<qos_client_data_t *>(decode(t, h, b, &err, &used));
   ASSERT_EQ(err, 0u);
-  // Same count in place: the element block is reused, every store announced.
+  // Same count in place: the element block and the per-element state block
+  // are reused, and every store into them and into the record is announced.
   apf_call_record_t *block = dst->call_record;
   const orva::FieldDesc &cr = t.fields[18];
   size_t block_len = src->call_record_index *
                      (cr.size + orva::record_sizeof_internal(*cr.record, h, nullptr, 0, 1));
+  uint8_t *per;
+  std::memcpy(&per, orva::state_area(t, h, kDb, dst) + cr.state_pointer, sizeof per);
+  ASSERT_NE(per, nullptr);
   {
     JournalCheck check(h, {{dst, orva::record_sizeof_internal(t, h, dst, 1, 0), "record"},
-                           {block, block_len, "elements"}});
-    orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 1, &err);
+                           {block, block_len, "elements"},
+                           {per, src->call_record_index, "element states"}});
+    orva::record_unmarshal(t, h, kDb, ob.data(), dst, int32_t(ob.size()), 1, &err);
     EXPECT_TRUE(check.Verify());
   }
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(dst->call_record, block);
-  EXPECT_EQ(orva::record_compare(t, src, dst), 0);
+  EXPECT_EQ(orva::record_compare(t, other, dst), 0);
+  EXPECT_EQ(encode(t, h, dst), ob);
   orva::record_destroy(t, h, kDb, dst);
+  orva::record_destroy(t, h, kDb, other);
   orva::record_destroy(t, h, kDb, src);
 
   // A list of the same length is updated entry by entry; of another length,
@@ -291,12 +396,32 @@ TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
   fill_record(lt, h, kDb, a, 1);
   ASSERT_GE(a->entry.count, 2u);
   Bytes la = encode(lt, h, a);
+  uint32_t la_count = a->entry.count;
   orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()), 0, &err);
   void *first = orva::list_first(c, lt.fields[0]);
+  // Without the in-place flag the destination counts as fresh: the decoded
+  // entries are appended to those it holds.
+  auto *twice = static_cast<class_map_list *>(orva::record_create(lt, h, kDb));
+  orva::record_unmarshal(lt, h, kDb, la.data(), twice, int32_t(la.size()), 0, &err);
+  orva::record_unmarshal(lt, h, kDb, la.data(), twice, int32_t(la.size()), 0, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(twice->entry.count, 2 * la_count);
+  orva::record_destroy(lt, h, kDb, twice);
   fill_record(lt, h, kDb, a, 2);  // appends: a is now longer
   Bytes longer = encode(lt, h, a);
   orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()), 1, &err);
   EXPECT_EQ(orva::list_first(c, lt.fields[0]), first);
+  // An entry that fails in place is reported, and decoding stops there.
+  mox_trace_clear();
+  orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()) - 3, 1, &err);
+  EXPECT_EQ(err, 90u);
+  auto failed = TraceRecords();
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(std::string(failed[0].text),
+            std::string("Error ") + std::strerror(90) + " while unmarshalling list element");
+  EXPECT_EQ(failed[0].level, 0x3000000u);
+  EXPECT_EQ(c->entry.count, la_count);
+  err = 0;
   orva::record_unmarshal(lt, h, kDb, longer.data(), c, int32_t(longer.size()), 1, &err);
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(c->entry.count, a->entry.count);
@@ -334,6 +459,13 @@ TEST(Wire, ShortBuffersAndMissingStateBytes) {
       EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b, obj, n, 0, &err), 0u);
       EXPECT_EQ(err, 90u) << t.name;
     }
+    // A missing buffer or record is a missing pointer argument.
+    uint32_t err = 0;
+    EXPECT_EQ(orva::record_marshal(t, h, kDb, nullptr, obj, 8, 1, &err), 0u);
+    EXPECT_EQ(err, 2u) << t.name;
+    err = 0;
+    EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b, nullptr, 8, 0, &err), 0u);
+    EXPECT_EQ(err, 2u) << t.name;
     orva::record_destroy(t, h, kDb, obj);
   }
   ScopedHandle h(MOX_STTR_ON);
@@ -397,7 +529,14 @@ TEST(Wire, VariantEvolutionDowngradeAndClone) {
             v1.size());
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(orva::header(old)->variant, 0);
-  EXPECT_TRUE(Traced("offset_jump read_len"));
+  // The 4-byte band value is the unread tail; the jump starts after the
+  // variant and flags bytes.
+  auto skip = TraceRecords();
+  ASSERT_EQ(skip.size(), 1u);
+  EXPECT_EQ(std::string(skip[0].text), "offset_jump read_len " + std::to_string(v1.size() - 4) +
+                                           " offset_jump_base 2 _mox_variant_jump " +
+                                           std::to_string(v1.size() - 2));
+  EXPECT_EQ(skip[0].level, 0x6000000u);
 
   // A domain allowing variant 0 only: 43 through the epoch report; with the
   // report deferred the record goes out as variant 0, as the old one does.
@@ -478,6 +617,13 @@ TEST(Wire, TrackingMismatchAndCorruptModeAbort) {
   EXPECT_DEATH(
       {
         mox_trace_set_stderr(1);
+        orva::record_len(t, h, kDb, untracked);
+      },
+      "Corrupted MOX Handle");
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        orva::header(untracked)->variant = -1;  // a record that carries no fields
         orva::record_len(t, h, kDb, untracked);
       },
       "Corrupted MOX Handle");
