@@ -199,7 +199,9 @@ TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
 }
 
 // Every prefix of every valid encoding decodes to an error or to a record,
-// never reads past its end, and leaves a record that destroys without a leak.
+// never reads past its end, and leaves a record that destroys without a leak;
+// decoded in place, one after the other, into a record that held other
+// content, it leaves a record that still takes the whole encoding.
 TEST(Wire, EveryPrefixDecodesSafely) {
   for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
     const TypeDesc &t = *orva::kTypes[i];
@@ -210,9 +212,12 @@ TEST(Wire, EveryPrefixDecodesSafely) {
       fill_record(t, h, kDb, src, i + 100);
       Bytes full = encode(t, h, src);
       uint64_t baseline = h.live_bytes();
+      void *over = orva::record_create(t, h, kDb);
+      fill_record(t, h, kDb, over, i + 200);
       for (size_t n = 0; n < full.size(); ++n) {
         Bytes cut(full.begin(), full.begin() + n);  // exactly n bytes: ASan sees any overread
         uint32_t err = 0, used = 0;
+        uint64_t before = h.live_bytes();
         void *dst = orva::record_create(t, h, kDb);
         used = orva::record_unmarshal(t, h, kDb, cut.data(), dst, int32_t(n), 0, &err);
         EXPECT_LE(used, n);
@@ -220,8 +225,17 @@ TEST(Wire, EveryPrefixDecodesSafely) {
           EXPECT_EQ(err, 90u) << n;
         }
         orva::record_destroy(t, h, kDb, dst);
-        ASSERT_EQ(h.live_bytes(), baseline) << "prefix " << n;
+        ASSERT_EQ(h.live_bytes(), before) << "prefix " << n;
+        err = 0;
+        EXPECT_LE(orva::record_unmarshal(t, h, kDb, cut.data(), over, int32_t(n), 1, &err), n);
       }
+      uint32_t err = 0;
+      orva::record_unmarshal(t, h, kDb, full.data(), over, int32_t(full.size()), 1, &err);
+      EXPECT_EQ(err, 0u);
+      EXPECT_EQ(orva::record_compare(t, src, over), 0);
+      EXPECT_EQ(encode(t, h, over), full);
+      orva::record_destroy(t, h, kDb, over);
+      ASSERT_EQ(h.live_bytes(), baseline);
       orva::record_destroy(t, h, kDb, src);
     }
   }
