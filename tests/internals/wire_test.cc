@@ -152,6 +152,37 @@ TEST(Wire, ApRadioKeyLayoutInBothModesAndNegativeVariant) {
   }
 }
 
+// Each state byte travels right after its field's value: a plain field's
+// own byte, an array's whole byte then its element bytes, call_record's whole
+// byte then its per-element block, the variant-1 field's byte last.
+TEST(Wire, StateBytesFollowTheirFields) {
+  ScopedHandle h(MOX_STTR_ON);
+  const TypeDesc &t = type_named("qos_client_data_t");
+  auto *c = static_cast<qos_client_data_t *>(orva::record_create(t, h, kDb));
+  fill_record(t, h, kDb, c, 41);  // state bytes 0 to 3
+  ASSERT_EQ(c->call_record_index, 2);
+  c->bandwidth_alloc = 0x11223344;
+  uint8_t *area = orva::state_area(t, h, kDb, c);
+  area[232] = 0xa5;                                     // bandwidth_alloc
+  area[155] = 0xb1, area[156] = 0xb2, area[157] = 0xb3;  // tclas_set, its elements
+  const orva::FieldDesc *cr = nullptr, *band = nullptr;
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    if (t.fields[i].shape == orva::Shape::Dynamic) cr = &t.fields[i];
+    if (t.fields[i].variant == 1) band = &t.fields[i];
+  }
+  area[cr->state] = 0xd0;
+  uint8_t *per;
+  std::memcpy(&per, area + cr->state_pointer, sizeof per);
+  per[0] = 0xd1, per[1] = 0xd2;
+  area[band->state] = 0xc7;
+  std::string w = hex(encode(t, h, c));
+  EXPECT_NE(w.find("11223344a5"), std::string::npos);
+  EXPECT_NE(w.find("b1b2b3"), std::string::npos);
+  EXPECT_NE(w.find("d0d1d2"), std::string::npos);
+  EXPECT_EQ(w.substr(w.size() - 2), "c7");
+  orva::record_destroy(t, h, kDb, c);
+}
+
 // Every type, filled with varied values, both modes and across them: the
 // encoding has the length record_len gives, decodes completely into a fresh
 // record that compares equal, and re-encodes to the same bytes (so values and
