@@ -672,6 +672,21 @@ TEST(Wire, TrackingMismatchAndCorruptModeAbort) {
         orva::record_len(t, h, kDb, untracked);
       },
       "Corrupted MOX Handle");
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        uint32_t err = 0;
+        Bytes out(64);
+        orva::record_marshal(t, h, kDb, out.data(), untracked, int32_t(out.size()), 1, &err);
+      },
+      "Corrupted MOX Handle");
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        uint32_t err = 0;
+        orva::record_unmarshal(t, h, kDb, b.data(), untracked, int32_t(b.size()), 0, &err);
+      },
+      "Corrupted MOX Handle");
   mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
   orva::record_destroy(t, h, kDb, untracked);
 }
