@@ -144,6 +144,39 @@ TEST(Wire, ApRadioKeyLayoutInBothModesAndNegativeVariant) {
       EXPECT_EQ(hex(b), "00080000000d0202a0a1a2a3a4a501");
     }
     EXPECT_EQ(orva::record_len(t, h, kDb, k), b.size());
+    // Without a record: the header and absent values, never state bytes.
+    EXPECT_EQ(orva::record_len(t, h, kDb, nullptr), 13u);
+    if (mode == MOX_STTR_ON) {
+      // A wire form without state bytes leaves the destination's as they
+      // were, and the destination stays marked state-tracked.
+      Bytes plain = {0, 0, 0, 0, 0, 0x0b, 7, 1, 2, 3, 4, 5, 6};
+      uint32_t err = 0;
+      EXPECT_EQ(orva::record_unmarshal(t, h, kDb, plain.data(), k, int32_t(plain.size()), 1, &err),
+                plain.size());
+      EXPECT_EQ(err, 0u);
+      EXPECT_EQ(k->radio_slot_id, 7);
+      EXPECT_EQ(area[0], 2);
+      EXPECT_EQ(area[1], 1);
+      EXPECT_NE(k->flags & MOX_FLAG_STATE_TRACKED, 0);
+    }
+
+    // Runtime instance data: an all-zero ra-data block after the flags,
+    // which record_len does not count.
+    Bytes now = encode(t, h, k);
+    k->flags |= MOX_FLAG_RA_DATA;
+    Bytes ra = encode(t, h, k);
+    k->flags &= ~MOX_FLAG_RA_DATA;
+    ASSERT_GT(ra.size(), now.size());
+    size_t ra_len = ra.size() - now.size();
+    EXPECT_EQ(ra[1], now[1] | MOX_FLAG_RA_DATA);
+    EXPECT_EQ(Bytes(ra.begin() + 2, ra.begin() + 2 + ra_len), Bytes(ra_len, 0));
+    EXPECT_EQ(Bytes(ra.begin() + 2 + ra_len, ra.end()), Bytes(now.begin() + 2, now.end()));
+    uint32_t used = 0, err = 0;
+    void *back = decode(t, h, ra, &err, &used);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(used, ra.size());
+    EXPECT_NE(orva::header(back)->flags & MOX_FLAG_RA_DATA, 0);
+    orva::record_destroy(t, h, kDb, back);
 
     k->variant = -1;  // not valid in the domain: header only, jump 4
     EXPECT_EQ(hex(encode(t, h, k)), mode == MOX_STTR_OFF ? "ff0000000004" : "ff0800000004");
