@@ -227,6 +227,7 @@ struct Decoder {
   bool states = false;             // the input carries state bytes
   uint8_t *area = nullptr;         // where they go; null: they are skipped
   uint8_t *area_of_obj = nullptr;  // the destination's own state area, even when skipping
+  bool no_storage = false;         // the dynamic array's storage could not be had: return 0
 
   int32_t left() const { return len - static_cast<int32_t>(pos); }
   bool ok() const { return *err == 0; }
@@ -348,6 +349,7 @@ struct Decoder {
       block = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, lay.size(count)));
       if (block == nullptr) {
         fail(h, err, kENOMEM);
+        no_storage = true;
         return;
       }
       memset_cr(block, 0, lay.size(count));  // nobody can see the block yet
@@ -362,6 +364,7 @@ struct Decoder {
         per = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, count));
         if (per == nullptr) {
           fail(h, err, kENOMEM);
+          no_storage = true;
           return;
         }
         memset_cr(per, 0, count);
@@ -448,8 +451,11 @@ struct Decoder {
           trace_at(static_cast<uint16_t>(f.msg + 1), std::strerror(static_cast<int>(*err)));
       }
     } else {
-      // The decoded entries replace whatever the list held.
-      if (head->count != 0 || list_first(obj, f) != nullptr) list_destroy_entries(t, i, h, db, obj);
+      // In place, the entries of a list of another length are replaced.
+      // Without the in-place flag the destination counts as fresh: the
+      // decoded entries are appended to whatever it holds.
+      if (in_place && (head->count != 0 || list_first(obj, f) != nullptr))
+        list_destroy_entries(t, i, h, db, obj);
       for (uint32_t n = 0; n < count && ok(); ++n) {
         void *entry = record_create(et, h, db);
         if (entry == nullptr) {
@@ -474,8 +480,9 @@ struct Decoder {
 uint32_t record_len(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *obj) {
   // Without a record: the header and the absent fields of the latest variant.
   int32_t v = obj ? own_variant(t, obj) : t.highest;
-  if (v < 0) return kHeaderLen;
+  // The mode is read (a corrupt one stops the process) for every record.
   bool states = obj != nullptr && tracking(h, t) == Tracking::On;
+  if (v < 0) return kHeaderLen;
   uint32_t n = kHeaderLen;
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
@@ -493,7 +500,7 @@ uint32_t record_marshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, uint8_t
     return 0;
   }
   if (obj == nullptr || buf == nullptr) {
-    fail(h, err, kEINVAL);
+    fail(h, err, kENOENT);
     return 0;
   }
   int32_t v = mox_get_instance_variant(obj, 1, 0);
@@ -551,7 +558,7 @@ uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const
     return 0;
   }
   if (obj == nullptr || buf == nullptr) {
-    fail(h, err, kEINVAL);
+    fail(h, err, kENOENT);
     return 0;
   }
   Decoder de{t, h, db, buf, len, in_place, err, obj};
@@ -618,7 +625,10 @@ uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const
   // The variant is stored even after a failure: it tells destroy which
   // fields the record now holds.
   if (hd->variant != v) store<int8_t>(h, db, &hd->variant, v);
-  if ((hd->flags | keep) != hd->flags) store<uint8_t>(h, db, &hd->flags, hd->flags | keep, obj);
+  if ((hd->flags | keep) != hd->flags) store<uint8_t>(h, db, &hd->flags, hd->flags | keep);
+  // Storage for the dynamic array that could not be allocated ends the
+  // decode with nothing consumed.
+  if (de.no_storage) return 0;
   void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
   if (!de.ok() || slot == nullptr) return de.pos;
   store<void *>(h, db, slot, placed_type_info(h, db, t.ti));

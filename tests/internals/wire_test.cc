@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,35 @@ uint64_t owned_allocs(const TypeDesc &t, mox_handle_t *h, const void *obj) {
   return n;
 }
 
+// The link words of list heads (first, last) inside a record, nested ones
+// included: the list engine hands them to the heap's range check, not to
+// write_notify.
+void list_links(const TypeDesc &t, const uint8_t *rec, std::vector<const uint8_t *> *out) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const orva::FieldDesc &f = t.fields[i];
+    if (f.shape == orva::Shape::List) out->push_back(rec + f.offset);
+    if (f.kind != orva::Kind::Record || f.shape == orva::Shape::Dynamic) continue;
+    for (uint32_t e = 0; e < (f.shape == orva::Shape::Array ? f.bound : 1u); ++e)
+      list_links(*f.record, rec + f.offset + e * f.size, out);
+  }
+}
+
+// The bytes of a record (state area included) whose stores must each be
+// announced through write_notify: all but the list heads' link words.
+std::vector<Region> announced_bytes(const TypeDesc &t, mox_handle_t *h, void *obj) {
+  const auto *p = static_cast<const uint8_t *>(obj);
+  const uint8_t *end = p + orva::record_sizeof_internal(t, h, obj, 1, 0);
+  std::vector<const uint8_t *> cuts;
+  list_links(t, p, &cuts);
+  std::vector<Region> out;
+  for (const uint8_t *cut : cuts) {
+    out.push_back({p, size_t(cut - p), "record"});
+    p = cut + 2 * sizeof(void *);
+  }
+  out.push_back({p, size_t(end - p), "record"});
+  return out;
+}
+
 std::string hex(const Bytes &b) {
   std::string s;
   char x[4];
@@ -114,12 +144,76 @@ TEST(Wire, ApRadioKeyLayoutInBothModesAndNegativeVariant) {
       EXPECT_EQ(hex(b), "00080000000d0202a0a1a2a3a4a501");
     }
     EXPECT_EQ(orva::record_len(t, h, kDb, k), b.size());
+    // Without a record: the header and absent values, never state bytes.
+    EXPECT_EQ(orva::record_len(t, h, kDb, nullptr), 13u);
+    if (mode == MOX_STTR_ON) {
+      // A wire form without state bytes leaves the destination's as they
+      // were, and the destination stays marked state-tracked.
+      Bytes plain = {0, 0, 0, 0, 0, 0x0b, 7, 1, 2, 3, 4, 5, 6};
+      uint32_t err = 0;
+      EXPECT_EQ(orva::record_unmarshal(t, h, kDb, plain.data(), k, int32_t(plain.size()), 1, &err),
+                plain.size());
+      EXPECT_EQ(err, 0u);
+      EXPECT_EQ(k->radio_slot_id, 7);
+      EXPECT_EQ(area[0], 2);
+      EXPECT_EQ(area[1], 1);
+      EXPECT_NE(k->flags & MOX_FLAG_STATE_TRACKED, 0);
+    }
+
+    // Runtime instance data: an all-zero ra-data block after the flags,
+    // which record_len does not count.
+    Bytes now = encode(t, h, k);
+    k->flags |= MOX_FLAG_RA_DATA;
+    Bytes ra = encode(t, h, k);
+    k->flags &= ~MOX_FLAG_RA_DATA;
+    ASSERT_GT(ra.size(), now.size());
+    size_t ra_len = ra.size() - now.size();
+    EXPECT_EQ(ra[1], now[1] | MOX_FLAG_RA_DATA);
+    EXPECT_EQ(Bytes(ra.begin() + 2, ra.begin() + 2 + ra_len), Bytes(ra_len, 0));
+    EXPECT_EQ(Bytes(ra.begin() + 2 + ra_len, ra.end()), Bytes(now.begin() + 2, now.end()));
+    uint32_t used = 0, err = 0;
+    void *back = decode(t, h, ra, &err, &used);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(used, ra.size());
+    EXPECT_NE(orva::header(back)->flags & MOX_FLAG_RA_DATA, 0);
+    orva::record_destroy(t, h, kDb, back);
 
     k->variant = -1;  // not valid in the domain: header only, jump 4
     EXPECT_EQ(hex(encode(t, h, k)), mode == MOX_STTR_OFF ? "ff0000000004" : "ff0800000004");
     EXPECT_EQ(orva::record_len(t, h, kDb, k), 6u);
     orva::record_destroy(t, h, kDb, k);
   }
+}
+
+// Each state byte travels right after its field's value: a plain field's
+// own byte, an array's whole byte then its element bytes, call_record's whole
+// byte then its per-element block, the variant-1 field's byte last.
+TEST(Wire, StateBytesFollowTheirFields) {
+  ScopedHandle h(MOX_STTR_ON);
+  const TypeDesc &t = type_named("qos_client_data_t");
+  auto *c = static_cast<qos_client_data_t *>(orva::record_create(t, h, kDb));
+  fill_record(t, h, kDb, c, 41);  // state bytes 0 to 3
+  ASSERT_EQ(c->call_record_index, 2);
+  c->bandwidth_alloc = 0x11223344;
+  uint8_t *area = orva::state_area(t, h, kDb, c);
+  area[232] = 0xa5;                                     // bandwidth_alloc
+  area[155] = 0xb1, area[156] = 0xb2, area[157] = 0xb3;  // tclas_set, its elements
+  const orva::FieldDesc *cr = nullptr, *band = nullptr;
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    if (t.fields[i].shape == orva::Shape::Dynamic) cr = &t.fields[i];
+    if (t.fields[i].variant == 1) band = &t.fields[i];
+  }
+  area[cr->state] = 0xd0;
+  uint8_t *per;
+  std::memcpy(&per, area + cr->state_pointer, sizeof per);
+  per[0] = 0xd1, per[1] = 0xd2;
+  area[band->state] = 0xc7;
+  std::string w = hex(encode(t, h, c));
+  EXPECT_NE(w.find("11223344a5"), std::string::npos);
+  EXPECT_NE(w.find("b1b2b3"), std::string::npos);
+  EXPECT_NE(w.find("d0d1d2"), std::string::npos);
+  EXPECT_EQ(w.substr(w.size() - 2), "c7");
+  orva::record_destroy(t, h, kDb, c);
 }
 
 // Every type, filled with varied values, both modes and across them: the
@@ -137,7 +231,14 @@ TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
       Bytes b = encode(t, h, src);
       EXPECT_EQ(b.size(), orva::record_len(t, h, kDb, src) - len_excess(t, h, src));
       uint32_t err = 0, used = 0;
-      void *dst = decode(t, h, b, &err, &used);
+      void *dst = orva::record_create(t, h, kDb);
+      {
+        // Every store of the decode, header and state bytes included, is
+        // announced before it is made.
+        JournalCheck check(h, announced_bytes(t, h, dst));
+        used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
+        EXPECT_TRUE(check.Verify());
+      }
       EXPECT_EQ(err, 0u);
       EXPECT_EQ(used, b.size());
       EXPECT_EQ(orva::record_compare(t, src, dst), 0);
@@ -162,7 +263,9 @@ TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
 }
 
 // Every prefix of every valid encoding decodes to an error or to a record,
-// never reads past its end, and leaves a record that destroys without a leak.
+// never reads past its end, and leaves a record that destroys without a leak;
+// decoded in place, one after the other, into a record that held other
+// content, it leaves a record that still takes the whole encoding.
 TEST(Wire, EveryPrefixDecodesSafely) {
   for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
     const TypeDesc &t = *orva::kTypes[i];
@@ -173,9 +276,12 @@ TEST(Wire, EveryPrefixDecodesSafely) {
       fill_record(t, h, kDb, src, i + 100);
       Bytes full = encode(t, h, src);
       uint64_t baseline = h.live_bytes();
+      void *over = orva::record_create(t, h, kDb);
+      fill_record(t, h, kDb, over, i + 200);
       for (size_t n = 0; n < full.size(); ++n) {
         Bytes cut(full.begin(), full.begin() + n);  // exactly n bytes: ASan sees any overread
         uint32_t err = 0, used = 0;
+        uint64_t before = h.live_bytes();
         void *dst = orva::record_create(t, h, kDb);
         used = orva::record_unmarshal(t, h, kDb, cut.data(), dst, int32_t(n), 0, &err);
         EXPECT_LE(used, n);
@@ -183,8 +289,17 @@ TEST(Wire, EveryPrefixDecodesSafely) {
           EXPECT_EQ(err, 90u) << n;
         }
         orva::record_destroy(t, h, kDb, dst);
-        ASSERT_EQ(h.live_bytes(), baseline) << "prefix " << n;
+        ASSERT_EQ(h.live_bytes(), before) << "prefix " << n;
+        err = 0;
+        EXPECT_LE(orva::record_unmarshal(t, h, kDb, cut.data(), over, int32_t(n), 1, &err), n);
       }
+      uint32_t err = 0;
+      orva::record_unmarshal(t, h, kDb, full.data(), over, int32_t(full.size()), 1, &err);
+      EXPECT_EQ(err, 0u);
+      EXPECT_EQ(orva::record_compare(t, src, over), 0);
+      EXPECT_EQ(encode(t, h, over), full);
+      orva::record_destroy(t, h, kDb, over);
+      ASSERT_EQ(h.live_bytes(), baseline);
       orva::record_destroy(t, h, kDb, src);
     }
   }
@@ -213,6 +328,23 @@ TEST(Wire, CorruptCountsAndFlagsAreRefusedBeforeUse) {
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(used, k.size());
   EXPECT_EQ(orva::header(obj)->flags & ~(MOX_FLAG_STATE_TRACKED | MOX_FLAG_RA_DATA), 0);
+  orva::record_destroy(key, h, kDb, obj);
+  // The flag byte ORed in by a decode is announced without an owner.
+  obj = orva::record_create(key, h, kDb);
+  h.journal(true);
+  mox_journal_clear(h);
+  err = 0;
+  orva::record_unmarshal(key, h, kDb, k.data(), obj, int32_t(k.size()), 0, &err);
+  h.journal(false);
+  bool flag_store = false;
+  for (uint32_t e = 0; e < mox_journal_count(h); ++e) {
+    mox_journal_entry_t j;
+    mox_journal_get(h, e, &j);
+    if (j.addr != &orva::header(obj)->flags) continue;
+    flag_store = true;
+    EXPECT_EQ(j.owner, nullptr);
+  }
+  EXPECT_TRUE(flag_store);
   orva::record_destroy(key, h, kDb, obj);
   EXPECT_EQ(h.live_bytes(), 0u);
 
@@ -256,31 +388,82 @@ TEST(Wire, EncodeAllocatesNothingAndDecodeOnlyWhatTheRecordHolds) {
   }
 }
 
+// A decode whose allocation fails at any step reports 12 and leaves a
+// destination that destroys without a leak; only a failure of the dynamic
+// array's storage (its element block, its per-element state block) makes the
+// decode return 0.
+TEST(Wire, AllocationFailureAtEveryStepOfADecode) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
+    const TypeDesc &t = *orva::kTypes[i];
+    SCOPED_TRACE(t.name);
+    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+      ScopedHandle h(mode);
+      void *src = orva::record_create(t, h, kDb);
+      fill_record(t, h, kDb, src, i + 500);
+      Bytes b = encode(t, h, src);
+      uint64_t allocs = owned_allocs(t, h, src), live = h.live_bytes();
+      uint32_t storage_failures = 0, expected = 0;
+      for (uint16_t f = 0; f < t.field_count; ++f)
+        if (t.fields[f].shape == orva::Shape::Dynamic) expected += mode == MOX_STTR_ON ? 2 : 1;
+      for (uint64_t n = 0; n < allocs; ++n) {
+        void *dst = orva::record_create(t, h, kDb);
+        uint32_t err = 0;
+        h.fail_alloc_after(int64_t(n));
+        uint32_t used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
+        h.fail_alloc_after(-1);
+        EXPECT_EQ(err, 12u) << n;
+        if (used == 0) ++storage_failures;
+        orva::record_destroy(t, h, kDb, dst);
+        ASSERT_EQ(h.live_bytes(), live) << "failure at allocation " << n;
+      }
+      EXPECT_EQ(storage_failures, expected);
+      orva::record_destroy(t, h, kDb, src);
+    }
+  }
+}
+
 TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
   ScopedHandle h(MOX_STTR_ON);
   const TypeDesc &t = type_named("qos_client_data_t");
   auto *src = static_cast<qos_client_data_t *>(orva::record_create(t, h, kDb));
   fill_record(t, h, kDb, src, 11);
   ASSERT_GE(src->call_record_index, 2);
+  // Other content with the same number of call records.
+  qos_client_data_t *other = nullptr;
+  for (uint32_t seed = 12; seed < 40; ++seed) {
+    if (other) orva::record_destroy(t, h, kDb, other);
+    other = static_cast<qos_client_data_t *>(orva::record_create(t, h, kDb));
+    fill_record(t, h, kDb, other, seed);
+    if (other->call_record_index == src->call_record_index) break;
+  }
+  ASSERT_EQ(other->call_record_index, src->call_record_index);
   Bytes b = encode(t, h, src);
+  Bytes ob = encode(t, h, other);
   uint32_t err = 0, used = 0;
   auto *dst = static_cast<qos_client_data_t *>(decode(t, h, b, &err, &used));
   ASSERT_EQ(err, 0u);
-  // Same count in place: the element block is reused, every store announced.
+  // Same count in place: the element block and the per-element state block
+  // are reused, and every store into them and into the record is announced.
   apf_call_record_t *block = dst->call_record;
   const orva::FieldDesc &cr = t.fields[18];
   size_t block_len = src->call_record_index *
                      (cr.size + orva::record_sizeof_internal(*cr.record, h, nullptr, 0, 1));
+  uint8_t *per;
+  std::memcpy(&per, orva::state_area(t, h, kDb, dst) + cr.state_pointer, sizeof per);
+  ASSERT_NE(per, nullptr);
   {
     JournalCheck check(h, {{dst, orva::record_sizeof_internal(t, h, dst, 1, 0), "record"},
-                           {block, block_len, "elements"}});
-    orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 1, &err);
+                           {block, block_len, "elements"},
+                           {per, src->call_record_index, "element states"}});
+    orva::record_unmarshal(t, h, kDb, ob.data(), dst, int32_t(ob.size()), 1, &err);
     EXPECT_TRUE(check.Verify());
   }
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(dst->call_record, block);
-  EXPECT_EQ(orva::record_compare(t, src, dst), 0);
+  EXPECT_EQ(orva::record_compare(t, other, dst), 0);
+  EXPECT_EQ(encode(t, h, dst), ob);
   orva::record_destroy(t, h, kDb, dst);
+  orva::record_destroy(t, h, kDb, other);
   orva::record_destroy(t, h, kDb, src);
 
   // A list of the same length is updated entry by entry; of another length,
@@ -291,12 +474,32 @@ TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
   fill_record(lt, h, kDb, a, 1);
   ASSERT_GE(a->entry.count, 2u);
   Bytes la = encode(lt, h, a);
+  uint32_t la_count = a->entry.count;
   orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()), 0, &err);
   void *first = orva::list_first(c, lt.fields[0]);
+  // Without the in-place flag the destination counts as fresh: the decoded
+  // entries are appended to those it holds.
+  auto *twice = static_cast<class_map_list *>(orva::record_create(lt, h, kDb));
+  orva::record_unmarshal(lt, h, kDb, la.data(), twice, int32_t(la.size()), 0, &err);
+  orva::record_unmarshal(lt, h, kDb, la.data(), twice, int32_t(la.size()), 0, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(twice->entry.count, 2 * la_count);
+  orva::record_destroy(lt, h, kDb, twice);
   fill_record(lt, h, kDb, a, 2);  // appends: a is now longer
   Bytes longer = encode(lt, h, a);
   orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()), 1, &err);
   EXPECT_EQ(orva::list_first(c, lt.fields[0]), first);
+  // An entry that fails in place is reported, and decoding stops there.
+  mox_trace_clear();
+  orva::record_unmarshal(lt, h, kDb, la.data(), c, int32_t(la.size()) - 3, 1, &err);
+  EXPECT_EQ(err, 90u);
+  auto failed = TraceRecords();
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(std::string(failed[0].text),
+            std::string("Error ") + std::strerror(90) + " while unmarshalling list element");
+  EXPECT_EQ(failed[0].level, 0x3000000u);
+  EXPECT_EQ(c->entry.count, la_count);
+  err = 0;
   orva::record_unmarshal(lt, h, kDb, longer.data(), c, int32_t(longer.size()), 1, &err);
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(c->entry.count, a->entry.count);
@@ -334,6 +537,13 @@ TEST(Wire, ShortBuffersAndMissingStateBytes) {
       EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b, obj, n, 0, &err), 0u);
       EXPECT_EQ(err, 90u) << t.name;
     }
+    // A missing buffer or record is a missing pointer argument.
+    uint32_t err = 0;
+    EXPECT_EQ(orva::record_marshal(t, h, kDb, nullptr, obj, 8, 1, &err), 0u);
+    EXPECT_EQ(err, 2u) << t.name;
+    err = 0;
+    EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b, nullptr, 8, 0, &err), 0u);
+    EXPECT_EQ(err, 2u) << t.name;
     orva::record_destroy(t, h, kDb, obj);
   }
   ScopedHandle h(MOX_STTR_ON);
@@ -397,7 +607,14 @@ TEST(Wire, VariantEvolutionDowngradeAndClone) {
             v1.size());
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(orva::header(old)->variant, 0);
-  EXPECT_TRUE(Traced("offset_jump read_len"));
+  // The 4-byte band value is the unread tail; the jump starts after the
+  // variant and flags bytes.
+  auto skip = TraceRecords();
+  ASSERT_EQ(skip.size(), 1u);
+  EXPECT_EQ(std::string(skip[0].text), "offset_jump read_len " + std::to_string(v1.size() - 4) +
+                                           " offset_jump_base 2 _mox_variant_jump " +
+                                           std::to_string(v1.size() - 2));
+  EXPECT_EQ(skip[0].level, 0x6000000u);
 
   // A domain allowing variant 0 only: 43 through the epoch report; with the
   // report deferred the record goes out as variant 0, as the old one does.
@@ -479,6 +696,28 @@ TEST(Wire, TrackingMismatchAndCorruptModeAbort) {
       {
         mox_trace_set_stderr(1);
         orva::record_len(t, h, kDb, untracked);
+      },
+      "Corrupted MOX Handle");
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        orva::header(untracked)->variant = -1;  // a record that carries no fields
+        orva::record_len(t, h, kDb, untracked);
+      },
+      "Corrupted MOX Handle");
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        uint32_t err = 0;
+        Bytes out(64);
+        orva::record_marshal(t, h, kDb, out.data(), untracked, int32_t(out.size()), 1, &err);
+      },
+      "Corrupted MOX Handle");
+  EXPECT_DEATH(
+      {
+        mox_trace_set_stderr(1);
+        uint32_t err = 0;
+        orva::record_unmarshal(t, h, kDb, b.data(), untracked, int32_t(b.size()), 0, &err);
       },
       "Corrupted MOX Handle");
   mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
