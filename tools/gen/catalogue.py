@@ -59,6 +59,7 @@ class Entity:
     variants: List[Variant]
     kind: str           # "type", "enum", "table", "table_record", "message"
     line: int = 0
+    manifest: Optional[int] = None  # the size its manifest line states
 
     @property
     def highest(self) -> int:
@@ -162,6 +163,7 @@ TRACE_SCOPES = ("type", "enum", "module", "array", "dynamic", "list", "released"
 LUID_RE = re.compile(r"^[0-9a-f]{32}$")
 NAME_RE = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*$")
 VARIANT_RE = re.compile(r"^(\d+):(\d+)/(\d+)$")
+MANIFEST_RE = re.compile(r"^manifest=(\d+)$")
 KIND_RE = re.compile(r"^(list<)?([A-Za-z_][A-Za-z0-9_]*)(>)?(\[(\d*)\])?$")
 
 
@@ -178,14 +180,18 @@ def _variants(words, line):
 
 
 def _entity_head(words, line):
-    if len(words) < 4:
-        raise CatalogueError(f"line {line}: expected NAME LUID VARIANTS")
+    """NAME LUID VARIANTS... manifest=SIZE"""
+    if len(words) < 5:
+        raise CatalogueError(f"line {line}: expected NAME LUID VARIANTS manifest=SIZE")
     name, luid = words[1], words[2]
     if not NAME_RE.match(name):
         raise CatalogueError(f"line {line}: bad name {name!r}")
     if not LUID_RE.match(luid):
         raise CatalogueError(f"line {line}: bad luid {luid!r}")
-    return name, luid, _variants(words[3:], line)
+    m = MANIFEST_RE.match(words[-1])
+    if not m:
+        raise CatalogueError(f"line {line}: expected manifest=SIZE last")
+    return name, luid, _variants(words[3:-1], line), int(m.group(1))
 
 
 def _field(words, line):
@@ -229,20 +235,20 @@ def parse(text: str) -> Catalogue:
                 cat.module = words[1]
                 current = None
             elif head == "type":
-                name, luid, vs = _entity_head(words, number)
-                current = Type(name, luid, vs, "type", number)
+                name, luid, vs, size = _entity_head(words, number)
+                current = Type(name, luid, vs, "type", number, size)
                 cat.types.append(current)
             elif head == "enum":
-                name, luid, vs = _entity_head(words, number)
-                current = Enum(name, luid, vs, "enum", number)
+                name, luid, vs, size = _entity_head(words, number)
+                current = Enum(name, luid, vs, "enum", number, size)
                 cat.enums.append(current)
             elif head == "table":
-                name, luid, vs = _entity_head(words, number)
-                current = Table(name, luid, vs, "table", number)
+                name, luid, vs, size = _entity_head(words, number)
+                current = Table(name, luid, vs, "table", number, size)
                 cat.tables.append(current)
             elif head == "message":
-                name, luid, vs = _entity_head(words, number)
-                current = Message(name, luid, vs, "message", number)
+                name, luid, vs, size = _entity_head(words, number)
+                current = Message(name, luid, vs, "message", number, size)
                 cat.message = current
             elif head == "trace":
                 current = TraceSection(int(words[1]), words[2])
@@ -266,8 +272,8 @@ def parse(text: str) -> Catalogue:
             current.members.append(Member(words[0], variant))
         elif isinstance(current, Table):
             if words[0] == "record":
-                name, luid, vs = _entity_head(words, number)
-                current.record = Entity(name, luid, vs, "table_record", number)
+                name, luid, vs, size = _entity_head(words, number)
+                current.record = Entity(name, luid, vs, "table_record", number, size)
             elif words[0] == "data":
                 current.data = words[1]
             elif words[0] == "key":

@@ -7,6 +7,7 @@ Output (all into --out, never committed):
   exports.inc                          one-line extern "C" wrappers over the engines
   layout_checks.inc                    static_asserts of generated layouts
   orva_qos_data.map                    linker version script: exactly the exports
+  manifest.cc                          the type manifest section (tools/gen/manifest.py)
 
 The output is deterministic: same catalogue, same bytes.
 """
@@ -18,6 +19,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import catalogue as cat_mod  # noqa: E402
+from manifest import Manifest  # noqa: E402
 from records import Records  # noqa: E402
 
 BANNER = "/* Generated from types/catalogue.qos by tools/gen/qosgen.py. Do not edit. */\n"
@@ -384,10 +386,15 @@ def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--catalogue", required=True)
     ap.add_argument("--out", required=True)
+    ap.add_argument("--build", action="append", default=[], metavar="KEY=VALUE",
+                    help="a line of the manifest's build record")
     args = ap.parse_args()
     try:
-        with open(args.catalogue) as f:
-            cat = cat_mod.parse(f.read())
+        with open(args.catalogue, "rb") as f:
+            catalogue_bytes = f.read()
+        cat = cat_mod.parse(catalogue_bytes.decode())
+        build = [tuple(item.split("=", 1)) for item in args.build]
+        manifest = Manifest(cat).source(BANNER, build, catalogue_bytes)
     except cat_mod.CatalogueError as e:
         print(f"{args.catalogue}: {e}", file=sys.stderr)
         return 1
@@ -399,6 +406,7 @@ def main() -> int:
         "layout_checks.inc": gen.layout_checks(),
     }
     files["orva_qos_data.map"] = gen.version_script()
+    files["manifest.cc"] = manifest
     for rel, text in files.items():
         write_if_changed(os.path.join(args.out, rel), text)
     return 0
