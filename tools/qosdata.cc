@@ -375,6 +375,13 @@ int show_sample(mox_handle_t *h) {
                         &err);
   qos_client_policy_t *up = qos_client_data_t_client_installed_upstream_pm_get(h, db, rec, &err);
   mox_vstring_set_value(h, db, qos_client_policy_t_qos_pm_name_get(h, db, up, &err), "platinum-voice", &err);
+  // These fields are written in place through the runtime's kinds, which do
+  // not know the record's state area: the caller marks them modified.
+  qos_client_data_t_client_mac_state_flag_set(h, db, rec, 2, &err);
+  qos_client_data_t_wtp_mac_state_flag_set(h, db, rec, 2, &err);
+  qos_client_data_t_bw_alloc_ap_mac_state_flag_set(h, db, rec, 2, &err);
+  qos_client_data_t_bw_alloc_ap_name_state_flag_set(h, db, rec, 2, &err);
+  qos_client_policy_t_qos_pm_name_state_flag_set(h, db, up, 2, &err);
   qos_client_data_t_is_tspec_client_set_value(h, db, rec, 1, &err);
   qos_client_data_t_is_active_tspec_call_set_value(h, db, rec, 1, &err);
   qos_client_data_t_bandwidth_alloc_set_value(h, db, rec, 1800, &err);
