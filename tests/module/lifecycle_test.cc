@@ -2,8 +2,7 @@
 // and storage variant, the header a create leaves, variants from the domain,
 // the _cr chain and its placeholder, allocation failures, nested
 // initialization without a base, OID-deferred destruction, negative
-// variants, embedding, field validity, statistics and platform
-// announcements.
+// variants, embedding, statistics and platform announcements.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -219,26 +218,6 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
   EXPECT_TRUE(c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED);
   qos_client_data_t_destroy(h, kDb, c);
   EXPECT_EQ(h.live_bytes(), 0u);
-}
-
-TEST(Lifecycle, IsValidAndAdjustVariant) {
-  ScopedHandle h(MOX_STTR_OFF);
-  uint32_t err = 0;
-  mox_domain_set_variant(h, _qos_client_data_t_type_info_internal.luid_text, 0);
-  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
-  ASSERT_EQ(c->variant, 0);
-  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 0, 0));
-  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 20, 0));
-  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 21, 0));  // a variant-1 field
-  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 22, 0));
-  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 1, &err), 43u);
-  err = 0;
-  mox_domain_reset(h);
-  qos_client_data_t_adjust_variant(h, kDb, c, &err);
-  EXPECT_EQ(c->variant, 1);
-  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 21, 0));
-  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 1, &err), 0u);
-  qos_client_data_t_destroy(h, kDb, c);
 }
 
 qos_wlan_data_t *g_finished = nullptr;
