@@ -422,45 +422,4 @@ TEST(ExportedSymbols, ExactlyTheDerivedNamesAreExportedByTheModule) {
   EXPECT_TRUE(extra.empty()) << extra.size() << " exported beyond the rules:" << first_few(extra);
 }
 
-TEST(ExportedSymbols, NotableAbsences) {
-  void *mod = module_handle();
-  ASSERT_NE(mod, nullptr) << dlerror();
-  // The standby policy record: only the state getter per field, no compare,
-  // no size or variant operation, no record-level copy.
-  const std::string stby = "qos_stby_client_policy_data_t";
-  for (const char *f : {"client_mac", "old_upstream_qos_pm_name", "old_upstream_pm_state",
-                        "old_downstream_qos_pm_name", "old_downstream_pm_state"}) {
-    EXPECT_NE(dlsym(mod, (stby + "_" + f + "_state_flag_get").c_str()), nullptr) << f;
-    for (const char *op : {"get", "get_value", "set", "set_value", "state_flag_set"})
-      EXPECT_EQ(dlsym(mod, (stby + "_" + f + "_" + op).c_str()), nullptr) << f << "_" << op;
-  }
-  for (const char *op : {"compare", "sizeof", "adjust_variant", "set", "create_cr", "clone"})
-    EXPECT_EQ(dlsym(mod, (stby + "_" + op).c_str()), nullptr) << op;
-  for (const char *name : {
-           // the dynamic array's count is read-only and untracked
-           "qos_client_data_t_call_record_index_set_value",
-           "qos_client_data_t_call_record_index_set",
-           "qos_client_data_t_call_record_index_state_flag_get",
-           "qos_client_data_t_call_record_index_state_flag_set",
-           // no element-free forms for a single field, no get_value beyond the exceptions
-           "qos_client_data_t_bandwidth_alloc_state_flag_whole_get",
-           "qos_bssid_policy_t_qos_pm_type_get_value", "qos_client_call_data_call_type_get_value",
-           // primitives set only in the key types and the message's client_mac
-           "qos_client_data_t_client_mac_set", "qos_client_call_data_ap_name_set",
-           "qos_bssid_policy_t_qos_pm_name_set_value",
-           // the list field has no plain getter or setter
-           "class_map_list_entry_get", "class_map_list_entry_set",
-           // record-level copy only for nested types; cleanup only for four
-           "qos_client_data_t_set", "qos_ap_radio_key_t_set", "class_map_entry_set",
-           "qos_client_call_data_set", "tclas_t_post_copyout_cleanup",
-           // lifecycle differences
-           "qos_client_data_t_create_cr", "qos_bssid_key_t_destroy_cr", "tclas_set_t_offset_update",
-           "qos_ap_data_t_offset_update", "qos_ap_radio_data_t_is_valid_cr",
-           "apf_call_record_t_set_instance_embedded", "class_map_list_set_instance_embedded",
-           // cloning: the call record only internally, nested types not at all
-           "apf_call_record_t_clone", "qos_client_policy_t_clone_internal",
-           "qos_client_call_data_clone"})
-    EXPECT_EQ(dlsym(mod, name), nullptr) << name;
-}
-
 }  // namespace
