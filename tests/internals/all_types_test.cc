@@ -149,13 +149,11 @@ std::vector<Region> regions_of(const TypeDesc &t, mox_handle_t *h, const void *o
 // ---------------------------------------------------------------------------
 // The setter walk.
 
-struct Rng {
+struct Rng {  // a 64-bit LCG, its high half mixed into the low bits
   uint64_t s;
   uint64_t next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
+    s = s * 6364136223846793005ull + 1442695040888963407ull;
+    return s ^ (s >> 29);
   }
 };
 

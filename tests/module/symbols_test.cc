@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
+#include <link.h>
 
 #include <algorithm>
 #include <cstring>
@@ -265,47 +266,36 @@ std::set<std::string> expected_names(const Catalogue &c) {
 // ---------------------------------------------------------------------------
 // The module's dynamic symbol table, from the ELF file.
 
-template <class Ehdr, class Shdr, class Sym, unsigned char (*Bind)(unsigned char),
-          unsigned char (*TypeOf)(unsigned char)>
-std::set<std::string> defined_dynamic(const std::vector<char> &img) {
+// The module is loaded by this process, so its file is of the native class.
+std::set<std::string> module_exports(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> img((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::set<std::string> out;
-  if (img.size() < sizeof(Ehdr)) return out;
-  Ehdr eh;
+  ElfW(Ehdr) eh;
+  if (img.size() < sizeof eh || std::memcmp(img.data(), ELFMAG, SELFMAG) != 0) return out;
   std::memcpy(&eh, img.data(), sizeof eh);
-  if (eh.e_shoff == 0 || eh.e_shoff + uint64_t(eh.e_shnum) * sizeof(Shdr) > img.size()) return out;
-  std::vector<Shdr> sh(eh.e_shnum);
-  std::memcpy(sh.data(), img.data() + eh.e_shoff, sh.size() * sizeof(Shdr));
-  for (const Shdr &s : sh) {
+  if (eh.e_shoff == 0 || eh.e_shoff + uint64_t(eh.e_shnum) * sizeof(ElfW(Shdr)) > img.size())
+    return out;
+  std::vector<ElfW(Shdr)> sh(eh.e_shnum);
+  std::memcpy(sh.data(), img.data() + eh.e_shoff, sh.size() * sizeof(ElfW(Shdr)));
+  for (const ElfW(Shdr) &s : sh) {
     if (s.sh_type != SHT_DYNSYM || s.sh_link >= sh.size()) continue;
-    const Shdr &strs = sh[s.sh_link];
+    const ElfW(Shdr) &strs = sh[s.sh_link];
     if (s.sh_offset + s.sh_size > img.size() || strs.sh_offset + strs.sh_size > img.size())
       continue;
-    for (uint64_t off = 0; off + sizeof(Sym) <= s.sh_size; off += sizeof(Sym)) {
-      Sym sym;
+    for (uint64_t off = 0; off + sizeof(ElfW(Sym)) <= s.sh_size; off += sizeof(ElfW(Sym))) {
+      ElfW(Sym) sym;
       std::memcpy(&sym, img.data() + s.sh_offset + off, sizeof sym);
-      unsigned char bind = Bind(sym.st_info), type = TypeOf(sym.st_info);
+      // (the bind and type fields sit alike in both classes)
+      unsigned bind = ELF64_ST_BIND(sym.st_info), type = ELF64_ST_TYPE(sym.st_info);
       if (sym.st_shndx == SHN_UNDEF || sym.st_name >= strs.sh_size) continue;
-      if (bind != STB_GLOBAL && bind != STB_WEAK) continue;
-      if (type != STT_FUNC && type != STT_OBJECT) continue;
+      if ((bind != STB_GLOBAL && bind != STB_WEAK) || (type != STT_FUNC && type != STT_OBJECT))
+        continue;
       const char *name = img.data() + strs.sh_offset + sym.st_name;
       out.insert(std::string(name, strnlen(name, strs.sh_size - sym.st_name)));
     }
   }
   return out;
-}
-
-unsigned char bind64(unsigned char i) { return ELF64_ST_BIND(i); }
-unsigned char type64(unsigned char i) { return ELF64_ST_TYPE(i); }
-unsigned char bind32(unsigned char i) { return ELF32_ST_BIND(i); }
-unsigned char type32(unsigned char i) { return ELF32_ST_TYPE(i); }
-
-std::set<std::string> module_exports(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> img((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (img.size() < EI_NIDENT || std::memcmp(img.data(), ELFMAG, SELFMAG) != 0) return {};
-  if (img[EI_CLASS] == ELFCLASS64)
-    return defined_dynamic<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, bind64, type64>(img);
-  return defined_dynamic<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, bind32, type32>(img);
 }
 
 // The record type a name belongs to (the longest type name it starts with,
