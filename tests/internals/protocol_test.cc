@@ -1,5 +1,6 @@
-// The shared protocol helpers and the enumeration printer, tested on the
-// module's objects directly (neither is exported).
+// The type-info checks, the message catalogue and the enumeration printer,
+// tested on the module's objects directly (none is exported).  The error-slot,
+// variant and tracking-mode rules are tested through the exported operations.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -20,58 +21,6 @@ namespace orva_test {
 namespace {
 
 using orva::Msg;
-
-TEST(Protocol, DomainErrorsGoThroughTheEpochReportOthersToTheSlot) {
-  ScopedHandle h;
-  uint32_t err = 0;
-  h->epoch_defer = 1;
-  orva::fail(h, &err, 43);
-  EXPECT_EQ(err, 0u) << "the runtime decides about the slot";
-  EXPECT_EQ(h->epoch_error, 43u);
-  EXPECT_EQ(h->last_error, 43u);
-  h->epoch_defer = 0;
-  orva::fail(h, &err, 52);
-  EXPECT_EQ(err, 52u);
-  err = 0;
-  orva::fail(h, &err, 22);
-  EXPECT_EQ(err, 22u);
-  EXPECT_EQ(h->last_error, 22u);
-
-  // enter(): a set slot stops the operation, otherwise last_error is cleared.
-  EXPECT_FALSE(orva::enter(h, &err));
-  EXPECT_EQ(h->last_error, 22u);
-  err = 0;
-  EXPECT_TRUE(orva::enter(h, &err));
-  EXPECT_EQ(h->last_error, 0u);
-}
-
-TEST(Protocol, TrackingModeAndItsIntegrityAbort) {
-  const orva::EntityDesc &who = orva::k_qos_ap_radio_key_t;
-  ScopedHandle absent, on(MOX_STTR_ON), off(MOX_STTR_OFF);
-  EXPECT_EQ(orva::tracking(absent, who), orva::Tracking::Absent);
-  EXPECT_EQ(orva::tracking(on, who), orva::Tracking::On);
-  EXPECT_EQ(orva::tracking(off, who), orva::Tracking::Off);
-  ScopedHandle corrupt(0x1234);
-  EXPECT_DEATH(
-      {
-        mox_trace_set_stderr(1);
-        orva::tracking(corrupt, who);
-      },
-      "Corrupted MOX Handle");
-}
-
-TEST(Protocol, AccessCheckRefusesNegativeAndOlderVariants) {
-  ScopedHandle h;
-  mox_enum_obj_t obj{};
-  uint32_t err = 0;
-  EXPECT_TRUE(orva::access_ok(h, &obj, 0, 0, &err));
-  EXPECT_FALSE(orva::access_ok(h, &obj, 0, 1, &err));
-  EXPECT_EQ(err, 43u);
-  err = 0;
-  obj.variant = -1;
-  EXPECT_FALSE(orva::access_ok(h, &obj, 1, 0, &err));
-  EXPECT_EQ(err, 43u);
-}
 
 TEST(Protocol, TypeInfoAndVariantInfoChecks) {
   const orva::EntityDesc &who = orva::k_qos_ap_radio_key_t;

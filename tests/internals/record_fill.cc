@@ -192,9 +192,4 @@ void fill_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uin
   fill_state_bytes(t, h, db, obj, r);
 }
 
-void fill_states(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t seed) {
-  Rng r{seed * 0x100000001B3ull + 2};
-  fill_state_bytes(t, h, db, obj, r);
-}
-
 }  // namespace orva_test

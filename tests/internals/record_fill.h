@@ -26,7 +26,4 @@ namespace orva_test {
 
 void fill_record(const orva::TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t seed);
 
-// Only the state bytes (as fill_record sets them), for a record already filled.
-void fill_states(const orva::TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t seed);
-
 }  // namespace orva_test

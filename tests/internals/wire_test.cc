@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,21 +47,6 @@ void *decode(const TypeDesc &t, mox_handle_t *h, const Bytes &in, uint32_t *err,
   void *obj = orva::record_create(t, h, kDb);
   *used = orva::record_unmarshal(t, h, kDb, in.data(), obj, int32_t(in.size()), 0, err);
   return obj;
-}
-
-// What record_len counts beyond the encoding: the state byte of an empty
-// dynamic array in state-tracking mode.
-uint32_t len_excess(const TypeDesc &t, mox_handle_t *h, const void *obj) {
-  if (orva::state_area(t, h, kDb, obj) == nullptr || h->sttr_config == nullptr ||
-      h->sttr_config->word[MOX_STTR_MODE_WORD] != MOX_STTR_ON)
-    return 0;
-  uint32_t n = 0;
-  for (uint16_t i = 0; i < t.field_count; ++i) {
-    const orva::FieldDesc &f = t.fields[i];
-    if (f.shape == orva::Shape::Dynamic)
-      n += static_cast<const uint8_t *>(obj)[t.fields[f.count_field].offset] == 0 ? 1 : 0;
-  }
-  return n;
 }
 
 // Allocations a decode into a fresh record must make for obj's content: one
@@ -126,6 +112,18 @@ std::string hex(const Bytes &b) {
   char x[4];
   for (uint8_t c : b) std::snprintf(x, sizeof x, "%02x", c), s += x;
   return s;
+}
+
+// Runs body(t, i, mode, h) for every type, untracked then tracked.
+template <class Body>
+void each_type_and_mode(Body body) {
+  for (uint32_t i = 0; i < orva::kTypeCount; ++i)
+    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
+      const TypeDesc &t = *orva::kTypes[i];
+      SCOPED_TRACE(std::string(t.name) + (mode == MOX_STTR_ON ? ", tracked" : ", untracked"));
+      ScopedHandle h(mode);
+      body(t, i, mode, h);
+    }
 }
 
 TEST(Wire, ApRadioKeyLayoutInBothModesAndNegativeVariant) {
@@ -217,49 +215,64 @@ TEST(Wire, StateBytesFollowTheirFields) {
 }
 
 // Every type, filled with varied values, both modes and across them: the
-// encoding has the length record_len gives, decodes completely into a fresh
-// record that compares equal, and re-encodes to the same bytes (so values and
-// state bytes arrived).
+// encoding has the length record_len gives and allocates nothing; it decodes
+// completely into a fresh record, allocating only what the record holds,
+// compares equal and re-encodes to the same bytes (so values and state bytes
+// arrived).  Buffer lengths 0 and below are 90 before anything else.
 TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
-  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
-    const TypeDesc &t = *orva::kTypes[i];
-    SCOPED_TRACE(t.name);
-    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
-      ScopedHandle h(mode);
-      void *src = orva::record_create(t, h, kDb);
-      fill_record(t, h, kDb, src, i * 7 + mode);
-      Bytes b = encode(t, h, src);
-      EXPECT_EQ(b.size(), orva::record_len(t, h, kDb, src) - len_excess(t, h, src));
-      uint32_t err = 0, used = 0;
-      void *dst = orva::record_create(t, h, kDb);
-      {
-        // Every store of the decode, header and state bytes included, is
-        // announced before it is made.
-        JournalCheck check(h, announced_bytes(t, h, dst));
-        used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
-        EXPECT_TRUE(check.Verify());
-      }
-      EXPECT_EQ(err, 0u);
-      EXPECT_EQ(used, b.size());
-      EXPECT_EQ(orva::record_compare(t, src, dst), 0);
-      EXPECT_EQ(encode(t, h, dst), b);
-      orva::record_destroy(t, h, kDb, dst);
-
-      // Decoded under the other mode: values arrive, state bytes are skipped
-      // (tracked wire) or left as they were (untracked wire).
-      mox_handle_set_sttr_mode(h, mode == MOX_STTR_ON ? MOX_STTR_OFF : MOX_STTR_ON);
-      dst = decode(t, h, b, &err, &used);
-      EXPECT_EQ(err, 0u);
-      EXPECT_EQ(used, b.size());
-      EXPECT_EQ(orva::record_compare(t, src, dst), 0);
-      EXPECT_EQ(orva::header(dst)->flags & MOX_FLAG_STATE_TRACKED,
-                mode == MOX_STTR_ON ? 0 : MOX_FLAG_STATE_TRACKED);
-      orva::record_destroy(t, h, kDb, dst);
-      mox_handle_set_sttr_mode(h, mode);
-      orva::record_destroy(t, h, kDb, src);
-      EXPECT_EQ(h.live_bytes(), 0u);
+  each_type_and_mode([](const TypeDesc &t, uint32_t i, uint32_t mode, ScopedHandle &h) {
+    void *src = orva::record_create(t, h, kDb);
+    fill_record(t, h, kDb, src, i * 7 + mode);
+    uint64_t allocs = h.alloc_stats().allocs;
+    Bytes b = encode(t, h, src);
+    EXPECT_EQ(h.alloc_stats().allocs, allocs);
+    EXPECT_EQ(b.size(), orva::record_len(t, h, kDb, src));  // (filled: call_record is never empty)
+    uint32_t err = 0, used = 0;
+    void *dst = orva::record_create(t, h, kDb);
+    for (int32_t n : {0, -1}) {
+      uint8_t small[8] = {};
+      EXPECT_EQ(orva::record_marshal(t, h, kDb, small, src, n, 1, &err), 0u);
+      EXPECT_EQ(err, 90u);
+      err = 0;
+      EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b.data(), dst, n, 0, &err), 0u);
+      EXPECT_EQ(err, 90u);
+      err = 0;
     }
-  }
+    {
+      // Every store of the decode, header and state bytes included, is
+      // announced before it is made.
+      JournalCheck check(h, announced_bytes(t, h, dst));
+      allocs = h.alloc_stats().allocs;
+      used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
+      EXPECT_EQ(h.alloc_stats().allocs - allocs, owned_allocs(t, h, src));
+      EXPECT_TRUE(check.Verify());
+    }
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(used, b.size());
+    EXPECT_EQ(orva::record_compare(t, src, dst), 0);
+    EXPECT_EQ(encode(t, h, dst), b);
+    orva::record_destroy(t, h, kDb, dst);
+
+    // Decoded under the other mode: values arrive, state bytes are skipped
+    // (tracked wire) or left as they were (untracked wire).
+    mox_handle_set_sttr_mode(h, mode == MOX_STTR_ON ? MOX_STTR_OFF : MOX_STTR_ON);
+    dst = decode(t, h, b, &err, &used);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(used, b.size());
+    EXPECT_EQ(orva::record_compare(t, src, dst), 0);
+    EXPECT_EQ(orva::header(dst)->flags & MOX_FLAG_STATE_TRACKED,
+              mode == MOX_STTR_ON ? 0 : MOX_FLAG_STATE_TRACKED);
+    orva::record_destroy(t, h, kDb, dst);
+    mox_handle_set_sttr_mode(h, mode);
+    // A missing buffer or record is a missing pointer argument.
+    EXPECT_EQ(orva::record_marshal(t, h, kDb, nullptr, src, 8, 1, &err), 0u);
+    EXPECT_EQ(err, 2u);
+    err = 0;
+    EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b.data(), nullptr, 8, 0, &err), 0u);
+    EXPECT_EQ(err, 2u);
+    orva::record_destroy(t, h, kDb, src);
+    EXPECT_EQ(h.live_bytes(), 0u);
+  });
 }
 
 // Every prefix of every valid encoding decodes to an error or to a record,
@@ -267,42 +280,36 @@ TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
 // decoded in place, one after the other, into a record that held other
 // content, it leaves a record that still takes the whole encoding.
 TEST(Wire, EveryPrefixDecodesSafely) {
-  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
-    const TypeDesc &t = *orva::kTypes[i];
-    SCOPED_TRACE(t.name);
-    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
-      ScopedHandle h(mode);
-      void *src = orva::record_create(t, h, kDb);
-      fill_record(t, h, kDb, src, i + 100);
-      Bytes full = encode(t, h, src);
-      uint64_t baseline = h.live_bytes();
-      void *over = orva::record_create(t, h, kDb);
-      fill_record(t, h, kDb, over, i + 200);
-      for (size_t n = 0; n < full.size(); ++n) {
-        Bytes cut(full.begin(), full.begin() + n);  // exactly n bytes: ASan sees any overread
-        uint32_t err = 0, used = 0;
-        uint64_t before = h.live_bytes();
-        void *dst = orva::record_create(t, h, kDb);
-        used = orva::record_unmarshal(t, h, kDb, cut.data(), dst, int32_t(n), 0, &err);
-        EXPECT_LE(used, n);
-        if (n < 6) {
-          EXPECT_EQ(err, 90u) << n;
-        }
-        orva::record_destroy(t, h, kDb, dst);
-        ASSERT_EQ(h.live_bytes(), before) << "prefix " << n;
-        err = 0;
-        EXPECT_LE(orva::record_unmarshal(t, h, kDb, cut.data(), over, int32_t(n), 1, &err), n);
+  each_type_and_mode([](const TypeDesc &t, uint32_t i, uint32_t, ScopedHandle &h) {
+    void *src = orva::record_create(t, h, kDb);
+    fill_record(t, h, kDb, src, i + 100);
+    Bytes full = encode(t, h, src);
+    uint64_t baseline = h.live_bytes();
+    void *over = orva::record_create(t, h, kDb);
+    fill_record(t, h, kDb, over, i + 200);
+    uint32_t err = 0;
+    for (size_t n = 0; n < full.size(); ++n) {
+      Bytes cut(full.begin(), full.begin() + n);  // exactly n bytes: ASan sees any overread
+      uint64_t before = h.live_bytes();
+      void *dst = orva::record_create(t, h, kDb);
+      err = 0;
+      EXPECT_LE(orva::record_unmarshal(t, h, kDb, cut.data(), dst, int32_t(n), 0, &err), n);
+      if (n < 6) {
+        EXPECT_EQ(err, 90u) << n;
       }
-      uint32_t err = 0;
-      orva::record_unmarshal(t, h, kDb, full.data(), over, int32_t(full.size()), 1, &err);
-      EXPECT_EQ(err, 0u);
-      EXPECT_EQ(orva::record_compare(t, src, over), 0);
-      EXPECT_EQ(encode(t, h, over), full);
-      orva::record_destroy(t, h, kDb, over);
-      ASSERT_EQ(h.live_bytes(), baseline);
-      orva::record_destroy(t, h, kDb, src);
+      orva::record_destroy(t, h, kDb, dst);
+      ASSERT_EQ(h.live_bytes(), before) << "prefix " << n;
+      EXPECT_LE(orva::record_unmarshal(t, h, kDb, cut.data(), over, int32_t(n), 1, &err), n);
     }
-  }
+    err = 0;
+    orva::record_unmarshal(t, h, kDb, full.data(), over, int32_t(full.size()), 1, &err);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(orva::record_compare(t, src, over), 0);
+    EXPECT_EQ(encode(t, h, over), full);
+    orva::record_destroy(t, h, kDb, over);
+    ASSERT_EQ(h.live_bytes(), baseline);
+    orva::record_destroy(t, h, kDb, src);
+  });
 }
 
 TEST(Wire, CorruptCountsAndFlagsAreRefusedBeforeUse) {
@@ -365,61 +372,33 @@ TEST(Wire, CorruptCountsAndFlagsAreRefusedBeforeUse) {
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
-TEST(Wire, EncodeAllocatesNothingAndDecodeOnlyWhatTheRecordHolds) {
-  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
-    const TypeDesc &t = *orva::kTypes[i];
-    SCOPED_TRACE(t.name);
-    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
-      ScopedHandle h(mode);
-      void *src = orva::record_create(t, h, kDb);
-      fill_record(t, h, kDb, src, i + 300);
-      uint64_t allocs = h.alloc_stats().allocs;
-      Bytes b = encode(t, h, src);
-      EXPECT_EQ(h.alloc_stats().allocs, allocs);
-      void *dst = orva::record_create(t, h, kDb);
-      allocs = h.alloc_stats().allocs;
-      uint32_t err = 0;
-      orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
-      EXPECT_EQ(err, 0u);
-      EXPECT_EQ(h.alloc_stats().allocs - allocs, owned_allocs(t, h, src));
-      orva::record_destroy(t, h, kDb, dst);
-      orva::record_destroy(t, h, kDb, src);
-    }
-  }
-}
-
 // A decode whose allocation fails at any step reports 12 and leaves a
 // destination that destroys without a leak; only a failure of the dynamic
 // array's storage (its element block, its per-element state block) makes the
 // decode return 0.
 TEST(Wire, AllocationFailureAtEveryStepOfADecode) {
-  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
-    const TypeDesc &t = *orva::kTypes[i];
-    SCOPED_TRACE(t.name);
-    for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
-      ScopedHandle h(mode);
-      void *src = orva::record_create(t, h, kDb);
-      fill_record(t, h, kDb, src, i + 500);
-      Bytes b = encode(t, h, src);
-      uint64_t allocs = owned_allocs(t, h, src), live = h.live_bytes();
-      uint32_t storage_failures = 0, expected = 0;
-      for (uint16_t f = 0; f < t.field_count; ++f)
-        if (t.fields[f].shape == orva::Shape::Dynamic) expected += mode == MOX_STTR_ON ? 2 : 1;
-      for (uint64_t n = 0; n < allocs; ++n) {
-        void *dst = orva::record_create(t, h, kDb);
-        uint32_t err = 0;
-        h.fail_alloc_after(int64_t(n));
-        uint32_t used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
-        h.fail_alloc_after(-1);
-        EXPECT_EQ(err, 12u) << n;
-        if (used == 0) ++storage_failures;
-        orva::record_destroy(t, h, kDb, dst);
-        ASSERT_EQ(h.live_bytes(), live) << "failure at allocation " << n;
-      }
-      EXPECT_EQ(storage_failures, expected);
-      orva::record_destroy(t, h, kDb, src);
+  each_type_and_mode([](const TypeDesc &t, uint32_t i, uint32_t mode, ScopedHandle &h) {
+    void *src = orva::record_create(t, h, kDb);
+    fill_record(t, h, kDb, src, i + 500);
+    Bytes b = encode(t, h, src);
+    uint64_t allocs = owned_allocs(t, h, src), live = h.live_bytes();
+    uint32_t storage_failures = 0, expected = 0;
+    for (uint16_t f = 0; f < t.field_count; ++f)
+      if (t.fields[f].shape == orva::Shape::Dynamic) expected += mode == MOX_STTR_ON ? 2 : 1;
+    for (uint64_t n = 0; n < allocs; ++n) {
+      void *dst = orva::record_create(t, h, kDb);
+      uint32_t err = 0;
+      h.fail_alloc_after(int64_t(n));
+      uint32_t used = orva::record_unmarshal(t, h, kDb, b.data(), dst, int32_t(b.size()), 0, &err);
+      h.fail_alloc_after(-1);
+      EXPECT_EQ(err, 12u) << n;
+      storage_failures += used == 0;
+      orva::record_destroy(t, h, kDb, dst);
+      ASSERT_EQ(h.live_bytes(), live) << "failure at allocation " << n;
     }
-  }
+    EXPECT_EQ(storage_failures, expected);
+    orva::record_destroy(t, h, kDb, src);
+  });
 }
 
 TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
@@ -524,28 +503,6 @@ TEST(Wire, InPlaceDecodeReusesAnnouncesAndReplaces) {
 }
 
 TEST(Wire, ShortBuffersAndMissingStateBytes) {
-  for (uint32_t i = 0; i < orva::kTypeCount; ++i) {
-    const TypeDesc &t = *orva::kTypes[i];
-    ScopedHandle h(MOX_STTR_ON);
-    void *obj = orva::record_create(t, h, kDb);
-    uint8_t b[8] = {};
-    for (int32_t n : {0, -1}) {
-      uint32_t err = 0;
-      EXPECT_EQ(orva::record_marshal(t, h, kDb, b, obj, n, 1, &err), 0u);
-      EXPECT_EQ(err, 90u) << t.name;
-      err = 0;
-      EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b, obj, n, 0, &err), 0u);
-      EXPECT_EQ(err, 90u) << t.name;
-    }
-    // A missing buffer or record is a missing pointer argument.
-    uint32_t err = 0;
-    EXPECT_EQ(orva::record_marshal(t, h, kDb, nullptr, obj, 8, 1, &err), 0u);
-    EXPECT_EQ(err, 2u) << t.name;
-    err = 0;
-    EXPECT_EQ(orva::record_unmarshal(t, h, kDb, b, nullptr, 8, 0, &err), 0u);
-    EXPECT_EQ(err, 2u) << t.name;
-    orva::record_destroy(t, h, kDb, obj);
-  }
   ScopedHandle h(MOX_STTR_ON);
   uint32_t err = 0;
   auto cut_encode = [&](const TypeDesc &t, void *obj, int32_t cut) {
@@ -682,44 +639,31 @@ TEST(Wire, TrackingMismatchAndCorruptModeAbort) {
   ScopedHandle h(MOX_STTR_OFF);
   const TypeDesc &t = type_named("qos_ap_radio_key_t");
   void *untracked = orva::record_create(t, h, kDb);
-  Bytes b = encode(t, h, untracked);
+  Bytes b = encode(t, h, untracked), out(64);
+  uint32_t err = 0;
   mox_handle_set_sttr_mode(h, MOX_STTR_ON);
   EXPECT_DEATH(
       {
         mox_trace_set_stderr(1);
-        uint32_t err = 0;
         orva::record_unmarshal(t, h, kDb, b.data(), untracked, int32_t(b.size()), 0, &err);
       },
       "MOX handle and object state tracking mis-match");
   mox_handle_set_sttr_mode(h, 0x1234);
-  EXPECT_DEATH(
-      {
-        mox_trace_set_stderr(1);
-        orva::record_len(t, h, kDb, untracked);
-      },
-      "Corrupted MOX Handle");
-  EXPECT_DEATH(
-      {
-        mox_trace_set_stderr(1);
+  const std::function<void()> uses[] = {
+      [&] { orva::record_len(t, h, kDb, untracked); },
+      [&] {
         orva::header(untracked)->variant = -1;  // a record that carries no fields
         orva::record_len(t, h, kDb, untracked);
       },
-      "Corrupted MOX Handle");
-  EXPECT_DEATH(
-      {
-        mox_trace_set_stderr(1);
-        uint32_t err = 0;
-        Bytes out(64);
-        orva::record_marshal(t, h, kDb, out.data(), untracked, int32_t(out.size()), 1, &err);
-      },
-      "Corrupted MOX Handle");
-  EXPECT_DEATH(
-      {
-        mox_trace_set_stderr(1);
-        uint32_t err = 0;
-        orva::record_unmarshal(t, h, kDb, b.data(), untracked, int32_t(b.size()), 0, &err);
-      },
-      "Corrupted MOX Handle");
+      [&] { orva::record_marshal(t, h, kDb, out.data(), untracked, int32_t(out.size()), 1, &err); },
+      [&] { orva::record_unmarshal(t, h, kDb, b.data(), untracked, int32_t(b.size()), 0, &err); }};
+  for (const auto &use : uses)
+    EXPECT_DEATH(
+        {
+          mox_trace_set_stderr(1);
+          use();
+        },
+        "Corrupted MOX Handle");
   mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
   orva::record_destroy(t, h, kDb, untracked);
 }

@@ -54,7 +54,6 @@ TEST(Accessors, SettersMarkTheirOwnBytesInDeepRecordsAndAnnounceEveryStore) {
   tclas_set_t *ts = tclas_set_t_create(h, kDb);
   qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
   ASSERT_TRUE(c && p && ts && k);
-  ASSERT_EQ(qos_client_data_t_sizeof_internal(h, c, 1, 1), sizeof(void *) == 4 ? 268u : 272u);
   uint8_t *area = area_of(h, c);
   const uint32_t rec_len = qos_client_data_t_sizeof_internal(h, c, 1, 0);
 
@@ -119,16 +118,25 @@ TEST(Accessors, VariantNullObjectAndSetSlotRefusals) {
   uint32_t err = 0;
   const char *luid = _qos_client_data_t_type_info_internal.luid_text;
   mox_domain_set_variant(h, luid, 0);
-  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
+  qos_client_data_t *c = qos_client_data_t_create(h, kDb), *d = qos_client_data_t_create(h, kDb);
   ASSERT_EQ(c->variant, 0);
+  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 20, 0));
+  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 21, 0));  // the variant-1 field
+  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 22, 0));
   EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_get(h, kDb, c, &err), nullptr);
   EXPECT_EQ(err, 43u);
   err = 0;
   EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 2, &err), 43u);
   err = 0;
-  mox_domain_set_variant(h, luid, 1);  // the setter's adjustment may raise it now
+  // Once the domain allows variant 1, the setter's adjustment raises the
+  // record, as adjust_variant does on its own.
+  mox_domain_set_variant(h, luid, 1);
   EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 2, &err), 0u);
   EXPECT_EQ(c->variant, 1);
+  qos_client_data_t_adjust_variant(h, kDb, d, &err);
+  EXPECT_EQ(d->variant, 1);
+  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, d, 21, 0));
+  qos_client_data_t_destroy(h, kDb, d);
   EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_get(h, kDb, c, &err),
             &c->bw_alloc_radio_band_info);
   EXPECT_EQ(c->bw_alloc_radio_band_info.value, 2u);
@@ -332,7 +340,10 @@ TEST(Accessors, TrackingOffAbsentUntrackedAndCorrupt) {
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
-TEST(Accessors, CallRecordElementStateSurvivesReallocationAndAllocationFailures) {
+// call_record of qos_client_data_t: growth, reallocation with the elements'
+// own state areas and the per-element state bytes, refusals, allocation
+// failures and emptying.
+TEST(Accessors, CallRecordGrowthStateBytesFailuresAndEmptying) {
   // The reallocation notice is once per process: count it in a fresh one.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -350,8 +361,13 @@ TEST(Accessors, CallRecordElementStateSurvivesReallocationAndAllocationFailures)
   qos_client_data_t *c = qos_client_data_t_create(h, kDb);
   apf_call_record_t *r = apf_call_record_t_create(h, kDb);
   apf_call_record_t_call_code_set_value(h, kDb, r, 31, &err);  // r's byte 13
+  mox_vstring_set_value(h, kDb, &r->call_id, "call-1", &err);
+  // Index 1 on an empty array: two elements, the source copied into the last.
   qos_client_data_t_call_record_set(h, kDb, c, 1, r, &err);
   ASSERT_EQ(err, 0u);
+  EXPECT_EQ(qos_client_data_t_call_record_index_get_value(h, kDb, c, &err), 2);
+  EXPECT_NE(c->call_record[1].call_id.str, r->call_id.str);  // its own copy
+  EXPECT_EQ(qos_client_data_t_call_record_state_flag_whole_get(h, kDb, c, &err), 2);
   auto elem_state = [&](uint32_t i) {  // element i's own area, after all elements
     return reinterpret_cast<uint8_t *>(c->call_record) + c->call_record_index * sizeof(apf_call_record_t) + i * 16;
   };
@@ -360,6 +376,9 @@ TEST(Accessors, CallRecordElementStateSurvivesReallocationAndAllocationFailures)
   apf_call_record_t_up_set_value(h, kDb, e0, 3, &err);
   EXPECT_EQ(elem_state(0)[15], 2);
   qos_client_data_t_call_record_state_flag_set(h, kDb, c, 0, 9, &err);
+  apf_call_record_t *block = c->call_record;
+  qos_client_data_t_call_record_set(h, kDb, c, 1, r, &err);  // within the count: same block
+  EXPECT_EQ(c->call_record, block);
 
   {  // Growth moves the elements with their areas; every store on the record announced.
     JournalCheck jc(h, {{c, qos_client_data_t_sizeof_internal(h, c, 1, 0), "client"}});
@@ -374,8 +393,16 @@ TEST(Accessors, CallRecordElementStateSurvivesReallocationAndAllocationFailures)
   EXPECT_EQ(apf_call_record_t_up_state_flag_get(h, kDb, c->call_record, &err), 2);
   EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 0, &err), 9);
   EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 1, &err), 2);
+  EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 2, &err), 0);
   EXPECT_EQ(e1->call_code, 31u);
+  EXPECT_STREQ(e1->call_id.str, "call-1");
 
+  // Out of range: the element getter with 2, index 255 refused.
+  EXPECT_EQ(qos_client_data_t_call_record_get(h, kDb, c, 4, &err), nullptr);
+  EXPECT_EQ(err, 2u);
+  err = 0;
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, c, 255, r, &err), 22u);
+  err = 0;
   // An untracked source is refused before anything happens.
   ScopedHandle off(MOX_STTR_OFF);
   apf_call_record_t *plain = apf_call_record_t_create(off, kDb);
@@ -402,10 +429,46 @@ TEST(Accessors, CallRecordElementStateSurvivesReallocationAndAllocationFailures)
   EXPECT_EQ(qos_client_data_t_call_record_state_flag_get(h, kDb, c, 9, &err), 2);
   EXPECT_EQ(c->call_record[1].call_code, 31u);
 
+  // Emptying releases both blocks; emptying again does nothing; it grows again.
+  qos_client_data_t_call_record_remove_elements(h, kDb, c);
+  EXPECT_EQ(c->call_record_index, 0);
+  EXPECT_EQ(c->call_record, nullptr);
+  qos_client_data_t_call_record_remove_elements(h, kDb, c);
+  EXPECT_EQ(qos_client_data_t_call_record_set(h, kDb, c, 0, r, &err), 0u);
+
   apf_call_record_t_destroy(off, kDb, plain);
   apf_call_record_t_destroy(h, kDb, r);
   qos_client_data_t_destroy(h, kDb, c);
   EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+// The port arrays' block copies take at most two values and mark only the
+// whole byte; refusals are silent.
+TEST(Accessors, PortArrayBlockCopies) {
+  ScopedHandle h(MOX_STTR_ON);
+  uint32_t err = 0;
+  apf_call_record_t *r = apf_call_record_t_create(h, kDb);
+  uint32_t ports[3] = {256, 7, 9}, out[3] = {0, 0, 0};
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, r, ports, 2), 0u);
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_state_flag_whole_get(h, kDb, r, &err), 2);
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_state_flag_get(h, kDb, r, 0, &err), 0);
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, out, 2, &err), out);
+  EXPECT_EQ(out[0], 256u);
+  EXPECT_EQ(out[1], 7u);
+  mox_trace_clear();
+  EXPECT_EQ(apf_call_record_t_downlink_dest_ip_port_set_mem_cr(h, r, ports, 3), 22u);
+  EXPECT_EQ(r->downlink_dest_ip_port[0], 0u);
+  h->last_error = 0;
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, out, 3, &err), nullptr);
+  EXPECT_EQ(err, 22u);
+  EXPECT_TRUE(orva_test::TraceTexts().empty());
+  err = 0;
+  // A missing buffer is a missing argument, not a bad count.
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, nullptr, 1, &err), nullptr);
+  EXPECT_EQ(err, 2u);
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, r, nullptr, 1), 2u);
+  h->last_error = 0;
+  apf_call_record_t_destroy(h, kDb, r);
 }
 
 TEST(Accessors, RecordLevelCopyLeavesSourceAndDestinationIndependent) {
@@ -486,15 +549,6 @@ TEST(Accessors, RecordLevelCopyLeavesSourceAndDestinationIndependent) {
   apf_call_record_t_destroy(h, kDb, a);
   EXPECT_STREQ(b->call_id.str, "c-1");
 
-  // A list moves its entries.
-  class_map_list *l1 = class_map_list_create(h, kDb), *l2 = class_map_list_create(h, kDb);
-  for (int i = 0; i < 2; ++i) class_map_list_entry_set_last(h, kDb, l1, class_map_entry_create(h, kDb), &err);
-  EXPECT_EQ(class_map_list_set(h, kDb, l2, l1, &err), 0u);
-  EXPECT_EQ(class_map_list_entry_get_count(h, kDb, l2, &err), 2u);
-  EXPECT_EQ(class_map_list_entry_get_count(h, kDb, l1, &err), 0u);
-
-  class_map_list_destroy(h, kDb, l1);
-  class_map_list_destroy(h, kDb, l2);
   apf_call_record_t_destroy(h, kDb, b);
   qos_client_policy_t_destroy(h, kDb, other);
   qos_client_policy_t_destroy(h, kDb, dst);

@@ -16,7 +16,6 @@ struct EnumApi {
   uint32_t members_v0;   // members of variant 0
   uint32_t members_all;  // members of every variant
   mox_enum_obj_t *(*create)(mox_handle_t *, uint32_t);
-  mox_enum_obj_t *(*create_internal)(mox_handle_t *, uint32_t);
   uint32_t (*initialize)(mox_handle_t *, uint32_t, mox_enum_obj_t *, mox_type_info_t *, uint32_t,
                          uint32_t, uint32_t, uint8_t *, uint32_t *);
   void (*destroy)(mox_handle_t *, uint32_t, mox_enum_obj_t *);
@@ -40,7 +39,6 @@ struct EnumApi {
   EnumApi {                                                                                 \
     #e, &_##e##_type_info_internal, latest, v0, all,                                        \
         reinterpret_cast<decltype(EnumApi::create)>(e##_create),                            \
-        reinterpret_cast<decltype(EnumApi::create_internal)>(e##_create_internal),          \
         reinterpret_cast<decltype(EnumApi::initialize)>(e##_initialize),                    \
         reinterpret_cast<decltype(EnumApi::destroy)>(e##_destroy),                          \
         reinterpret_cast<decltype(EnumApi::destroy_internal)>(e##_destroy_internal),        \

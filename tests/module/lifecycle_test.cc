@@ -2,8 +2,7 @@
 // and storage variant, the header a create leaves, variants from the domain,
 // the _cr chain and its placeholder, allocation failures, nested
 // initialization without a base, OID-deferred destruction, negative
-// variants, embedding, field validity, statistics and platform
-// announcements.
+// variants, embedding, statistics and platform announcements.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -76,13 +75,28 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   qos_ap_radio_key_t_destroy(h, kDb, k);
   mox_domain_set_default_variant(h, 127);
 
-  // Placement non-zero: the tinfo word is the registry's copy.
+  // Placement non-zero: the tinfo word is the registry's copy, and create and
+  // destroy count in the copy's own variant information.
   mox_handle_set_placement(h, 2);
+  qos_ap_radio_key_t_destroy(h, kDb, qos_ap_radio_key_t_create(h, kDb));  // registers the copy
+  auto *copy = static_cast<mox_type_info_t *>(
+      mox_registry_lookup(h.registry(), kDb, _qos_ap_radio_key_t_type_info_internal.luid_text));
+  ASSERT_NE(copy, nullptr);
+  mox_variant_entry_t entry{};
+  mox_variant_info_t info{1, &entry};
+  copy->variant_info = &info;
+  const mox_type_stats_t &fixed =
+      _qos_ap_radio_key_t_type_info_internal.variant_info->entries[0].stats;
+  const uint32_t created = fixed.created;
   k = qos_ap_radio_key_t_create(h, kDb);
   ASSERT_NE(k, nullptr);
-  EXPECT_NE(k->tinfo, &_qos_ap_radio_key_t_type_info_internal);
-  EXPECT_EQ(k->tinfo, mox_registry_lookup(h.registry(), kDb, _qos_ap_radio_key_t_type_info_internal.luid_text));
+  EXPECT_EQ(k->tinfo, copy);
+  EXPECT_EQ(entry.stats.created, 1u);
+  EXPECT_EQ(fixed.created, created);
   qos_ap_radio_key_t_destroy(h, kDb, k);
+  EXPECT_EQ(entry.stats.destroyed, 1u);
+  EXPECT_EQ(entry.stats.failed, 0u);
+  EXPECT_EQ(entry.stats.live, 0u);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -132,32 +146,6 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   EXPECT_EQ(placed_area(h, &a->qos_ap_pm),
             reinterpret_cast<const uint8_t *>(a) + qos_ap_data_t_sizeof_internal(h, a, 0, 0) + 2);
   qos_ap_data_t_destroy(h, kDb, a);
-  EXPECT_EQ(h.live_bytes(), 0u);
-}
-
-TEST(Lifecycle, StatisticsGoToTheRegisteredCopyWhenPlaced) {
-  ScopedHandle h(MOX_STTR_OFF);
-  mox_handle_set_placement(h, 2);
-  qos_ap_radio_key_t_destroy(h, kDb, qos_ap_radio_key_t_create(h, kDb));  // registers the copy
-  auto *copy = static_cast<mox_type_info_t *>(
-      mox_registry_lookup(h.registry(), kDb, _qos_ap_radio_key_t_type_info_internal.luid_text));
-  ASSERT_NE(copy, nullptr);
-  // Give the copy variant information of its own: create and destroy must
-  // both count there, in the record's own type-info record.
-  mox_variant_entry_t entry{};
-  mox_variant_info_t info{1, &entry};
-  copy->variant_info = &info;
-  const mox_type_stats_t &fixed =
-      _qos_ap_radio_key_t_type_info_internal.variant_info->entries[0].stats;
-  const uint32_t created = fixed.created;
-  qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
-  ASSERT_NE(k, nullptr);
-  EXPECT_EQ(entry.stats.created, 1u);
-  EXPECT_EQ(fixed.created, created);
-  qos_ap_radio_key_t_destroy(h, kDb, k);
-  EXPECT_EQ(entry.stats.destroyed, 1u);
-  EXPECT_EQ(entry.stats.failed, 0u);
-  EXPECT_EQ(entry.stats.live, 0u);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -219,26 +207,6 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
   EXPECT_TRUE(c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED);
   qos_client_data_t_destroy(h, kDb, c);
   EXPECT_EQ(h.live_bytes(), 0u);
-}
-
-TEST(Lifecycle, IsValidAndAdjustVariant) {
-  ScopedHandle h(MOX_STTR_OFF);
-  uint32_t err = 0;
-  mox_domain_set_variant(h, _qos_client_data_t_type_info_internal.luid_text, 0);
-  qos_client_data_t *c = qos_client_data_t_create(h, kDb);
-  ASSERT_EQ(c->variant, 0);
-  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 0, 0));
-  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 20, 0));
-  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 21, 0));  // a variant-1 field
-  EXPECT_FALSE(qos_client_data_t_is_valid_cr(h, c, 22, 0));
-  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 1, &err), 43u);
-  err = 0;
-  mox_domain_reset(h);
-  qos_client_data_t_adjust_variant(h, kDb, c, &err);
-  EXPECT_EQ(c->variant, 1);
-  EXPECT_TRUE(qos_client_data_t_is_valid_cr(h, c, 21, 0));
-  EXPECT_EQ(qos_client_data_t_bw_alloc_radio_band_info_set_value(h, kDb, c, 1, &err), 0u);
-  qos_client_data_t_destroy(h, kDb, c);
 }
 
 qos_wlan_data_t *g_finished = nullptr;

@@ -85,7 +85,7 @@ TEST(TypeInfoList, FiftyEightRecordsInListOrderEachNamedAndWellFormed) {
   EXPECT_STREQ(node->type_list[57]->luid_text, "c93da761403af8b1b3e567fb9d584675");
 }
 
-TEST(TypeInfoInitializer, CopiesOnceThenOnlyRefreshes) {
+TEST(TypeInfoInitializer, CopiesOnceThenOnlyRefreshesAndStopsAtAFailure) {
   ScopedHandle h;
   mox_handle_set_placement(h, 3);
   mox_alloc_stats_t before{}, after{};
@@ -115,23 +115,20 @@ TEST(TypeInfoInitializer, CopiesOnceThenOnlyRefreshes) {
   mox_handle_alloc_stats(h, &after);
   EXPECT_EQ(after.allocs, before.allocs);
   EXPECT_EQ(mox_registry_count(h->type_registry), 58u);
-}
 
-TEST(TypeInfoInitializer, AllocationFailureStopsWithTheEarlierRecordsRegistered) {
-  ScopedHandle h;
-  mox_handle_fail_alloc_after(h, 10);
-  uint32_t err = 0;
-  orva_qos_data_typeinfo_initialize(h, MOX_NO_DB, &err);
+  // An allocation failure stops with the earlier records registered;
+  // finishing later registers the rest.
+  ScopedHandle other;
+  mox_handle_fail_alloc_after(other, 10);
+  orva_qos_data_typeinfo_initialize(other, MOX_NO_DB, &err);
   EXPECT_EQ(err, 12u);
-  EXPECT_EQ(h->last_error, 12u);
-  EXPECT_EQ(mox_registry_count(h->type_registry), 10u);
-
-  // Finishing later registers the rest.
-  mox_handle_fail_alloc_after(h, -1);
+  EXPECT_EQ(other->last_error, 12u);
+  EXPECT_EQ(mox_registry_count(other->type_registry), 10u);
+  mox_handle_fail_alloc_after(other, -1);
   err = 0;
-  orva_qos_data_typeinfo_initialize(h, MOX_NO_DB, &err);
+  orva_qos_data_typeinfo_initialize(other, MOX_NO_DB, &err);
   EXPECT_EQ(err, 0u);
-  EXPECT_EQ(mox_registry_count(h->type_registry), 58u);
+  EXPECT_EQ(mox_registry_count(other->type_registry), 58u);
 }
 
 TEST(TraceModule, RegistersOnceUnderItsName) {

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
+#include <link.h>
 
 #include <algorithm>
 #include <cstring>
@@ -132,40 +133,23 @@ const std::set<std::string> kObjectPrimitives = {"mox_mac_addr", "mox_vstring", 
 // Lifecycle differences, one row per type: create_cr/destroy_cr, offset_update,
 // is_valid_cr, set_instance_embedded, sizeof/adjust_variant ('y' or '-').
 const std::map<std::string, std::string> kLifecycleRows = {
-    {"qos_ap_policy_t", "----y"},
-    {"qos_client_policy_t", "---yy"},
-    {"qos_bssid_policy_t", "---yy"},
-    {"qos_stby_client_policy_data_t", "---y-"},
-    {"wmm_cac_stats_t", "----y"},
-    {"load_based_cac_stats_t", "----y"},
-    {"sip_cac_stats_t", "----y"},
-    {"sip_wmm_data_t", "---yy"},
-    {"orva_vap_cac_entry_t", "----y"},
-    {"bssid_cac_t", "----y"},
-    {"orva_vap_cac_t", "---yy"},
-    {"tclas_t", "---yy"},
-    {"tclas_set_t", "---yy"},
-    {"qos_ap_data_t", "---yy"},
-    {"qos_bssid_key_t", "---yy"},
-    {"qos_ap_radio_key_t", "y--yy"},
-    {"qos_bssid_data_t", "-yyyy"},
-    {"apf_call_record_t", "y---y"},
-    {"aaa_qos_params_t", "----y"},
-    {"qos_client_data_t", "-yyyy"},
-    {"qos_ap_radio_data_t", "-y-yy"},
-    {"qos_wlan_data_t", "-y-yy"},
-    {"qos_pm_refcount_data_t", "---yy"},
-    {"qos_bssid_record_statistics", "----y"},
-    {"qos_bssid_policy_statistics", "----y"},
-    {"qos_client_record_statistics", "----y"},
-    {"qos_client_policy_statistics", "----y"},
-    {"qos_client_voice_statistics", "----y"},
-    {"qos_generic_statistics", "----y"},
-    {"qos_ha_statistics", "----y"},
-    {"qos_global_statistics", "-y-yy"},
-    {"class_map_entry", "----y"},
-    {"class_map_list", "----y"},
-    {"qos_policy_content", "---yy"},
+    {"qos_ap_policy_t", "----y"}, {"qos_client_policy_t", "---yy"},
+    {"qos_bssid_policy_t", "---yy"}, {"qos_stby_client_policy_data_t", "---y-"},
+    {"wmm_cac_stats_t", "----y"}, {"load_based_cac_stats_t", "----y"},
+    {"sip_cac_stats_t", "----y"}, {"sip_wmm_data_t", "---yy"},
+    {"orva_vap_cac_entry_t", "----y"}, {"bssid_cac_t", "----y"},
+    {"orva_vap_cac_t", "---yy"}, {"tclas_t", "---yy"},
+    {"tclas_set_t", "---yy"}, {"qos_ap_data_t", "---yy"},
+    {"qos_bssid_key_t", "---yy"}, {"qos_ap_radio_key_t", "y--yy"},
+    {"qos_bssid_data_t", "-yyyy"}, {"apf_call_record_t", "y---y"},
+    {"aaa_qos_params_t", "----y"}, {"qos_client_data_t", "-yyyy"},
+    {"qos_ap_radio_data_t", "-y-yy"}, {"qos_wlan_data_t", "-y-yy"},
+    {"qos_pm_refcount_data_t", "---yy"}, {"qos_bssid_record_statistics", "----y"},
+    {"qos_bssid_policy_statistics", "----y"}, {"qos_client_record_statistics", "----y"},
+    {"qos_client_policy_statistics", "----y"}, {"qos_client_voice_statistics", "----y"},
+    {"qos_generic_statistics", "----y"}, {"qos_ha_statistics", "----y"},
+    {"qos_global_statistics", "-y-yy"}, {"class_map_entry", "----y"},
+    {"class_map_list", "----y"}, {"qos_policy_content", "---yy"},
     {"qos_client_call_data", "----y"},
 };
 
@@ -282,47 +266,36 @@ std::set<std::string> expected_names(const Catalogue &c) {
 // ---------------------------------------------------------------------------
 // The module's dynamic symbol table, from the ELF file.
 
-template <class Ehdr, class Shdr, class Sym, unsigned char (*Bind)(unsigned char),
-          unsigned char (*TypeOf)(unsigned char)>
-std::set<std::string> defined_dynamic(const std::vector<char> &img) {
+// The module is loaded by this process, so its file is of the native class.
+std::set<std::string> module_exports(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> img((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::set<std::string> out;
-  if (img.size() < sizeof(Ehdr)) return out;
-  Ehdr eh;
+  ElfW(Ehdr) eh;
+  if (img.size() < sizeof eh || std::memcmp(img.data(), ELFMAG, SELFMAG) != 0) return out;
   std::memcpy(&eh, img.data(), sizeof eh);
-  if (eh.e_shoff == 0 || eh.e_shoff + uint64_t(eh.e_shnum) * sizeof(Shdr) > img.size()) return out;
-  std::vector<Shdr> sh(eh.e_shnum);
-  std::memcpy(sh.data(), img.data() + eh.e_shoff, sh.size() * sizeof(Shdr));
-  for (const Shdr &s : sh) {
+  if (eh.e_shoff == 0 || eh.e_shoff + uint64_t(eh.e_shnum) * sizeof(ElfW(Shdr)) > img.size())
+    return out;
+  std::vector<ElfW(Shdr)> sh(eh.e_shnum);
+  std::memcpy(sh.data(), img.data() + eh.e_shoff, sh.size() * sizeof(ElfW(Shdr)));
+  for (const ElfW(Shdr) &s : sh) {
     if (s.sh_type != SHT_DYNSYM || s.sh_link >= sh.size()) continue;
-    const Shdr &strs = sh[s.sh_link];
+    const ElfW(Shdr) &strs = sh[s.sh_link];
     if (s.sh_offset + s.sh_size > img.size() || strs.sh_offset + strs.sh_size > img.size())
       continue;
-    for (uint64_t off = 0; off + sizeof(Sym) <= s.sh_size; off += sizeof(Sym)) {
-      Sym sym;
+    for (uint64_t off = 0; off + sizeof(ElfW(Sym)) <= s.sh_size; off += sizeof(ElfW(Sym))) {
+      ElfW(Sym) sym;
       std::memcpy(&sym, img.data() + s.sh_offset + off, sizeof sym);
-      unsigned char bind = Bind(sym.st_info), type = TypeOf(sym.st_info);
+      // (the bind and type fields sit alike in both classes)
+      unsigned bind = ELF64_ST_BIND(sym.st_info), type = ELF64_ST_TYPE(sym.st_info);
       if (sym.st_shndx == SHN_UNDEF || sym.st_name >= strs.sh_size) continue;
-      if (bind != STB_GLOBAL && bind != STB_WEAK) continue;
-      if (type != STT_FUNC && type != STT_OBJECT) continue;
+      if ((bind != STB_GLOBAL && bind != STB_WEAK) || (type != STT_FUNC && type != STT_OBJECT))
+        continue;
       const char *name = img.data() + strs.sh_offset + sym.st_name;
       out.insert(std::string(name, strnlen(name, strs.sh_size - sym.st_name)));
     }
   }
   return out;
-}
-
-unsigned char bind64(unsigned char i) { return ELF64_ST_BIND(i); }
-unsigned char type64(unsigned char i) { return ELF64_ST_TYPE(i); }
-unsigned char bind32(unsigned char i) { return ELF32_ST_BIND(i); }
-unsigned char type32(unsigned char i) { return ELF32_ST_TYPE(i); }
-
-std::set<std::string> module_exports(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> img((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (img.size() < EI_NIDENT || std::memcmp(img.data(), ELFMAG, SELFMAG) != 0) return {};
-  if (img[EI_CLASS] == ELFCLASS64)
-    return defined_dynamic<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, bind64, type64>(img);
-  return defined_dynamic<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, bind32, type32>(img);
 }
 
 // The record type a name belongs to (the longest type name it starts with,
@@ -367,52 +340,15 @@ void *module_handle() {
 
 // ---------------------------------------------------------------------------
 
-TEST(ExportedSymbols, CatalogueHasTheThirtyFiveTypesWithTheirFieldCounts) {
+TEST(ExportedSymbols, CatalogueAsThisTestReadsIt) {
   const Catalogue &c = catalogue();
   ASSERT_EQ(c.error, "");
-  const std::map<std::string, size_t> counts = {
-      {"qos_ap_data_t", 2},
-      {"qos_bssid_data_t", 8},
-      {"qos_ap_radio_data_t", 14},
-      {"qos_wlan_data_t", 2},
-      {"qos_client_data_t", 22},
-      {"qos_stby_client_policy_data_t", 5},
-      {"qos_pm_refcount_data_t", 6},
-      {"qos_global_statistics", 8},
-      {"qos_policy_content", 2},
-      {"qos_bssid_key_t", 3},
-      {"qos_ap_radio_key_t", 2},
-      {"qos_client_call_data", 7},
-      {"qos_ap_policy_t", 1},
-      {"qos_bssid_policy_t", 6},
-      {"qos_client_policy_t", 9},
-      {"bssid_cac_t", 4},
-      {"orva_vap_cac_t", 2},
-      {"orva_vap_cac_entry_t", 4},
-      {"tclas_set_t", 7},
-      {"tclas_t", 9},
-      {"apf_call_record_t", 12},
-      {"aaa_qos_params_t", 9},
-      {"sip_wmm_data_t", 9},
-      {"wmm_cac_stats_t", 12},
-      {"load_based_cac_stats_t", 12},
-      {"sip_cac_stats_t", 9},
-      {"qos_bssid_record_statistics", 5},
-      {"qos_bssid_policy_statistics", 10},
-      {"qos_client_record_statistics", 11},
-      {"qos_client_policy_statistics", 15},
-      {"qos_client_voice_statistics", 19},
-      {"qos_generic_statistics", 5},
-      {"qos_ha_statistics", 15},
-      {"class_map_list", 1},
-      {"class_map_entry", 2}};
   ASSERT_EQ(c.types.size(), 35u);
   EXPECT_EQ(c.enums, (std::set<std::string>{"qos_pm_state", "qos_pm_type", "bssid_qos_pm_type",
                                             "qos_cac_state_type"}));
+  size_t fields = 0;
   for (const Type &t : c.types) {
-    auto it = counts.find(t.name);
-    ASSERT_NE(it, counts.end()) << t.name;
-    EXPECT_EQ(t.fields.size(), it->second) << t.name;
+    fields += t.fields.size();
     EXPECT_EQ(kLifecycleRows.count(t.name), 1u) << t.name;
     for (const Field &f : t.fields) {
       bool known = kScalarPrimitives.count(f.kind) || kObjectPrimitives.count(f.kind) ||
@@ -425,15 +361,13 @@ TEST(ExportedSymbols, CatalogueHasTheThirtyFiveTypesWithTheirFieldCounts) {
       }
     }
   }
+  EXPECT_EQ(fields, 269u);
   // The shapes the accessor rule special-cases sit where expected.
   const Type *client = c.find("qos_client_data_t");
   ASSERT_NE(client, nullptr);
-  EXPECT_EQ(client->fields[17].name, "call_record_index");
   EXPECT_EQ(client->fields[17].count_of, "call_record");
   EXPECT_EQ(client->fields[18].shape, Shape::Dynamic);
   EXPECT_EQ(c.find("class_map_list")->fields[0].shape, Shape::List);
-  for (const Field &f : c.find("tclas_set_t")->fields)
-    if (f.name == "tclas") { EXPECT_TRUE(f.shape == Shape::Array && f.bound == 3 && f.kind == "tclas_t"); }
   // The record-level copy belongs to exactly the 22 nested types.
   EXPECT_EQ(nested_types(c),
             (std::set<std::string>{
@@ -446,7 +380,9 @@ TEST(ExportedSymbols, CatalogueHasTheThirtyFiveTypesWithTheirFieldCounts) {
                 "qos_generic_statistics", "qos_ha_statistics", "class_map_list"}));
 }
 
-TEST(ExportedSymbols, EveryDerivedNameResolvesInTheModule) {
+// Every derived name resolves in the loaded module (not elsewhere), and the
+// module's dynamic table holds no other name of these families.
+TEST(ExportedSymbols, ExactlyTheDerivedNamesAreExportedByTheModule) {
   const Catalogue &c = catalogue();
   ASSERT_EQ(c.error, "");
   void *mod = module_handle();
@@ -457,96 +393,23 @@ TEST(ExportedSymbols, EveryDerivedNameResolvesInTheModule) {
   module_base = module_base.substr(module_base.rfind('/') + 1);
   for (const std::string &name : expected) {
     void *p = dlsym(mod, name.c_str());
-    if (p == nullptr) {
-      missing.insert(name);
-      continue;
-    }
     Dl_info info{};
-    if (dladdr(p, &info) == 0 || info.dli_fname == nullptr ||
-        std::string(info.dli_fname).find(module_base) == std::string::npos)
+    if (p == nullptr)
+      missing.insert(name);
+    else if (dladdr(p, &info) == 0 || info.dli_fname == nullptr ||
+             std::string(info.dli_fname).find(module_base) == std::string::npos)
       elsewhere.insert(name);
   }
   EXPECT_TRUE(missing.empty()) << missing.size() << " missing:" << first_few(missing);
   EXPECT_TRUE(elsewhere.empty()) << "defined outside the module:" << first_few(elsewhere);
 
-  // Family sizes that follow from the rules.
-  auto count_suffix = [&](const std::string &suffix) {
-    size_t n = 0;
-    for (const Type &t : c.types) n += expected.count(t.name + suffix);
-    return n;
-  };
-  EXPECT_EQ(count_suffix("_create"), 35u);
-  EXPECT_EQ(count_suffix("_compare"), 34u);
-  EXPECT_EQ(count_suffix("_sizeof"), 34u);
-  EXPECT_EQ(count_suffix("_set_instance_embedded"), 17u);
-  EXPECT_EQ(count_suffix("_offset_update"), 5u);
-  EXPECT_EQ(count_suffix("_create_cr"), 2u);
-  EXPECT_EQ(count_suffix("_set"), 22u);
-  EXPECT_EQ(count_suffix("_clone"), 10u);
-  EXPECT_EQ(count_suffix("_clone_internal"), 11u);
-  EXPECT_EQ(count_suffix("_unmarshal"), 35u);
-}
-
-TEST(ExportedSymbols, NotableAbsences) {
-  void *mod = module_handle();
-  ASSERT_NE(mod, nullptr) << dlerror();
-  // The standby policy record: only the state getter per field, no compare,
-  // no size or variant operation, no record-level copy.
-  const std::string stby = "qos_stby_client_policy_data_t";
-  for (const char *f : {"client_mac", "old_upstream_qos_pm_name", "old_upstream_pm_state",
-                        "old_downstream_qos_pm_name", "old_downstream_pm_state"}) {
-    EXPECT_NE(dlsym(mod, (stby + "_" + f + "_state_flag_get").c_str()), nullptr) << f;
-    for (const char *op : {"get", "get_value", "set", "set_value", "state_flag_set"})
-      EXPECT_EQ(dlsym(mod, (stby + "_" + f + "_" + op).c_str()), nullptr) << f << "_" << op;
-  }
-  for (const char *op : {"compare", "sizeof", "adjust_variant", "set", "create_cr", "clone"})
-    EXPECT_EQ(dlsym(mod, (stby + "_" + op).c_str()), nullptr) << op;
-  for (const char *name : {
-           // the dynamic array's count is read-only and untracked
-           "qos_client_data_t_call_record_index_set_value",
-           "qos_client_data_t_call_record_index_set",
-           "qos_client_data_t_call_record_index_state_flag_get",
-           "qos_client_data_t_call_record_index_state_flag_set",
-           // no element-free forms for a single field, no get_value beyond the exceptions
-           "qos_client_data_t_bandwidth_alloc_state_flag_whole_get",
-           "qos_bssid_policy_t_qos_pm_type_get_value",
-           "qos_client_call_data_call_type_get_value",
-           // primitives set only in the key types and the message's client_mac
-           "qos_client_data_t_client_mac_set", "qos_client_call_data_ap_name_set",
-           "qos_bssid_policy_t_qos_pm_name_set_value",
-           // the list field has no plain getter or setter
-           "class_map_list_entry_get", "class_map_list_entry_set",
-           // record-level copy only for nested types; cleanup only for four
-           "qos_client_data_t_set", "qos_ap_radio_key_t_set", "class_map_entry_set",
-           "qos_client_call_data_set", "tclas_t_post_copyout_cleanup",
-           // lifecycle differences
-           "qos_client_data_t_create_cr", "qos_bssid_key_t_destroy_cr",
-           "tclas_set_t_offset_update", "qos_ap_data_t_offset_update",
-           "qos_ap_radio_data_t_is_valid_cr", "apf_call_record_t_set_instance_embedded",
-           "class_map_list_set_instance_embedded",
-           // cloning: the call record only internally, nested types not at all
-           "apf_call_record_t_clone", "qos_client_policy_t_clone_internal",
-           "qos_client_call_data_clone"})
-    EXPECT_EQ(dlsym(mod, name), nullptr) << name;
-}
-
-TEST(ExportedSymbols, ModuleExportsNoOtherRecordOperation) {
-  const Catalogue &c = catalogue();
-  ASSERT_EQ(c.error, "");
   const std::set<std::string> exported = module_exports(ORVA_MODULE_FILE);
   ASSERT_GT(exported.size(), 1000u) << "could not read the dynamic symbols of " << ORVA_MODULE_FILE;
-  std::set<std::string> of_records;
+  std::set<std::string> extra;
   for (const std::string &name : exported)
-    if (!owner_type(c, name).empty() && !outside_derived_families(name)) of_records.insert(name);
-  const std::set<std::string> expected = expected_names(c);
-  std::set<std::string> extra, absent;
-  std::set_difference(of_records.begin(), of_records.end(), expected.begin(), expected.end(),
-                      std::inserter(extra, extra.end()));
-  std::set_difference(expected.begin(), expected.end(), of_records.begin(), of_records.end(),
-                      std::inserter(absent, absent.end()));
+    if (!owner_type(c, name).empty() && !outside_derived_families(name) && !expected.count(name))
+      extra.insert(name);
   EXPECT_TRUE(extra.empty()) << extra.size() << " exported beyond the rules:" << first_few(extra);
-  EXPECT_TRUE(absent.empty()) << absent.size() << " not in the dynamic table:" << first_few(absent);
-  EXPECT_EQ(of_records.size(), expected.size());
 }
 
 }  // namespace
