@@ -11,7 +11,7 @@ namespace {
 
 using orva_test::ScopedHandle;
 
-TEST(CoreHandle, NewHandleHasDocumentedDefaults) {
+TEST(CoreHandle, DefaultsAndSetters) {
   mox_handle_t *h = mox_handle_create();
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(h->placement, 0u);
@@ -26,26 +26,6 @@ TEST(CoreHandle, NewHandleHasDocumentedDefaults) {
   EXPECT_NE(h->record_free, nullptr);
   EXPECT_NE(h->write_notify, nullptr);
   EXPECT_EQ(mox_journal_enabled(h), 0u);
-  mox_handle_destroy(h);
-  mox_handle_destroy(nullptr);  // tolerated
-}
-
-TEST(CoreHandle, SttrModeZeroRemovesConfigAndOtherValuesAreStoredAsGiven) {
-  ScopedHandle h;
-  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
-  ASSERT_NE(h->sttr_config, nullptr);
-  EXPECT_EQ(h->sttr_config->word[MOX_STTR_MODE_WORD], MOX_STTR_ON);
-  mox_handle_set_sttr_mode(h, 0x1234);  // a corrupt mode must be kept, not corrected
-  ASSERT_NE(h->sttr_config, nullptr);
-  EXPECT_EQ(h->sttr_config->word[MOX_STTR_MODE_WORD], 0x1234u);
-  mox_handle_set_sttr_mode(h, 0);
-  EXPECT_EQ(h->sttr_config, nullptr);
-  ScopedHandle off(MOX_STTR_OFF);
-  EXPECT_EQ(off->sttr_config->word[MOX_STTR_MODE_WORD], MOX_STTR_OFF);
-}
-
-TEST(CoreHandle, SettersReachTheirWords) {
-  ScopedHandle h;
   mox_handle_set_placement(h, 1);
   mox_handle_set_containment(h, 1);
   mox_handle_set_tenant(h, 0xBEEF);
@@ -53,10 +33,21 @@ TEST(CoreHandle, SettersReachTheirWords) {
   EXPECT_EQ(h->containment_enabled, 1u);
   EXPECT_EQ(mt_get_tenant_id(h), 0xBEEF);
   EXPECT_EQ(mt_get_tenant_id(nullptr), 0);
-  EXPECT_EQ(h->type_registry, h.registry());
+  mox_handle_destroy(h);
+  mox_handle_destroy(nullptr);  // tolerated
+
+  // Mode 0 removes the configuration; any other value is stored unchecked.
+  ScopedHandle s(MOX_STTR_OFF);
+  EXPECT_EQ(s->type_registry, s.registry());
+  EXPECT_EQ(s->sttr_config->word[MOX_STTR_MODE_WORD], MOX_STTR_OFF);
+  mox_handle_set_sttr_mode(s, 0x1234);
+  ASSERT_NE(s->sttr_config, nullptr);
+  EXPECT_EQ(s->sttr_config->word[MOX_STTR_MODE_WORD], 0x1234u);
+  mox_handle_set_sttr_mode(s, 0);
+  EXPECT_EQ(s->sttr_config, nullptr);
 }
 
-TEST(CoreHandle, AllocationAccountingIsExact) {
+TEST(CoreHandle, AllocationAccountingAndFaultInjection) {
   ScopedHandle h;
   void *a = h->record_alloc(h->record_heap, MOX_NO_DB, 100);
   void *b = h->record_alloc(h->record_heap, MOX_NO_DB, 28);
@@ -64,49 +55,44 @@ TEST(CoreHandle, AllocationAccountingIsExact) {
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u) << "blocks must keep malloc alignment";
   std::memset(a, 0xAB, 100);  // the whole size is usable (ASan checks the bound)
-  mox_alloc_stats_t s = h.alloc_stats();
-  EXPECT_EQ(s.allocs, 2u);
-  EXPECT_EQ(s.live_bytes, 128u);
+  EXPECT_EQ(h.live_bytes(), 128u);
   h->record_free(h->record_heap, MOX_NO_DB, a);
   EXPECT_EQ(h.live_bytes(), 28u);
   h->record_free(h->record_heap, MOX_NO_DB, nullptr);  // not counted
   h->record_free(h->record_heap, MOX_NO_DB, b);
-  s = h.alloc_stats();
+  mox_alloc_stats_t s = h.alloc_stats();
+  EXPECT_EQ(s.allocs, 2u);
   EXPECT_EQ(s.frees, 2u);
   EXPECT_EQ(s.live_bytes, 0u);
   EXPECT_EQ(s.failed, 0u);
-}
 
-TEST(CoreHandle, FaultInjectionFailsAfterNAllocationsOfEitherHook) {
-  ScopedHandle h;
+  // Two more allocations of either hook succeed, then every one fails.
   h.fail_alloc_after(2);
-  void *a = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
-  void *b = h->registry_alloc(h->registry_heap, MOX_NO_DB, 8);
+  a = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
   EXPECT_NE(a, nullptr);
-  EXPECT_NE(b, nullptr);
+  EXPECT_NE(h->registry_alloc(h->registry_heap, MOX_NO_DB, 8), nullptr);  // stays reachable
   EXPECT_EQ(h->record_alloc(h->record_heap, MOX_NO_DB, 8), nullptr);
   EXPECT_EQ(h->registry_alloc(h->registry_heap, MOX_NO_DB, 8), nullptr);
-  mox_alloc_stats_t s = h.alloc_stats();
-  EXPECT_EQ(s.allocs, 2u);
+  s = h.alloc_stats();
+  EXPECT_EQ(s.allocs, 4u);
   EXPECT_EQ(s.failed, 2u);
   EXPECT_EQ(s.live_bytes, 8u) << "registry copies are not record storage";
-
   h.fail_alloc_after(0);
   EXPECT_EQ(h->record_alloc(h->record_heap, MOX_NO_DB, 8), nullptr);
   h.fail_alloc_after(-1);
-  void *c = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
-  EXPECT_NE(c, nullptr);
-
+  b = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
+  EXPECT_NE(b, nullptr);
   h->record_free(h->record_heap, MOX_NO_DB, a);
-  h->record_free(h->record_heap, MOX_NO_DB, c);
-  // b was never inserted into a registry: it stays the runtime's, reachable.
+  h->record_free(h->record_heap, MOX_NO_DB, b);
 }
 
-TEST(CoreHandleDeathTest, RecordFreeRefusesABlockItDidNotHandOut) {
+TEST(CoreHandleDeathTest, RecordFreeRefusesABlockItDidNotHandOutAndBassertStops) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   ScopedHandle h;
   alignas(16) uint8_t foreign[64] = {};
   EXPECT_DEATH(h->record_free(h->record_heap, MOX_NO_DB, foreign + 32), "not a live block");
+  bassert(1);
+  EXPECT_DEATH(bassert(0), "bassert failed");
 }
 
 TEST(CoreHandle, WorkspaceGrowsKeepsContentAndIsFreedWithTheHandle) {
@@ -123,41 +109,30 @@ TEST(CoreHandle, WorkspaceGrowsKeepsContentAndIsFreedWithTheHandle) {
   EXPECT_EQ(h->workspace, grown);
 }
 
-TEST(CoreErrors, LastErrorAndEpochErrorWithAndWithoutDefer) {
+TEST(CoreErrors, LastErrorEpochErrorAndCallCount) {
   ScopedHandle h;
+  const uint64_t calls = mox_rt_call_count();
   mox_store_err(h, 12);
   EXPECT_EQ(h->last_error, 12u);
   mox_clear_last_error(h);
   EXPECT_EQ(h->last_error, 0u);
-
-  uint32_t slot = 0;
-  mox_store_epoch_err(h, 43, &slot);
-  EXPECT_EQ(slot, 43u);
-  EXPECT_EQ(h->last_error, 43u);
-  EXPECT_EQ(h->epoch_error, 43u);
-
-  h->epoch_defer = 1;
-  slot = 0;
-  mox_clear_last_error(h);
-  mox_store_epoch_err(h, 52, &slot);
-  EXPECT_EQ(slot, 0u) << "a deferring handle leaves the caller's slot clear";
-  EXPECT_EQ(h->last_error, 52u);
-  EXPECT_EQ(h->epoch_error, 52u);
-
-  mox_store_epoch_err(h, 43, nullptr);  // no slot at all
-  EXPECT_EQ(h->epoch_error, 43u);
-}
-
-TEST(CoreErrors, RuntimeCallsAreCounted) {
-  ScopedHandle h;
-  const uint64_t before = mox_rt_call_count();
-  mox_clear_last_error(h);
-  mox_store_err(h, 2);
-  EXPECT_EQ(mox_rt_call_count() - before, 2u);
+  EXPECT_EQ(mox_rt_call_count() - calls, 2u);
   const uint64_t quiet = mox_rt_call_count();
   (void)mox_journal_count(h);
   (void)mox_trace_count();
   EXPECT_EQ(mox_rt_call_count(), quiet) << "queries must not look like runtime calls";
+
+  for (uint32_t defer : {0u, 1u}) {
+    h->epoch_defer = defer;
+    uint32_t slot = 0;
+    const uint32_t code = defer ? 52 : 43;
+    mox_store_epoch_err(h, code, &slot);
+    EXPECT_EQ(slot, defer ? 0u : code) << "a deferring handle leaves the caller's slot clear";
+    EXPECT_EQ(h->last_error, code);
+    EXPECT_EQ(h->epoch_error, code);
+  }
+  mox_store_epoch_err(h, 43, nullptr);  // no slot at all
+  EXPECT_EQ(h->epoch_error, 43u);
 }
 
 TEST(CoreMemory, PlainHelpers) {
@@ -170,12 +145,6 @@ TEST(CoreMemory, PlainHelpers) {
   EXPECT_EQ(plume_set_range(nullptr, buf, 8, MOX_NO_DB), 1u);
   EXPECT_EQ(plume_set_range(nullptr, buf, 8, 3), 1u);
   EXPECT_EQ(plume_set_range(nullptr, nullptr, 8, 3), 14u);
-}
-
-TEST(CoreMemoryDeathTest, BassertStopsOnFalse) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  bassert(1);
-  EXPECT_DEATH(bassert(0), "bassert failed");
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ TEST(CoreJournal, RecordsRangesWithTheBytesBeforeTheStore) {
   ScopedHandle h;
   uint8_t rec[16];
   std::memset(rec, 0x11, sizeof rec);
-
   announce(h, rec, 4);  // journal off: nothing kept
   EXPECT_EQ(mox_journal_count(h), 0u);
 
@@ -29,7 +28,6 @@ TEST(CoreJournal, RecordsRangesWithTheBytesBeforeTheStore) {
   rec[2] = 0x22;  // the store after the announcement must not change the copy
   announce(h, rec + 2, 1);
   ASSERT_EQ(mox_journal_count(h), 2u);
-
   mox_journal_entry_t e;
   ASSERT_TRUE(mox_journal_get(h, 0, &e));
   EXPECT_EQ(e.addr, rec + 2);
@@ -41,63 +39,57 @@ TEST(CoreJournal, RecordsRangesWithTheBytesBeforeTheStore) {
   EXPECT_EQ(e.before[0], 0x22);
   EXPECT_FALSE(mox_journal_get(h, 2, &e));
 
+  // Covered: every byte in some announced range, adjacent ranges together.
+  announce(h, rec + 5, 2);  // [2, 7) now, a gap at 7 and 8
+  announce(h, rec + 9, 4);
+  EXPECT_TRUE(mox_journal_covers(h, rec + 2, 5));
+  EXPECT_TRUE(mox_journal_covers(h, rec + 10, 3));
+  EXPECT_FALSE(mox_journal_covers(h, rec + 2, 8));
+  EXPECT_FALSE(mox_journal_covers(h, rec + 1, 2));
+  EXPECT_FALSE(mox_journal_covers(h, rec + 12, 2));
+  EXPECT_TRUE(mox_journal_covers(h, rec, 0));
   mox_journal_clear(h);
   EXPECT_EQ(mox_journal_count(h), 0u);
 }
 
-TEST(CoreJournal, CoversNeedsEveryByteInSomeAnnouncedRange) {
-  ScopedHandle h;
-  h.journal(true);
-  uint8_t buf[32] = {};
-  announce(h, buf + 4, 4);
-  announce(h, buf + 8, 2);   // adjacent: [4, 10) is covered together
-  announce(h, buf + 12, 4);  // a gap at 10 and 11
-  EXPECT_TRUE(mox_journal_covers(h, buf + 4, 6));
-  EXPECT_TRUE(mox_journal_covers(h, buf + 13, 3));
-  EXPECT_FALSE(mox_journal_covers(h, buf + 4, 9));
-  EXPECT_FALSE(mox_journal_covers(h, buf + 3, 2));
-  EXPECT_FALSE(mox_journal_covers(h, buf + 15, 2));
-  EXPECT_TRUE(mox_journal_covers(h, buf, 0));
+testing::AssertionResult names(const testing::AssertionResult &r, const char *byte,
+                               const char *why) {
+  const std::string m = r.message();
+  if (!r && m.find(byte) != std::string::npos && m.find(why) != std::string::npos)
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "expected a failure naming '" << byte << "' and '" << why
+                                     << "', got: " << (r ? "success" : m);
 }
 
 TEST(CoreJournalCheck, PassesOnlyWhenEveryChangedByteWasAnnouncedFirst) {
   ScopedHandle h;
   uint8_t rec[24] = {};
   uint8_t other[8] = {};
-
-  // Announced, then stored: accepted.
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}}, [&] {
     announce(h, rec + 5, 2);
     rec[5] = 1;
     rec[6] = 2;
   }));
-
-  // A store with no announcement: refused, naming the byte.
-  {
-    JournalCheck check(h, {{rec, sizeof rec, "rec"}, {other, sizeof other, "other"}});
-    announce(h, rec + 0, 1);
-    rec[0] = 9;
-    other[3] = 4;
-    auto r = check.Verify();
-    EXPECT_FALSE(r);
-    EXPECT_NE(std::string(r.message()).find("byte 3 of other"), std::string::npos) << r.message();
-    EXPECT_NE(std::string(r.message()).find("without an announcement"), std::string::npos);
-  }
-
+  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}, {other, 8, "other"}},
+                                               [&] {
+                                                 announce(h, rec, 1);
+                                                 rec[0] = 9;
+                                                 other[3] = 4;
+                                               }),
+                    "byte 3 of other", "without an announcement"));
   // Stored first, announced afterwards: refused although the range is covered.
-  {
-    JournalCheck check(h, {{rec, sizeof rec, "rec"}});
-    rec[10] = 0x7F;
-    announce(h, rec + 10, 1);
-    auto r = check.Verify();
-    EXPECT_FALSE(r);
-    EXPECT_NE(std::string(r.message()).find("byte 10 of rec"), std::string::npos) << r.message();
-    EXPECT_NE(std::string(r.message()).find("before its announcement"), std::string::npos);
-  }
+  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}}, [&] {
+                      rec[10] = 0x7F;
+                      announce(h, rec + 10, 1);
+                    }),
+                    "byte 10 of rec", "before its announcement"));
 
-  // Announcements made before the snapshot do not count for later stores.
+  EXPECT_EQ(mox_journal_enabled(h), 0u) << "the check restores the journal state it found";
+
+  // Announcements recorded before the snapshot do not count for later stores.
+  h.journal(true);
+  announce(h, rec + 20, 1);
   {
-    announce(h, rec + 20, 1);
     JournalCheck check(h, {{rec, sizeof rec, "rec"}});
     rec[20] = 1;
     EXPECT_FALSE(check.Verify());
@@ -105,15 +97,6 @@ TEST(CoreJournalCheck, PassesOnlyWhenEveryChangedByteWasAnnouncedFirst) {
     EXPECT_TRUE(check.Verify()) << "after a rebase the current content is the reference";
     EXPECT_EQ(check.announcements(), 0u);
   }
-}
-
-TEST(CoreJournalCheck, RestoresTheJournalStateItFound) {
-  ScopedHandle h;
-  uint8_t b = 0;
-  { JournalCheck check(h, {{&b, 1}}); EXPECT_EQ(mox_journal_enabled(h), 1u); }
-  EXPECT_EQ(mox_journal_enabled(h), 0u);
-  h.journal(true);
-  { JournalCheck check(h, {{&b, 1}}); }
   EXPECT_EQ(mox_journal_enabled(h), 1u);
 }
 
