@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "handle.h"
 #include "journal_check.h"
@@ -25,17 +26,13 @@ TEST(CoreStats, CountsCreateDestroyPeakAndRefusesUnderflow) {
     (create ? moxlib_type_stats_create_object : moxlib_type_stats_destroy_object)(
         h, MOX_NO_DB, nullptr, &s, &slot);
   }
-  EXPECT_EQ(slot, 0u);
-  EXPECT_EQ(s.created, 3u);
-  EXPECT_EQ(s.destroyed, 3u);
-  EXPECT_EQ(s.live, 0u);
-  EXPECT_EQ(s.peak, 2u);
+  EXPECT_EQ(std::make_tuple(s.created, s.destroyed, s.live, s.peak, s.failed, slot),
+            std::make_tuple(3u, 3u, 0u, 2u, 0u, 0u));
   moxlib_type_stats_destroy_object(h, MOX_NO_DB, nullptr, &s, &slot);
   EXPECT_EQ(slot, 22u) << "live would go below zero";
   EXPECT_EQ(h->last_error, 22u);
-  EXPECT_EQ(s.live, 0u);
-  EXPECT_EQ(s.destroyed, 3u);
-  EXPECT_EQ(s.failed, 1u);
+  EXPECT_EQ(std::make_tuple(s.created, s.destroyed, s.live, s.peak, s.failed),
+            std::make_tuple(3u, 3u, 0u, 2u, 1u));
   moxlib_type_stats_create_object(h, MOX_NO_DB, nullptr, &s, &slot);
   EXPECT_EQ(s.created, 3u) << "an error on entry changes nothing";
 
@@ -82,10 +79,8 @@ TEST(CoreOidMapping, DestroyIsDeferredWhileOthersHoldReferences) {
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {region}, [&] {
     EXPECT_EQ(mox_oid_mapping_release(h, 3, &table), 0u);
   }));
-  EXPECT_EQ(g_finished.calls, 1);
-  EXPECT_EQ(g_finished.h, h.get());
-  EXPECT_EQ(g_finished.db, 3u);
-  EXPECT_EQ(g_finished.obj, &table);
+  EXPECT_EQ(std::make_tuple(g_finished.calls, g_finished.h, g_finished.db, g_finished.obj),
+            std::make_tuple(1, h.get(), 3u, static_cast<void *>(&table)));
   EXPECT_EQ(table.flags, MOX_FLAG_STATE_TRACKED);
   EXPECT_EQ(mox_oid_mapping_release(h, 3, &table), 0u) << "nothing left to release";
   EXPECT_EQ(mox_oid_mapping_add_ref(h, &table), 0u);

