@@ -13,9 +13,10 @@ namespace {
 
 using orva_test::ScopedHandle;
 
+// Header fields in order: tinfo, variant, storage_variant, flags.
 struct TestRecord {
   MOX_OBJ_HEADER;
-  uint32_t value;
+  uint32_t value = 0;
 };
 
 // A type-info record with its variant information, as a module defines one.
@@ -33,18 +34,9 @@ struct FakeType {
   }
 };
 
-TestRecord make_record(void *tinfo, int8_t variant, uint8_t storage, uint8_t flags) {
-  TestRecord r{};
-  r.tinfo = tinfo;
-  r.variant = variant;
-  r.storage_variant = storage;
-  r.flags = flags;
-  return r;
-}
-
 TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   FakeType t("00000000000000000000000000000001");
-  TestRecord plain = make_record(&t.ti, -3, 1, MOX_FLAG_NESTED);
+  TestRecord plain{&t.ti, -3, 1, MOX_FLAG_NESTED};
   EXPECT_EQ(mox_get_instance_variant(&plain, 1, 0), -3);
   EXPECT_EQ(mox_get_instance_variant(nullptr, 1, 1), -1);
   EXPECT_EQ(mox_get_instance_obj_flag(&plain), MOX_FLAG_NESTED);
@@ -53,10 +45,10 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&plain, &err), &plain.tinfo);
 
   void *block[2] = {&t.ti, nullptr};  // the runtime block: first word is the type info
-  TestRecord indirect = make_record(block, 0, 0, MOX_FLAG_TINFO_BLOCK);
+  TestRecord indirect{block, 0, 0, MOX_FLAG_TINFO_BLOCK};
   EXPECT_EQ(mox_get_manifested_type_info(&indirect, &err), &t.ti);
   EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&indirect, &err), &block[0]);
-  TestRecord no_block = make_record(nullptr, 0, 0, MOX_FLAG_TINFO_BLOCK);
+  TestRecord no_block{nullptr, 0, 0, MOX_FLAG_TINFO_BLOCK};
   EXPECT_EQ(mox_get_manifested_type_info(&no_block, &err), nullptr);
   EXPECT_EQ(err, 0u) << "a missing block is for the caller to judge";
   EXPECT_EQ(mox_get_manifested_type_info(nullptr, &err), nullptr);
@@ -73,13 +65,13 @@ TEST(CoreHeader, FlagChecks) {
                {MOX_FLAG_NESTED, 1, 1, 22},   {MOX_FLAG_NESTED, 0, 1, 0},
                {MOX_FLAG_EMBEDDED, 1, 1, 22}, {MOX_FLAG_EMBEDDED, 1, 0, 0}};
   for (const auto &c : cases) {
-    TestRecord r = make_record(nullptr, 0, 0, c.flags);
+    TestRecord r{nullptr, 0, 0, c.flags};
     EXPECT_EQ(moxlib_validate_object_flags(h, &r, c.refuse_nested, c.refuse_embedded), c.result)
         << int(c.flags) << " " << c.refuse_nested << c.refuse_embedded;
     EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 0);
   }
   EXPECT_EQ(moxlib_validate_object_flags(h, nullptr, 0, 0), 22u);
-  TestRecord r = make_record(nullptr, 0, 0, MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED);
+  TestRecord r{nullptr, 0, 0, MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED};
   EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 1);
   EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, nullptr), -1);
 }
@@ -195,7 +187,7 @@ TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
     if (c.domain != kOpen) mox_domain_set_variant(h, t.ti.luid_text, c.domain);
     h->adjust_variant_enabled = c.enabled;
     uint32_t err = c.err;
-    TestRecord r = make_record(&t.ti, c.variant, c.storage, 0);
+    TestRecord r{&t.ti, c.variant, c.storage, 0};
     EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&r, sizeof r, "record"}}, [&] {
       moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, c.highest, &err);
     })) << c.why;
@@ -204,7 +196,7 @@ TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
   // Without a type-info argument the record's own (through its block) is used.
   uint32_t err = 0;
   void *block[1] = {&t.ti};
-  TestRecord r = make_record(block, 0, 1, MOX_FLAG_TINFO_BLOCK);
+  TestRecord r{block, 0, 1, MOX_FLAG_TINFO_BLOCK};
   mox_domain_set_variant(h, t.ti.luid_text, 0);
   moxlib_adjust_variant(h, MOX_NO_DB, &r, nullptr, 1, &err);
   EXPECT_EQ(r.variant, 0);
@@ -216,8 +208,8 @@ TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
 
 TEST(CoreSttrOffset, KeptPerObjectAndFlagAnnounced) {
   ScopedHandle h;
-  TestRecord a = make_record(nullptr, 0, 0, MOX_FLAG_STATE_TRACKED);
-  TestRecord b = make_record(nullptr, 0, 0, 0);
+  TestRecord a{nullptr, 0, 0, MOX_FLAG_STATE_TRACKED};
+  TestRecord b{nullptr, 0, 0, 0};
   EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &a), 0u);
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&a, sizeof a, "a"}}, [&] {
     EXPECT_EQ(moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 40), 0u);

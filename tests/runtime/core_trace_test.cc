@@ -109,6 +109,7 @@ TEST(CoreTrace, LongTextIsCutAndUtilityMessagesGoThroughTheCapture) {
   EXPECT_TRUE(orva_test::Traced("write range refused"));
   ASSERT_TRUE(mox_trace_get(1, &rec));
   EXPECT_STREQ(mox_trace_module_name(rec.module_id), "mox_runtime");
+  EXPECT_EQ(rec.level, MOX_LEVEL_ERROR);
 
   const uint32_t before = mox_trace_trans_init_calls();
   trans_avl_trace_init();

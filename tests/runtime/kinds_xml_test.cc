@@ -18,6 +18,28 @@ using orva_test::ScopedHandle;
 
 constexpr uint32_t kENOENT = 2, kEINVAL = 22, kEMSGSIZE = 90;
 
+template <class F, class Print>
+std::string printed(mox_handle_t *h, const F &f, Print print, uint32_t indent = 2) {
+  char buf[256];
+  uint32_t err = 0;
+  const uint32_t n = print(h, MOX_NO_DB, buf, indent, "lbl", &f, sizeof buf, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(n, std::strlen(buf));
+  return buf;
+}
+
+// Reads the element at path into a zeroed field and prints the field.
+template <class F, class FromXml, class Print>
+std::string reread(mox_handle_t *h, mox_xml_doc_t *doc, const char *path, FromXml from_xml,
+                   Print print) {
+  F f{};
+  uint32_t err = 0;
+  char msg[96] = "";
+  from_xml(h, MOX_NO_DB, path, doc, &f, &err, msg, sizeof msg);
+  EXPECT_EQ(err, 0u) << path << ": " << msg;
+  return printed(h, f, print);
+}
+
 // A parsed document for one test.
 struct Doc {
   explicit Doc(const std::string &text) {
@@ -158,33 +180,27 @@ TEST(KindsXmlRead, ReadersParseTextAndExplainFailures) {
   Doc d("<r><n> 42 </n><big>256</big><neg>-1</neg><mac>00:1A:2b:3c:4d:5e</mac><ip> 10.0.0.9 </ip>"
         "<t>12.000034</t><t1>12</t1><t2>12.5</t2><b>1</b><band> 2 </band><word>nine</word></r>");
   ASSERT_EQ(d.rc, 0u) << d.msg;
+  EXPECT_EQ(reread<uint8_t>(h, d.doc, "/r/n", u_int8_from_xml, u_int8_print), "  lbl: 42\n");
+  EXPECT_EQ(reread<mox_mac_addr_t>(h, d.doc, "/r/mac", mox_mac_addr_from_xml, mox_mac_addr_print),
+            "  lbl: 00:1a:2b:3c:4d:5e\n");
+  EXPECT_EQ(reread<ip_address_t>(h, d.doc, "/r/ip", ip_address_from_xml, ip_address_print),
+            "  lbl: 10.0.0.9\n");
+  EXPECT_EQ(reread<calendar_time_t>(h, d.doc, "/r/t", calendar_time_from_xml, calendar_time_print),
+            "  lbl: 12.000034\n");
+  EXPECT_EQ(reread<calendar_time_t>(h, d.doc, "/r/t1", calendar_time_from_xml, calendar_time_print),
+            "  lbl: 12.000000\n") << "seconds alone";
+  EXPECT_EQ(reread<mox_boolean_t>(h, d.doc, "/r/b", mox_boolean_from_xml, mox_boolean_print),
+            "  lbl: true\n");
+  EXPECT_EQ(reread<enm_radio_band_type_t>(h, d.doc, "/r/band", enm_radio_band_type_from_xml,
+                                          enm_radio_band_type_print),
+            "  lbl: ENM_RADIO_BAND_5GHZ\n");
+
   char msg[96] = "";
   uint32_t err = 0;
-  uint8_t u8 = 0;
-  u_int8_from_xml(h, MOX_NO_DB, "/r/n", d.doc, &u8, &err, msg, sizeof msg);
-  EXPECT_EQ(u8, 42);
-  mox_mac_addr_t mac{};
-  mox_mac_addr_from_xml(h, MOX_NO_DB, "/r/mac", d.doc, &mac, &err, msg, sizeof msg);
-  EXPECT_EQ(mac.octet[1], 0x1A);
-  EXPECT_EQ(mac.octet[5], 0x5E);
-  ip_address_t ip{};
-  ip_address_from_xml(h, MOX_NO_DB, "/r/ip", d.doc, &ip, &err, msg, sizeof msg);
-  EXPECT_EQ(ip.family, MOX_IP_V4);
-  EXPECT_EQ(ip.addr[3], 9);
-  calendar_time_t t{};
-  calendar_time_from_xml(h, MOX_NO_DB, "/r/t", d.doc, &t, &err, msg, sizeof msg);
-  EXPECT_EQ(t.sec, 12);
-  EXPECT_EQ(t.usec, 34u);
-  calendar_time_from_xml(h, MOX_NO_DB, "/r/t1", d.doc, &t, &err, msg, sizeof msg);
-  EXPECT_EQ(t.usec, 0u) << "seconds alone";
-  mox_boolean_t b = 0;
-  mox_boolean_from_xml(h, MOX_NO_DB, "/r/b", d.doc, &b, &err, msg, sizeof msg);
-  EXPECT_EQ(b, 1u);
+  uint8_t u8 = 42;
   enm_radio_band_type_t band{};
-  enm_radio_band_type_from_xml(h, MOX_NO_DB, "/r/band", d.doc, &band, &err, msg, sizeof msg);
-  EXPECT_EQ(band.value, ENM_RADIO_BAND_5GHZ);
-  EXPECT_EQ(err, 0u) << msg;
-
+  band.value = ENM_RADIO_BAND_5GHZ;
+  calendar_time_t t{};
   // Refusals leave the field alone and say why.
   u_int8_from_xml(h, MOX_NO_DB, "/r/big", d.doc, &u8, &err, msg, sizeof msg);
   EXPECT_EQ(err, kEINVAL);
@@ -219,15 +235,6 @@ TEST(KindsXmlRead, ReadersParseTextAndExplainFailures) {
   EXPECT_EQ(u16, 0u);
 }
 
-template <class F, class Print>
-std::string printed(mox_handle_t *h, const F &f, Print print, uint32_t indent = 2) {
-  char buf[256];
-  uint32_t err = 0;
-  const uint32_t n = print(h, MOX_NO_DB, buf, indent, "lbl", &f, sizeof buf, &err);
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(n, std::strlen(buf));
-  return buf;
-}
 
 TEST(KindsPrint, OneLinePerValueInTheDocumentedFormat) {
   ScopedHandle h;
