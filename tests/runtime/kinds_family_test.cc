@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "handle.h"
@@ -24,25 +25,20 @@ using orva_test::ScopedHandle;
 // One description per primitive kind: its operations, how to prepare a field,
 // and a few sample values in ascending order of the kind's comparison.
 
-// Kinds without storage of their own need no preparation or release.
-template <class T>
-struct PlainField {
-  using Field = T;
-  static void init(mox_handle_t *, Field *f) { std::memset(static_cast<void *>(f), 0, sizeof *f); }
-  static void done(mox_handle_t *, Field *) {}
-};
-
-// Object kinds: zeroed storage, then the kind's initializer; released with
-// the kind's destructor.
-template <class T, auto initialize, auto destroy>
-struct ObjectField {
+// A field: zeroed storage, then for object kinds the kind's initializer;
+// object kinds release what they own with the kind's destructor.
+template <class T, auto initialize = nullptr, auto destroy = nullptr>
+struct FieldOf {
   using Field = T;
   static void init(mox_handle_t *h, Field *f) {
     std::memset(static_cast<void *>(f), 0, sizeof *f);
     uint32_t err = 0;
-    initialize(h, MOX_NO_DB, f, nullptr, 1, 0, MOX_FLAG_NESTED, nullptr, &err);
+    if constexpr (!std::is_null_pointer_v<decltype(initialize)>)
+      initialize(h, MOX_NO_DB, f, nullptr, 1, 0, MOX_FLAG_NESTED, nullptr, &err);
   }
-  static void done(mox_handle_t *h, Field *f) { destroy(h, MOX_NO_DB, f, 0); }
+  static void done(mox_handle_t *h, Field *f) {
+    if constexpr (!std::is_null_pointer_v<decltype(destroy)>) destroy(h, MOX_NO_DB, f, 0);
+  }
 };
 
 #define KIND_OPS(K)                                  \
@@ -68,16 +64,16 @@ struct ObjectField {
       K##_set_value(h, MOX_NO_DB, f, kValues[i], &err);                    \
     }                                                                      \
   }
-#define OBJECT(K, T) ObjectField<T, K##_initialize, K##_destroy_internal>
+#define OBJECT(K, T) FieldOf<T, K##_initialize, K##_destroy_internal>
 
 using Octets = uint8_t[6];
 using Text = const char *;
 
-VALUE_CASE(U8Case, u_int8, PlainField<uint8_t>, uint8_t, 0, 1, 0x7F, 0xFF);
-VALUE_CASE(U16Case, u_int16, PlainField<uint16_t>, uint16_t, 0, 0x1234, 0xFFFF);
-VALUE_CASE(U32Case, u_int32, PlainField<uint32_t>, uint32_t, 0, 0x12345678u, 0xFFFFFFFFu);
-VALUE_CASE(U64Case, u_int64, PlainField<uint64_t>, uint64_t, 0, 0x0102030405060708ull, UINT64_MAX);
-VALUE_CASE(I16Case, int16, PlainField<int16_t>, int16_t, INT16_MIN, -1, 0, INT16_MAX);
+VALUE_CASE(U8Case, u_int8, FieldOf<uint8_t>, uint8_t, 0, 1, 0x7F, 0xFF);
+VALUE_CASE(U16Case, u_int16, FieldOf<uint16_t>, uint16_t, 0, 0x1234, 0xFFFF);
+VALUE_CASE(U32Case, u_int32, FieldOf<uint32_t>, uint32_t, 0, 0x12345678u, 0xFFFFFFFFu);
+VALUE_CASE(U64Case, u_int64, FieldOf<uint64_t>, uint64_t, 0, 0x0102030405060708ull, UINT64_MAX);
+VALUE_CASE(I16Case, int16, FieldOf<int16_t>, int16_t, INT16_MIN, -1, 0, INT16_MAX);
 VALUE_CASE(BooleanCase, mox_boolean, OBJECT(mox_boolean, mox_boolean_t), uint32_t, 0, 1);
 VALUE_CASE(MacCase, mox_mac_addr, OBJECT(mox_mac_addr, mox_mac_addr_t), Octets,
            {0, 0, 0, 0, 0, 0}, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, {0xfe, 0, 0, 0, 0, 1},
