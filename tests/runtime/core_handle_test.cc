@@ -1,17 +1,20 @@
-// Handle defaults, allocation accounting, fault injection, the workspace and
-// the error services.
+// Handle defaults, allocation accounting, fault injection, the workspace,
+// the error services, and the write journal with the JournalCheck helper
+// built on it.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "handle.h"
+#include "journal_check.h"
 #include "mox/runtime.h"
 
 namespace {
 
+using orva_test::JournalCheck;
 using orva_test::ScopedHandle;
 
-TEST(CoreHandle, NewHandleHasDocumentedDefaults) {
+TEST(CoreHandle, DefaultsAndSetters) {
   mox_handle_t *h = mox_handle_create();
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(h->placement, 0u);
@@ -26,26 +29,6 @@ TEST(CoreHandle, NewHandleHasDocumentedDefaults) {
   EXPECT_NE(h->record_free, nullptr);
   EXPECT_NE(h->write_notify, nullptr);
   EXPECT_EQ(mox_journal_enabled(h), 0u);
-  mox_handle_destroy(h);
-  mox_handle_destroy(nullptr);  // tolerated
-}
-
-TEST(CoreHandle, SttrModeZeroRemovesConfigAndOtherValuesAreStoredAsGiven) {
-  ScopedHandle h;
-  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
-  ASSERT_NE(h->sttr_config, nullptr);
-  EXPECT_EQ(h->sttr_config->word[MOX_STTR_MODE_WORD], MOX_STTR_ON);
-  mox_handle_set_sttr_mode(h, 0x1234);  // a corrupt mode must be kept, not corrected
-  ASSERT_NE(h->sttr_config, nullptr);
-  EXPECT_EQ(h->sttr_config->word[MOX_STTR_MODE_WORD], 0x1234u);
-  mox_handle_set_sttr_mode(h, 0);
-  EXPECT_EQ(h->sttr_config, nullptr);
-  ScopedHandle off(MOX_STTR_OFF);
-  EXPECT_EQ(off->sttr_config->word[MOX_STTR_MODE_WORD], MOX_STTR_OFF);
-}
-
-TEST(CoreHandle, SettersReachTheirWords) {
-  ScopedHandle h;
   mox_handle_set_placement(h, 1);
   mox_handle_set_containment(h, 1);
   mox_handle_set_tenant(h, 0xBEEF);
@@ -53,10 +36,21 @@ TEST(CoreHandle, SettersReachTheirWords) {
   EXPECT_EQ(h->containment_enabled, 1u);
   EXPECT_EQ(mt_get_tenant_id(h), 0xBEEF);
   EXPECT_EQ(mt_get_tenant_id(nullptr), 0);
-  EXPECT_EQ(h->type_registry, h.registry());
+  mox_handle_destroy(h);
+  mox_handle_destroy(nullptr);  // tolerated
+
+  // Mode 0 removes the configuration; any other value is stored unchecked.
+  ScopedHandle s(MOX_STTR_OFF);
+  EXPECT_EQ(s->type_registry, s.registry());
+  EXPECT_EQ(s->sttr_config->word[MOX_STTR_MODE_WORD], MOX_STTR_OFF);
+  mox_handle_set_sttr_mode(s, 0x1234);
+  ASSERT_NE(s->sttr_config, nullptr);
+  EXPECT_EQ(s->sttr_config->word[MOX_STTR_MODE_WORD], 0x1234u);
+  mox_handle_set_sttr_mode(s, 0);
+  EXPECT_EQ(s->sttr_config, nullptr);
 }
 
-TEST(CoreHandle, AllocationAccountingIsExact) {
+TEST(CoreHandle, AllocationAccountingAndFaultInjection) {
   ScopedHandle h;
   void *a = h->record_alloc(h->record_heap, MOX_NO_DB, 100);
   void *b = h->record_alloc(h->record_heap, MOX_NO_DB, 28);
@@ -64,49 +58,44 @@ TEST(CoreHandle, AllocationAccountingIsExact) {
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u) << "blocks must keep malloc alignment";
   std::memset(a, 0xAB, 100);  // the whole size is usable (ASan checks the bound)
-  mox_alloc_stats_t s = h.alloc_stats();
-  EXPECT_EQ(s.allocs, 2u);
-  EXPECT_EQ(s.live_bytes, 128u);
+  EXPECT_EQ(h.live_bytes(), 128u);
   h->record_free(h->record_heap, MOX_NO_DB, a);
   EXPECT_EQ(h.live_bytes(), 28u);
   h->record_free(h->record_heap, MOX_NO_DB, nullptr);  // not counted
   h->record_free(h->record_heap, MOX_NO_DB, b);
-  s = h.alloc_stats();
+  mox_alloc_stats_t s = h.alloc_stats();
+  EXPECT_EQ(s.allocs, 2u);
   EXPECT_EQ(s.frees, 2u);
   EXPECT_EQ(s.live_bytes, 0u);
   EXPECT_EQ(s.failed, 0u);
-}
 
-TEST(CoreHandle, FaultInjectionFailsAfterNAllocationsOfEitherHook) {
-  ScopedHandle h;
+  // Two more allocations of either hook succeed, then every one fails.
   h.fail_alloc_after(2);
-  void *a = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
-  void *b = h->registry_alloc(h->registry_heap, MOX_NO_DB, 8);
+  a = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
   EXPECT_NE(a, nullptr);
-  EXPECT_NE(b, nullptr);
+  EXPECT_NE(h->registry_alloc(h->registry_heap, MOX_NO_DB, 8), nullptr);  // stays reachable
   EXPECT_EQ(h->record_alloc(h->record_heap, MOX_NO_DB, 8), nullptr);
   EXPECT_EQ(h->registry_alloc(h->registry_heap, MOX_NO_DB, 8), nullptr);
-  mox_alloc_stats_t s = h.alloc_stats();
-  EXPECT_EQ(s.allocs, 2u);
+  s = h.alloc_stats();
+  EXPECT_EQ(s.allocs, 4u);
   EXPECT_EQ(s.failed, 2u);
   EXPECT_EQ(s.live_bytes, 8u) << "registry copies are not record storage";
-
   h.fail_alloc_after(0);
   EXPECT_EQ(h->record_alloc(h->record_heap, MOX_NO_DB, 8), nullptr);
   h.fail_alloc_after(-1);
-  void *c = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
-  EXPECT_NE(c, nullptr);
-
+  b = h->record_alloc(h->record_heap, MOX_NO_DB, 8);
+  EXPECT_NE(b, nullptr);
   h->record_free(h->record_heap, MOX_NO_DB, a);
-  h->record_free(h->record_heap, MOX_NO_DB, c);
-  // b was never inserted into a registry: it stays the runtime's, reachable.
+  h->record_free(h->record_heap, MOX_NO_DB, b);
 }
 
-TEST(CoreHandleDeathTest, RecordFreeRefusesABlockItDidNotHandOut) {
+TEST(CoreHandleDeathTest, RecordFreeRefusesABlockItDidNotHandOutAndBassertStops) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   ScopedHandle h;
   alignas(16) uint8_t foreign[64] = {};
   EXPECT_DEATH(h->record_free(h->record_heap, MOX_NO_DB, foreign + 32), "not a live block");
+  bassert(1);
+  EXPECT_DEATH(bassert(0), "bassert failed");
 }
 
 TEST(CoreHandle, WorkspaceGrowsKeepsContentAndIsFreedWithTheHandle) {
@@ -123,41 +112,30 @@ TEST(CoreHandle, WorkspaceGrowsKeepsContentAndIsFreedWithTheHandle) {
   EXPECT_EQ(h->workspace, grown);
 }
 
-TEST(CoreErrors, LastErrorAndEpochErrorWithAndWithoutDefer) {
+TEST(CoreErrors, LastErrorEpochErrorAndCallCount) {
   ScopedHandle h;
+  const uint64_t calls = mox_rt_call_count();
   mox_store_err(h, 12);
   EXPECT_EQ(h->last_error, 12u);
   mox_clear_last_error(h);
   EXPECT_EQ(h->last_error, 0u);
-
-  uint32_t slot = 0;
-  mox_store_epoch_err(h, 43, &slot);
-  EXPECT_EQ(slot, 43u);
-  EXPECT_EQ(h->last_error, 43u);
-  EXPECT_EQ(h->epoch_error, 43u);
-
-  h->epoch_defer = 1;
-  slot = 0;
-  mox_clear_last_error(h);
-  mox_store_epoch_err(h, 52, &slot);
-  EXPECT_EQ(slot, 0u) << "a deferring handle leaves the caller's slot clear";
-  EXPECT_EQ(h->last_error, 52u);
-  EXPECT_EQ(h->epoch_error, 52u);
-
-  mox_store_epoch_err(h, 43, nullptr);  // no slot at all
-  EXPECT_EQ(h->epoch_error, 43u);
-}
-
-TEST(CoreErrors, RuntimeCallsAreCounted) {
-  ScopedHandle h;
-  const uint64_t before = mox_rt_call_count();
-  mox_clear_last_error(h);
-  mox_store_err(h, 2);
-  EXPECT_EQ(mox_rt_call_count() - before, 2u);
+  EXPECT_EQ(mox_rt_call_count() - calls, 2u);
   const uint64_t quiet = mox_rt_call_count();
   (void)mox_journal_count(h);
   (void)mox_trace_count();
   EXPECT_EQ(mox_rt_call_count(), quiet) << "queries must not look like runtime calls";
+
+  for (uint32_t defer : {0u, 1u}) {
+    h->epoch_defer = defer;
+    uint32_t slot = 0;
+    const uint32_t code = defer ? 52 : 43;
+    mox_store_epoch_err(h, code, &slot);
+    EXPECT_EQ(slot, defer ? 0u : code) << "a deferring handle leaves the caller's slot clear";
+    EXPECT_EQ(h->last_error, code);
+    EXPECT_EQ(h->epoch_error, code);
+  }
+  mox_store_epoch_err(h, 43, nullptr);  // no slot at all
+  EXPECT_EQ(h->epoch_error, 43u);
 }
 
 TEST(CoreMemory, PlainHelpers) {
@@ -172,10 +150,92 @@ TEST(CoreMemory, PlainHelpers) {
   EXPECT_EQ(plume_set_range(nullptr, nullptr, 8, 3), 14u);
 }
 
-TEST(CoreMemoryDeathTest, BassertStopsOnFalse) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  bassert(1);
-  EXPECT_DEATH(bassert(0), "bassert failed");
+void announce(mox_handle_t *h, void *addr, uint32_t len, void *owner = nullptr) {
+  h->write_notify(h, addr, len, 7, owner);
+}
+
+TEST(CoreJournal, RecordsRangesWithTheBytesBeforeTheStore) {
+  ScopedHandle h;
+  uint8_t rec[16];
+  std::memset(rec, 0x11, sizeof rec);
+  announce(h, rec, 4);  // journal off: nothing kept
+  EXPECT_EQ(mox_journal_count(h), 0u);
+
+  h.journal(true);
+  announce(h, rec + 2, 3, rec);
+  rec[2] = 0x22;  // the store after the announcement must not change the copy
+  announce(h, rec + 2, 1);
+  ASSERT_EQ(mox_journal_count(h), 2u);
+  mox_journal_entry_t e;
+  ASSERT_TRUE(mox_journal_get(h, 0, &e));
+  EXPECT_EQ(e.addr, rec + 2);
+  EXPECT_EQ(e.len, 3u);
+  EXPECT_EQ(e.db, 7u);
+  EXPECT_EQ(e.owner, rec);
+  EXPECT_EQ(e.before[0], 0x11);
+  ASSERT_TRUE(mox_journal_get(h, 1, &e));
+  EXPECT_EQ(e.before[0], 0x22);
+  EXPECT_FALSE(mox_journal_get(h, 2, &e));
+
+  // Covered: every byte in some announced range, adjacent ranges together.
+  announce(h, rec + 5, 2);  // [2, 7) now, a gap at 7 and 8
+  announce(h, rec + 9, 4);
+  EXPECT_TRUE(mox_journal_covers(h, rec + 2, 5));
+  EXPECT_TRUE(mox_journal_covers(h, rec + 10, 3));
+  EXPECT_FALSE(mox_journal_covers(h, rec + 2, 8));
+  EXPECT_FALSE(mox_journal_covers(h, rec + 1, 2));
+  EXPECT_FALSE(mox_journal_covers(h, rec + 12, 2));
+  EXPECT_TRUE(mox_journal_covers(h, rec, 0));
+  mox_journal_clear(h);
+  EXPECT_EQ(mox_journal_count(h), 0u);
+}
+
+testing::AssertionResult names(const testing::AssertionResult &r, const char *byte,
+                               const char *why) {
+  const std::string m = r.message();
+  if (!r && m.find(byte) != std::string::npos && m.find(why) != std::string::npos)
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "expected a failure naming '" << byte << "' and '" << why
+                                     << "', got: " << (r ? "success" : m);
+}
+
+TEST(CoreJournalCheck, PassesOnlyWhenEveryChangedByteWasAnnouncedFirst) {
+  ScopedHandle h;
+  uint8_t rec[24] = {};
+  uint8_t other[8] = {};
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}}, [&] {
+    announce(h, rec + 5, 2);
+    rec[5] = 1;
+    rec[6] = 2;
+  }));
+  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}, {other, 8, "other"}},
+                                               [&] {
+                                                 announce(h, rec, 1);
+                                                 rec[0] = 9;
+                                                 other[3] = 4;
+                                               }),
+                    "byte 3 of other", "without an announcement"));
+  // Stored first, announced afterwards: refused although the range is covered.
+  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}}, [&] {
+                      rec[10] = 0x7F;
+                      announce(h, rec + 10, 1);
+                    }),
+                    "byte 10 of rec", "before its announcement"));
+
+  EXPECT_EQ(mox_journal_enabled(h), 0u) << "the check restores the journal state it found";
+
+  // Announcements recorded before the snapshot do not count for later stores.
+  h.journal(true);
+  announce(h, rec + 20, 1);
+  {
+    JournalCheck check(h, {{rec, sizeof rec, "rec"}});
+    rec[20] = 1;
+    EXPECT_FALSE(check.Verify());
+    check.Rebase();
+    EXPECT_TRUE(check.Verify()) << "after a rebase the current content is the reference";
+    EXPECT_EQ(check.announcements(), 0u);
+  }
+  EXPECT_EQ(mox_journal_enabled(h), 1u);
 }
 
 }  // namespace

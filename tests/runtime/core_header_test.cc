@@ -13,9 +13,10 @@ namespace {
 
 using orva_test::ScopedHandle;
 
+// Header fields in order: tinfo, variant, storage_variant, flags.
 struct TestRecord {
   MOX_OBJ_HEADER;
-  uint32_t value;
+  uint32_t value = 0;
 };
 
 // A type-info record with its variant information, as a module defines one.
@@ -33,34 +34,23 @@ struct FakeType {
   }
 };
 
-TestRecord make_record(void *tinfo, int8_t variant, uint8_t storage, uint8_t flags) {
-  TestRecord r{};
-  r.tinfo = tinfo;
-  r.variant = variant;
-  r.storage_variant = storage;
-  r.flags = flags;
-  return r;
-}
-
 TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   FakeType t("00000000000000000000000000000001");
-  TestRecord plain = make_record(&t.ti, -3, 1, MOX_FLAG_NESTED);
+  TestRecord plain{&t.ti, -3, 1, MOX_FLAG_NESTED};
   EXPECT_EQ(mox_get_instance_variant(&plain, 1, 0), -3);
   EXPECT_EQ(mox_get_instance_variant(nullptr, 1, 1), -1);
   EXPECT_EQ(mox_get_instance_obj_flag(&plain), MOX_FLAG_NESTED);
-
   uint32_t err = 0;
   EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), &t.ti);
   EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&plain, &err), &plain.tinfo);
 
   void *block[2] = {&t.ti, nullptr};  // the runtime block: first word is the type info
-  TestRecord indirect = make_record(block, 0, 0, MOX_FLAG_TINFO_BLOCK);
+  TestRecord indirect{block, 0, 0, MOX_FLAG_TINFO_BLOCK};
   EXPECT_EQ(mox_get_manifested_type_info(&indirect, &err), &t.ti);
   EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&indirect, &err), &block[0]);
-  TestRecord no_block = make_record(nullptr, 0, 0, MOX_FLAG_TINFO_BLOCK);
+  TestRecord no_block{nullptr, 0, 0, MOX_FLAG_TINFO_BLOCK};
   EXPECT_EQ(mox_get_manifested_type_info(&no_block, &err), nullptr);
   EXPECT_EQ(err, 0u) << "a missing block is for the caller to judge";
-
   EXPECT_EQ(mox_get_manifested_type_info(nullptr, &err), nullptr);
   EXPECT_EQ(err, 2u);
   EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), nullptr) << "error on entry: no-op";
@@ -68,18 +58,20 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
 
 TEST(CoreHeader, FlagChecks) {
   ScopedHandle h;
-  TestRecord r = make_record(nullptr, 0, 0, 0);
-  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 1), 0u);
-  r.flags = MOX_FLAG_NESTED;
-  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 1), 22u);
-  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 0, 1), 0u);
-  r.flags = MOX_FLAG_EMBEDDED;
-  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 1), 22u);
-  EXPECT_EQ(moxlib_validate_object_flags(h, &r, 1, 0), 0u);
+  const struct {
+    uint8_t flags;
+    uint32_t refuse_nested, refuse_embedded, result;
+  } cases[] = {{0, 1, 1, 0},
+               {MOX_FLAG_NESTED, 1, 1, 22},   {MOX_FLAG_NESTED, 0, 1, 0},
+               {MOX_FLAG_EMBEDDED, 1, 1, 22}, {MOX_FLAG_EMBEDDED, 1, 0, 0}};
+  for (const auto &c : cases) {
+    TestRecord r{nullptr, 0, 0, c.flags};
+    EXPECT_EQ(moxlib_validate_object_flags(h, &r, c.refuse_nested, c.refuse_embedded), c.result)
+        << int(c.flags) << " " << c.refuse_nested << c.refuse_embedded;
+    EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 0);
+  }
   EXPECT_EQ(moxlib_validate_object_flags(h, nullptr, 0, 0), 22u);
-
-  EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 0);
-  r.flags = MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED;
+  TestRecord r{nullptr, 0, 0, MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED};
   EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 1);
   EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, nullptr), -1);
 }
@@ -92,10 +84,7 @@ uint32_t register_fake(mox_handle_t *h, uint32_t db, uint32_t *err) {
   EXPECT_EQ(db, MOX_NO_DB);
   auto *copy = static_cast<mox_registered_type_info_t *>(
       h->registry_alloc(h->registry_heap, MOX_NO_DB, sizeof(mox_registered_type_info_t)));
-  if (!copy) {
-    *err = 12;
-    return 12;
-  }
+  if (!copy) return *err = 12;
   std::memset(copy, 0, sizeof *copy);
   copy->info = g_registering->ti;
   copy->info.placement = h->placement;
@@ -109,7 +98,6 @@ TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndReturnsTheCopy) {
   g_registering = &t;
   g_init_calls = 0;
   mox_handle_set_placement(h, 1);
-
   mox_type_info_t *copy = mox_type_info_ptr_get(h, 5, &t.ti, register_fake);
   ASSERT_NE(copy, nullptr);
   EXPECT_NE(copy, &t.ti);
@@ -143,94 +131,85 @@ TEST(CoreHeader, UpdateVariantInfoRepointsOnlyWhenNeeded) {
 
 TEST(CoreDomain, VariantAndPermissionLookups) {
   ScopedHandle h;
-  FakeType a("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa");
-  FakeType b("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
+  FakeType a("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"), b("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
+  mox_domain_t *d = &h->domain;
   uint32_t slot = 0;
-  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &a.ti, &slot), 127);
-  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &a.ti, &slot), 1u);
-  EXPECT_EQ(mox_domain_lookup_message_ok(h, &h->domain, &a.ti, &slot), 1u);
-  EXPECT_STREQ(mox_domain_name(&h->domain), "default");
-
-  mox_domain_set_variant(h, a.ti.luid_text, -1);
-  mox_domain_set_table_ok(h, a.ti.luid_text, 0);
-  mox_domain_set_message_ok(h, a.ti.luid_text, 0);
-  mox_domain_set_default_variant(h, 0);
-  mox_domain_set_name(h, "legacy-peers");
-  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &a.ti, &slot), -1);
-  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &b.ti, &slot), 0) << "default applies";
-  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &a.ti, &slot), 0u);
-  EXPECT_EQ(mox_domain_lookup_message_ok(h, &h->domain, &a.ti, &slot), 0u);
-  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &b.ti, &slot), 1u);
-  EXPECT_STREQ(mox_domain_name(&h->domain), "legacy-peers");
-  EXPECT_EQ(slot, 0u) << "lookups report through their result, not the slot";
-
+  for (int round = 0; round < 2; ++round) {  // fresh, and after a reset
+    EXPECT_EQ(mox_domain_lookup_variant(h, d, &a.ti, &slot), 127);
+    EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &a.ti, &slot), 1u);
+    EXPECT_EQ(mox_domain_lookup_message_ok(h, nullptr, &a.ti, &slot), 1u);
+    EXPECT_STREQ(mox_domain_name(d), "default");
+    mox_domain_set_variant(h, a.ti.luid_text, -1);
+    mox_domain_set_table_ok(h, a.ti.luid_text, 0);
+    mox_domain_set_message_ok(h, a.ti.luid_text, 0);
+    mox_domain_set_default_variant(h, 0);
+    mox_domain_set_name(h, "legacy-peers");
+    EXPECT_EQ(mox_domain_lookup_variant(h, d, &a.ti, &slot), -1);
+    EXPECT_EQ(mox_domain_lookup_variant(h, nullptr, &b.ti, &slot), 0) << "default applies";
+    EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &a.ti, &slot), 0u);
+    EXPECT_EQ(mox_domain_lookup_message_ok(h, d, &a.ti, &slot), 0u);
+    EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &b.ti, &slot), 1u);
+    EXPECT_STREQ(mox_domain_name(d), "legacy-peers");
+    EXPECT_EQ(slot, 0u) << "lookups report through their result, not the slot";
+    mox_domain_reset(h);
+  }
   uint32_t busy = 43;
-  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &b.ti, &busy), 0u);
+  EXPECT_EQ(mox_domain_lookup_variant(h, d, &b.ti, &busy), -1);
+  EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &b.ti, &busy), 0u);
+  EXPECT_EQ(mox_domain_lookup_message_ok(h, d, &b.ti, &busy), 0u);
   EXPECT_EQ(busy, 43u);
-
-  mox_domain_reset(h);
-  EXPECT_EQ(mox_domain_lookup_variant(h, &h->domain, &a.ti, &slot), 127);
-  EXPECT_EQ(mox_domain_lookup_table_ok(h, &h->domain, &a.ti, &slot), 1u);
-  EXPECT_STREQ(mox_domain_name(&h->domain), "default");
 }
 
 TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
   ScopedHandle h;
   FakeType t("cccccccccccccccccccccccccccccccc");
-  uint32_t err = 0;
-
-  // Limited by highest, by the storage and by the domain, whichever is lowest.
-  TestRecord r = make_record(&t.ti, 0, 1, 0);
-  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&r, sizeof r, "record"}}, [&] {
-    moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
-  }));
-  EXPECT_EQ(r.variant, 1);
-
-  r = make_record(&t.ti, 0, 0, 0);
-  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
-  EXPECT_EQ(r.variant, 0) << "storage laid out for variant 0 only";
-
-  r = make_record(&t.ti, 0, 1, 0);
-  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 0, &err);
-  EXPECT_EQ(r.variant, 0) << "the type has no newer variant";
-
-  mox_domain_set_variant(h, t.ti.luid_text, 0);
-  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
-  EXPECT_EQ(r.variant, 0) << "the domain allows only variant 0";
-
-  // Never lowers, never touches a negative variant.
-  mox_domain_set_variant(h, t.ti.luid_text, 0);
-  r = make_record(&t.ti, 1, 1, 0);
-  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
-  EXPECT_EQ(r.variant, 1);
-  mox_domain_reset(h);
-  r = make_record(&t.ti, -1, 1, 0);
-  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
-  EXPECT_EQ(r.variant, -1);
-
-  // Switched off, or an error on entry: nothing happens.
-  r = make_record(&t.ti, 0, 1, 0);
-  h->adjust_variant_enabled = 0;
-  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
-  EXPECT_EQ(r.variant, 0);
-  h->adjust_variant_enabled = 1;
-  err = 22;
-  moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, 1, &err);
-  EXPECT_EQ(r.variant, 0);
-  err = 0;
+  constexpr int kOpen = 127;  // no domain entry for the type
+  const struct {
+    int8_t variant;
+    uint8_t storage;
+    uint32_t highest;
+    int domain;
+    uint32_t enabled, err;
+    int8_t expect;
+    const char *why;
+  } cases[] = {
+      {0, 1, 1, kOpen, 1, 0, 1, "raised"},
+      {0, 0, 1, kOpen, 1, 0, 0, "storage laid out for variant 0 only"},
+      {0, 1, 0, kOpen, 1, 0, 0, "the type has no newer variant"},
+      {0, 1, 1, 0, 1, 0, 0, "the domain allows only variant 0"},
+      {1, 1, 1, 0, 1, 0, 1, "never lowered"},
+      {-1, 1, 1, kOpen, 1, 0, -1, "a negative variant is left alone"},
+      {0, 1, 1, kOpen, 0, 0, 0, "switched off"},
+      {0, 1, 1, kOpen, 1, 22, 0, "an error on entry"},
+  };
+  for (const auto &c : cases) {
+    mox_domain_reset(h);
+    if (c.domain != kOpen) mox_domain_set_variant(h, t.ti.luid_text, c.domain);
+    h->adjust_variant_enabled = c.enabled;
+    uint32_t err = c.err;
+    TestRecord r{&t.ti, c.variant, c.storage, 0};
+    EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&r, sizeof r, "record"}}, [&] {
+      moxlib_adjust_variant(h, MOX_NO_DB, &r, &t.ti, c.highest, &err);
+    })) << c.why;
+    EXPECT_EQ(r.variant, c.expect) << c.why;
+  }
   // Without a type-info argument the record's own (through its block) is used.
+  uint32_t err = 0;
   void *block[1] = {&t.ti};
-  r = make_record(block, 0, 1, MOX_FLAG_TINFO_BLOCK);
+  TestRecord r{block, 0, 1, MOX_FLAG_TINFO_BLOCK};
   mox_domain_set_variant(h, t.ti.luid_text, 0);
   moxlib_adjust_variant(h, MOX_NO_DB, &r, nullptr, 1, &err);
   EXPECT_EQ(r.variant, 0);
+  mox_domain_reset(h);
+  moxlib_adjust_variant(h, MOX_NO_DB, &r, nullptr, 1, &err);
+  EXPECT_EQ(r.variant, 1);
   moxlib_adjust_variant(h, MOX_NO_DB, nullptr, &t.ti, 1, &err);  // tolerated
 }
 
 TEST(CoreSttrOffset, KeptPerObjectAndFlagAnnounced) {
   ScopedHandle h;
-  TestRecord a = make_record(nullptr, 0, 0, MOX_FLAG_STATE_TRACKED);
-  TestRecord b = make_record(nullptr, 0, 0, 0);
+  TestRecord a{nullptr, 0, 0, MOX_FLAG_STATE_TRACKED};
+  TestRecord b{nullptr, 0, 0, 0};
   EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &a), 0u);
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&a, sizeof a, "a"}}, [&] {
     EXPECT_EQ(moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 40), 0u);

@@ -48,7 +48,6 @@ TEST(CoreTrace, EveryEmitterRendersAndCapturesItsMessage) {
   uint16_t id = 0;
   uint32_t reg = 0;
   quill_module_init_fn("core_trace_test_emit", &id, &reg);
-
   __QLf_0(&kSection, 0, id, MOX_LEVEL_FATAL);
   __QLf_1(&kSection, 1, id, MOX_LEVEL_ERROR, "qos_ap_data_t");
   __QLf_4(&kSection, 2, id, MOX_LEVEL_NOTICE, 42);
@@ -58,21 +57,22 @@ TEST(CoreTrace, EveryEmitterRendersAndCapturesItsMessage) {
   __QLf_44(&kSection, 6, id, MOX_LEVEL_ERROR, 1, 2);
   __QLf_111(&kSection, 7, id, MOX_LEVEL_ERROR, "a", nullptr, "c");
   __QLf_444(&kSection, 8, id, MOX_LEVEL_ERROR, 10, 0, 4294967295u);
-
-  const char *expected[] = {"plain message", "type qos_ap_data_t failed", "count 42", "x in y",
-                            "open: error 12", "3 items of tables", "1 of 2", "a/(null)/c",
-                            "10.0.4294967295"};
-  const uint32_t levels[] = {MOX_LEVEL_FATAL,  MOX_LEVEL_ERROR,    MOX_LEVEL_NOTICE,
-                             MOX_LEVEL_DETAIL, MOX_LEVEL_ERROR,    MOX_LEVEL_GROUPING,
-                             MOX_LEVEL_ERROR,  MOX_LEVEL_ERROR,    MOX_LEVEL_ERROR};
+  const struct {
+    const char *text;
+    uint32_t level;
+  } expected[] = {{"plain message", MOX_LEVEL_FATAL},    {"type qos_ap_data_t failed", MOX_LEVEL_ERROR},
+                  {"count 42", MOX_LEVEL_NOTICE},        {"x in y", MOX_LEVEL_DETAIL},
+                  {"open: error 12", MOX_LEVEL_ERROR},   {"3 items of tables", MOX_LEVEL_GROUPING},
+                  {"1 of 2", MOX_LEVEL_ERROR},           {"a/(null)/c", MOX_LEVEL_ERROR},
+                  {"10.0.4294967295", MOX_LEVEL_ERROR}};
   auto records = orva_test::TraceRecords();
   ASSERT_EQ(records.size(), 9u);
   for (uint32_t i = 0; i < 9; ++i) {
-    EXPECT_STREQ(records[i].text, expected[i]) << "index " << i;
+    EXPECT_STREQ(records[i].text, expected[i].text) << "index " << i;
+    EXPECT_EQ(records[i].level, expected[i].level) << "index " << i;
     EXPECT_EQ(records[i].index, i);
     EXPECT_EQ(records[i].section, &kSection);
     EXPECT_EQ(records[i].module_id, id);
-    EXPECT_EQ(records[i].level, levels[i]);
   }
   mox_trace_clear();
   EXPECT_EQ(mox_trace_count(), 0u);
@@ -109,6 +109,7 @@ TEST(CoreTrace, LongTextIsCutAndUtilityMessagesGoThroughTheCapture) {
   EXPECT_TRUE(orva_test::Traced("write range refused"));
   ASSERT_TRUE(mox_trace_get(1, &rec));
   EXPECT_STREQ(mox_trace_module_name(rec.module_id), "mox_runtime");
+  EXPECT_EQ(rec.level, MOX_LEVEL_ERROR);
 
   const uint32_t before = mox_trace_trans_init_calls();
   trans_avl_trace_init();
@@ -154,6 +155,7 @@ TEST(CoreBundles, EachRegistryReturnsThePreviousHandler) {
 
 TEST(CoreMessages, RecorderSuppressionAndOpenBundle) {
   ScopedHandle h;
+  uint32_t err = 0;
   EXPECT_EQ(moxlib_msg_recorder_get_state(), 0u);
   mox_msg_recorder_set(stderr, 1);
   EXPECT_EQ(moxlib_msg_recorder_get_state(), 1u);
@@ -166,7 +168,6 @@ TEST(CoreMessages, RecorderSuppressionAndOpenBundle) {
 
   const uint8_t luid[16] = {0xc9, 0x3d, 0xa7, 0x61};
   const uint8_t refused[16] = {1};
-  uint32_t err = 0;
   EXPECT_EQ(bundle_message_validate_add(h, MOX_NO_DB, luid, "message m", &err), 22u)
       << "no bundle is open";
   err = 0;

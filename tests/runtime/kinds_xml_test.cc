@@ -1,11 +1,11 @@
 // XML documents: refusal of declarations and entities, look-ups by path,
-// rendering of tags and values, and the readers' diagnostics.
+// rendering of tags and values, the readers' diagnostics, and the printed
+// forms of the kinds with the two text helpers.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "handle.h"
 #include "mox/kinds.h"
@@ -18,37 +18,53 @@ using orva_test::ScopedHandle;
 
 constexpr uint32_t kENOENT = 2, kEINVAL = 22, kEMSGSIZE = 90;
 
+template <class F, class Print>
+std::string printed(mox_handle_t *h, const F &f, Print print, uint32_t indent = 2) {
+  char buf[256];
+  uint32_t err = 0;
+  const uint32_t n = print(h, MOX_NO_DB, buf, indent, "lbl", &f, sizeof buf, &err);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(n, std::strlen(buf));
+  return buf;
+}
+
+// Reads the element at path into a zeroed field and prints the field.
+template <class F, class FromXml, class Print>
+std::string reread(mox_handle_t *h, mox_xml_doc_t *doc, const char *path, FromXml from_xml,
+                   Print print) {
+  F f{};
+  uint32_t err = 0;
+  char msg[96] = "";
+  from_xml(h, MOX_NO_DB, path, doc, &f, &err, msg, sizeof msg);
+  EXPECT_EQ(err, 0u) << path << ": " << msg;
+  return printed(h, f, print);
+}
+
 // A parsed document for one test.
-class Doc {
- public:
+struct Doc {
   explicit Doc(const std::string &text) {
     rc = mox_xml_doc_parse(text.data(), text.size(), &doc, msg, sizeof msg);
   }
   ~Doc() { mox_xml_doc_free(doc); }
   Doc(const Doc &) = delete;
-  Doc &operator=(const Doc &) = delete;
   uint32_t rc;
   mox_xml_doc_t *doc = nullptr;
   char msg[256] = "";
 };
 
 TEST(KindsXmlParse, RefusesDeclarationsAndEntitiesWithAReason) {
+  // "Billion laughs": nine levels of entities, each ten of the one before.
+  std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol1 \"lol\">";
+  for (int level = 2; level <= 9; ++level) {
+    laughs += "<!ENTITY lol" + std::to_string(level) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&lol" + std::to_string(level - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "]><lolz>&lol9;</lolz>";
   const std::string refused[] = {
-      // external entity
-      "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><x>&e;</x>",
-      // entity expansion ("billion laughs")
-      "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
-      "<!ENTITY lol2 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
-      "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">"
-      "<!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">"
-      "<!ENTITY lol5 \"&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;\">"
-      "<!ENTITY lol6 \"&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;\">"
-      "<!ENTITY lol7 \"&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;\">"
-      "<!ENTITY lol8 \"&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;\">"
-      "<!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">"
-      "]><lolz>&lol9;</lolz>",
-      // an external DTD that must never be fetched
-      "<!DOCTYPE x SYSTEM \"http://192.0.2.1/x.dtd\"><x/>",
+      laughs,
+      "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><x>&e;</x>",  // external entity
+      "<!DOCTYPE x SYSTEM \"http://192.0.2.1/x.dtd\"><x/>",  // a DTD that must never be fetched
       "<!DOCTYPE x><x/>",
   };
   for (const std::string &text : refused) {
@@ -78,28 +94,27 @@ TEST(KindsXmlParse, RefusesDeclarationsAndEntitiesWithAReason) {
 TEST(KindsXmlLookup, PathsSelectElementsAndFailuresAreReported) {
   Doc d("<r><a><b>one</b></a><a><b>two &amp; &#65;</b></a><c>  </c><e/></r>");
   ASSERT_EQ(d.rc, 0u) << d.msg;
-  char buf[128];
-  EXPECT_EQ(xml_get_element_value(d.doc, "//b", buf, sizeof buf, 0), 0u);
-  EXPECT_STREQ(buf, "one");
-  EXPECT_EQ(xml_get_element_value(d.doc, "/r/a[2]/b", buf, sizeof buf, 0), 0u);
-  EXPECT_STREQ(buf, "two & A");
-  EXPECT_EQ(xml_get_element_value(d.doc, "/r/c", buf, sizeof buf, 0), 0u);
-  EXPECT_STREQ(buf, "  ");
-  EXPECT_EQ(xml_get_element_value(d.doc, "/r/e", buf, sizeof buf, 0), 0u);
-  EXPECT_STREQ(buf, "");
-  EXPECT_EQ(xml_get_element_value(d.doc, "/r/a[3]/b", buf, sizeof buf, 0), kENOENT);
-  EXPECT_EQ(xml_get_element_value(d.doc, "//[", buf, sizeof buf, 0), kEINVAL);
-  EXPECT_EQ(xml_get_element_value(d.doc, "count(//a)", buf, sizeof buf, 0), kEINVAL);
-  EXPECT_EQ(xml_get_element_value(nullptr, "//b", buf, sizeof buf, 0), kEINVAL);
   const std::string long_path = "/r" + std::string(300, 'x');
-  EXPECT_EQ(xml_get_element_value(d.doc, long_path.c_str(), buf, sizeof buf, 0), kENOENT);
-
+  const struct {
+    const char *path;
+    uint32_t rc;
+    const char *text;
+  } lookups[] = {{"//b", 0, "one"},           {"/r/a[2]/b", 0, "two & A"},
+                 {"/r/c", 0, "  "},           {"/r/e", 0, ""},
+                 {"/r/a[3]/b", kENOENT, ""},  {long_path.c_str(), kENOENT, ""},
+                 {"//[", kEINVAL, ""},        {"count(//a)", kEINVAL, ""}};
+  for (const auto &l : lookups) {
+    char buf[128] = "";
+    EXPECT_EQ(xml_get_element_value(d.doc, l.path, buf, sizeof buf, 0), l.rc) << l.path;
+    EXPECT_STREQ(buf, l.text) << l.path;
+  }
+  char buf[8];
+  EXPECT_EQ(xml_get_element_value(nullptr, "//b", buf, sizeof buf, 0), kEINVAL);
   // A value longer than the buffer is cut, terminated, and reported.
-  char small[8];
-  std::memset(small, '#', sizeof small);
-  EXPECT_EQ(xml_get_element_value(d.doc, "/r/a[2]/b", small, 4, 0), kEMSGSIZE);
-  EXPECT_STREQ(small, "two");
-  EXPECT_EQ(small[4], '#');
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(xml_get_element_value(d.doc, "/r/a[2]/b", buf, 4, 0), kEMSGSIZE);
+  EXPECT_STREQ(buf, "two");
+  EXPECT_EQ(buf[4], '#');
 
   uint32_t count = 99;
   EXPECT_EQ(xml_get_element_nodecount(d.doc, "/r/a", &count), 0u);
@@ -153,32 +168,57 @@ TEST(KindsXmlRender, TagsAndEscapedValues) {
 
   // Out of room: EMSGSIZE, cut and terminated, nothing past the room.
   std::memset(buf, '#', sizeof buf);
-  err = 0;
   EXPECT_EQ(start_tag(h, MOX_NO_DB, buf, "record", 5, 1, &err), 4u);
   EXPECT_EQ(err, kEMSGSIZE);
   EXPECT_STREQ(buf, "<rec");
   EXPECT_EQ(buf[5], '#');
 }
 
+// The input forms beyond the written text, and the readers' messages.
 TEST(KindsXmlRead, ReadersParseTextAndExplainFailures) {
   ScopedHandle h;
-  Doc d("<r><n> 42 </n><big>256</big><neg>-1</neg><mac>00:1A:2b:3c:4d:5e</mac>"
-        "<ip>2001:db8::1</ip><t>12.000034</t><t2>12.5</t2><b>true</b><ct>ENM_CLIENT_TYPE_DATA</ct>"
-        "<band>2</band><word>nine</word></r>");
+  Doc d("<r><n> 42 </n><big>256</big><neg>-1</neg><mac>00:1A:2b:3c:4d:5e</mac><ip> 10.0.0.9 </ip>"
+        "<t>12.000034</t><t1>12</t1><t2>12.5</t2><b>1</b><band> 2 </band><word>nine</word></r>");
   ASSERT_EQ(d.rc, 0u) << d.msg;
+  EXPECT_EQ(reread<uint8_t>(h, d.doc, "/r/n", u_int8_from_xml, u_int8_print), "  lbl: 42\n");
+  EXPECT_EQ(reread<mox_mac_addr_t>(h, d.doc, "/r/mac", mox_mac_addr_from_xml, mox_mac_addr_print),
+            "  lbl: 00:1a:2b:3c:4d:5e\n");
+  EXPECT_EQ(reread<ip_address_t>(h, d.doc, "/r/ip", ip_address_from_xml, ip_address_print),
+            "  lbl: 10.0.0.9\n");
+  EXPECT_EQ(reread<calendar_time_t>(h, d.doc, "/r/t", calendar_time_from_xml, calendar_time_print),
+            "  lbl: 12.000034\n");
+  EXPECT_EQ(reread<calendar_time_t>(h, d.doc, "/r/t1", calendar_time_from_xml, calendar_time_print),
+            "  lbl: 12.000000\n") << "seconds alone";
+  EXPECT_EQ(reread<mox_boolean_t>(h, d.doc, "/r/b", mox_boolean_from_xml, mox_boolean_print),
+            "  lbl: true\n");
+  EXPECT_EQ(reread<enm_radio_band_type_t>(h, d.doc, "/r/band", enm_radio_band_type_from_xml,
+                                          enm_radio_band_type_print),
+            "  lbl: ENM_RADIO_BAND_5GHZ\n");
+
   char msg[96] = "";
   uint32_t err = 0;
-  uint8_t u8 = 0;
-  u_int8_from_xml(h, MOX_NO_DB, "/r/n", d.doc, &u8, &err, msg, sizeof msg);
-  EXPECT_EQ(u8, 42);
+  uint8_t u8 = 42;
+  enm_radio_band_type_t band{};
+  band.value = ENM_RADIO_BAND_5GHZ;
+  calendar_time_t t{};
+  // Refusals leave the field alone and say why.
   u_int8_from_xml(h, MOX_NO_DB, "/r/big", d.doc, &u8, &err, msg, sizeof msg);
   EXPECT_EQ(err, kEINVAL);
   EXPECT_STREQ(msg, "Failed xpath: /r/big (not a valid u_int8 value)");
   EXPECT_EQ(u8, 42);
-  err = 0;
   uint16_t u16 = 0;
-  u_int16_from_xml(h, MOX_NO_DB, "/r/neg", d.doc, &u16, &err, msg, sizeof msg);
+  for (const char *path : {"/r/neg", "/r/word"}) {
+    err = 0;
+    u_int16_from_xml(h, MOX_NO_DB, path, d.doc, &u16, &err, msg, sizeof msg);
+    EXPECT_EQ(err, kEINVAL) << path;
+  }
+  err = 0;
+  calendar_time_from_xml(h, MOX_NO_DB, "/r/t2", d.doc, &t, &err, msg, sizeof msg);
+  EXPECT_EQ(err, kEINVAL) << "six fraction digits are required";
+  err = 0;
+  enm_radio_band_type_from_xml(h, MOX_NO_DB, "/r/word", d.doc, &band, &err, msg, sizeof msg);
   EXPECT_EQ(err, kEINVAL);
+  EXPECT_EQ(band.value, ENM_RADIO_BAND_5GHZ);
   err = 0;
   std::strcpy(msg, "untouched");
   u_int16_from_xml(h, MOX_NO_DB, "/r/none", d.doc, &u16, &err, msg, sizeof msg);
@@ -190,40 +230,81 @@ TEST(KindsXmlRead, ReadersParseTextAndExplainFailures) {
   EXPECT_STREQ(msg, "Failed xpath: /r/[");
   err = 0;
   char tiny[8];
-  u_int16_from_xml(h, MOX_NO_DB, "/r/big", d.doc, &u16, &err, tiny, sizeof tiny);
-  EXPECT_EQ(u16, 256);
   u_int16_from_xml(h, MOX_NO_DB, "/r/word", d.doc, &u16, &err, tiny, sizeof tiny);
   EXPECT_STREQ(tiny, "Failed ") << "the message is cut to its buffer";
-  err = 0;
+  EXPECT_EQ(u16, 0u);
+}
 
-  mox_mac_addr_t mac{};
-  mox_mac_addr_from_xml(h, MOX_NO_DB, "/r/mac", d.doc, &mac, &err, msg, sizeof msg);
-  EXPECT_EQ(mac.octet[1], 0x1A);
-  EXPECT_EQ(mac.octet[5], 0x5E);
+
+TEST(KindsPrint, OneLinePerValueInTheDocumentedFormat) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  EXPECT_EQ(printed(h, uint8_t{255}, u_int8_print), "  lbl: 255\n");
+  EXPECT_EQ(printed(h, int16_t{-300}, int16_print, 0), "lbl: -300\n");
+  EXPECT_EQ(printed(h, uint64_t{UINT64_MAX}, u_int64_print), "  lbl: 18446744073709551615\n");
+  EXPECT_EQ(printed(h, mox_boolean_t{1}, mox_boolean_print), "  lbl: true\n");
+  EXPECT_EQ(printed(h, mox_boolean_t{0}, mox_boolean_print), "  lbl: false\n");
+  const mox_mac_addr_t mac{{0xAA, 0xBB, 0x0C, 0xDD, 0xEE, 0x0F}};
+  EXPECT_EQ(printed(h, mac, mox_mac_addr_print), "  lbl: aa:bb:0c:dd:ee:0f\n");
+
+  mox_vstring_t s{};
+  EXPECT_EQ(printed(h, s, mox_vstring_print), "  lbl: \n");
+  mox_vstring_set_value(h, MOX_NO_DB, &s, "a <b>", &err);
+  EXPECT_EQ(printed(h, s, mox_vstring_print), "  lbl: a <b>\n");
+  mox_vstring_destroy_internal(h, MOX_NO_DB, &s, 0);
+
   ip_address_t ip{};
-  ip_address_from_xml(h, MOX_NO_DB, "/r/ip", d.doc, &ip, &err, msg, sizeof msg);
-  EXPECT_EQ(ip.family, MOX_IP_V6);
-  EXPECT_EQ(ip.addr[1], 0x01);
-  calendar_time_t t{};
-  calendar_time_from_xml(h, MOX_NO_DB, "/r/t", d.doc, &t, &err, msg, sizeof msg);
-  EXPECT_EQ(t.sec, 12);
-  EXPECT_EQ(t.usec, 34u);
-  mox_boolean_t b = 0;
-  mox_boolean_from_xml(h, MOX_NO_DB, "/r/b", d.doc, &b, &err, msg, sizeof msg);
-  EXPECT_EQ(b, 1u);
-  enm_client_type_t ct{};
-  enm_client_type_from_xml(h, MOX_NO_DB, "/r/ct", d.doc, &ct, &err, msg, sizeof msg);
-  EXPECT_EQ(ct.value, ENM_CLIENT_TYPE_DATA);
+  EXPECT_EQ(printed(h, ip, ip_address_print), "  lbl: none\n");
+  ip_address_set_value(h, MOX_NO_DB, &ip, "192.0.2.7", &err);
+  EXPECT_EQ(printed(h, ip, ip_address_print), "  lbl: 192.0.2.7\n");
+  ip_address_set_value(h, MOX_NO_DB, &ip, "2001:DB8:0:0::10%7", &err);
+  EXPECT_EQ(printed(h, ip, ip_address_print), "  lbl: 2001:db8::10%7\n");
+
+  const calendar_time_t t{1700000000, 42, 0};
+  EXPECT_EQ(printed(h, t, calendar_time_print), "  lbl: 1700000000.000042\n");
   enm_radio_band_type_t band{};
-  enm_radio_band_type_from_xml(h, MOX_NO_DB, "/r/band", d.doc, &band, &err, msg, sizeof msg);
-  EXPECT_EQ(band.value, ENM_RADIO_BAND_5GHZ);
-  EXPECT_EQ(err, 0u) << msg;
-  calendar_time_from_xml(h, MOX_NO_DB, "/r/t2", d.doc, &t, &err, msg, sizeof msg);
-  EXPECT_EQ(err, kEINVAL) << "six fraction digits are required";
+  band.value = ENM_RADIO_BAND_5GHZ;
+  EXPECT_EQ(printed(h, band, enm_radio_band_type_print), "  lbl: ENM_RADIO_BAND_5GHZ\n");
+  band.value = 40;
+  EXPECT_EQ(printed(h, band, enm_radio_band_type_print), "  lbl: value out of range (40)\n");
+  EXPECT_EQ(err, 0u);
+}
+
+TEST(KindsText, PrintSpaceAndSnprintfStayWithinTheRoom) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  char buf[16];
+  std::memset(buf, '#', sizeof buf);
+  std::strcpy(buf, "ab");
+  // The room counts from the end of the text: 3 spaces and the NUL need 4.
+  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 3, 4, &err), 3u);
+  EXPECT_STREQ(buf, "ab   ");
+  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 0, 0, &err), 0u);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 4, 4, &err), 3u);
+  EXPECT_EQ(err, kEMSGSIZE);
+  EXPECT_EQ(h->last_error, kEMSGSIZE);
+  EXPECT_STREQ(buf, "ab      ");
+  EXPECT_EQ(buf[9], '#') << "wrote past the room";
+  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 2, 8, &err), 0u) << "an error is pending";
+  EXPECT_STREQ(buf, "ab      ");
+
   err = 0;
-  enm_client_type_from_xml(h, MOX_NO_DB, "/r/word", d.doc, &ct, &err, msg, sizeof msg);
-  EXPECT_EQ(err, kEINVAL);
-  EXPECT_EQ(ct.value, ENM_CLIENT_TYPE_DATA);
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "%s@%s: {\n", "rec", "type"), 12u);
+  EXPECT_STREQ(buf, "rec@type: {\n");
+  EXPECT_EQ(err, 0u);
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 6, &err, "%d-%d", 1234, 5678), 5u);
+  EXPECT_EQ(err, kEMSGSIZE);
+  EXPECT_STREQ(buf, "1234-");
+  EXPECT_EQ(buf[6], '#');
+  err = 0;
+  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 0, &err, "x"), 0u);
+  EXPECT_EQ(err, kEMSGSIZE);
+  EXPECT_EQ(buf[0], '1');
+  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "later"), 0u);
+  EXPECT_EQ(buf[0], '1');
 }
 
 }  // namespace
