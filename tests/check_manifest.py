@@ -8,11 +8,10 @@ with figures of the type-info records worked out by hand.
 """
 import re
 import struct
+import subprocess
 import sys
 
-SECTION = b".orva_manifest"
-SHF_ALLOC = 0x2
-PT_LOAD = 1
+SECTION = ".orva_manifest"
 LINE = re.compile(r"^([0-9a-f]{32}):([0-9a-f]{32})(type|enum|mess|tabl|trec)(\d{3}):(\d{5})N$")
 
 # name: (luid, kind code, highest variant, manifest size).  Sizes: the used
@@ -35,43 +34,24 @@ MESSAGE_LUID = "c93da761403af8b1b3e567fb9d584675"
 FIRST_TABLE_LUID = "29176e705c0dc9c13be3a79675bc9fcc"  # tbl_qos_stby_client_policy_data_record
 
 
+def readelf(option, path):
+    return subprocess.run(["readelf", option, "-W", path], check=True, capture_output=True,
+                          text=True).stdout
+
+
 def read_section(path):
     """(section bytes, flags, file range, PT_LOAD file ranges) of SECTION."""
+    m = re.search(r"\]\s+" + re.escape(SECTION) + r"\s+\S+\s+[0-9a-f]+\s+([0-9a-f]+)\s+([0-9a-f]+)"
+                  r"\s+[0-9a-f]+\s+([A-Za-z]*)\s+\d+\s+\d+\s+\d+$", readelf("-S", path), re.M)
+    assert m, f"no section {SECTION}"
+    offset, size, flags = int(m.group(1), 16), int(m.group(2), 16), m.group(3)
+    loads = [(int(off, 16), int(off, 16) + int(filesz, 16)) for off, filesz in
+             re.findall(r"^\s*LOAD\s+0x([0-9a-f]+)\s+\S+\s+\S+\s+0x([0-9a-f]+)",
+                        readelf("-l", path), re.M)]
+    assert loads, "no loaded segment"
     with open(path, "rb") as f:
-        elf = f.read()
-    assert elf[:4] == b"\x7fELF" and elf[5] == 1, "not a little-endian ELF file"
-    wide = elf[4] == 2
-    if wide:
-        phoff, shoff = struct.unpack_from("<QQ", elf, 0x20)
-        phentsize, phnum, shentsize, shnum, shstrndx = struct.unpack_from("<HHHHH", elf, 0x36)
-    else:
-        phoff, shoff = struct.unpack_from("<II", elf, 0x1C)
-        phentsize, phnum, shentsize, shnum, shstrndx = struct.unpack_from("<HHHHH", elf, 0x2A)
-
-    def section(i):  # name, flags, offset, size
-        base = shoff + i * shentsize
-        if wide:
-            name, _, flags, _, offset, size = struct.unpack_from("<IIQQQQ", elf, base)
-        else:
-            name, _, flags, _, offset, size = struct.unpack_from("<IIIIII", elf, base)
-        return name, flags, offset, size
-
-    loads = []
-    for i in range(phnum):
-        base = phoff + i * phentsize
-        if wide:
-            ptype, _, offset, _, _, filesz = struct.unpack_from("<IIQQQQ", elf, base)
-        else:
-            ptype, offset, _, _, filesz = struct.unpack_from("<IIIII", elf, base)
-        if ptype == PT_LOAD:
-            loads.append((offset, offset + filesz))
-    strtab_off = section(shstrndx)[2]
-    for i in range(shnum):
-        name, flags, offset, size = section(i)
-        end = elf.index(b"\0", strtab_off + name)
-        if elf[strtab_off + name:end] == SECTION:
-            return elf[offset:offset + size], flags, (offset, offset + size), loads
-    raise AssertionError(f"no section {SECTION.decode()}")
+        f.seek(offset)
+        return f.read(size), flags, (offset, offset + size), loads
 
 
 def records(data):
@@ -87,7 +67,7 @@ def records(data):
 
 def main(path):
     data, flags, (start, end), loads = read_section(path)
-    assert not flags & SHF_ALLOC, "the manifest section is allocated"
+    assert "A" not in flags, "the manifest section is allocated"
     assert all(end <= a or start >= b for a, b in loads), "the manifest lies in a loaded segment"
 
     recs = records(data)

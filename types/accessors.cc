@@ -73,11 +73,13 @@ void copy_into(const FieldDesc &f, mox_handle_t *h, uint32_t db, void *dst, cons
                uint32_t *err) {
   if (f.kind == Kind::Record)
     record_set(*f.record, h, db, dst, const_cast<void *>(src), err);
-  else if (f.kind == Kind::Enum)
+  else if (f.kind != Kind::Enum)
+    kind_ops(f.kind).set(h, db, dst, src, err);  // refuses a null source itself
+  else if (src == nullptr)
+    fail(h, err, kENOENT);  // a required pointer argument is null
+  else
     enum_set_value(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(dst),
                    static_cast<const mox_enum_obj_t *>(src)->value, err);
-  else
-    kind_ops(f.kind).set(h, db, dst, src, err);
 }
 
 void set_value_into(const FieldDesc &f, mox_handle_t *h, uint32_t db, void *p, uint64_t value,
@@ -173,22 +175,23 @@ void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, voi
       void *d = at(dst, f, e), *s = at(src, f, e);
       if (f.kind == Kind::Record) {
         own_members(*f.record, h, db, d, s, err);
-      } else if (f.kind == Kind::IpAddress || f.kind == Kind::CalendarTime) {
-        // Values in this runtime, but set again through their kind like
-        // every owned member, so that the runtime sees the destination's own.
-        uint32_t local = 0;
-        kind_ops(f.kind).set(h, db, d, s, &local);
-        if (local != 0 && *err == 0) fail(h, err, local);
-      } else if (f.kind == Kind::VString) {
+        continue;
+      }
+      if (f.kind == Kind::VString) {
         // Detach the shared text first: the string setter frees what it
         // replaces.  A source without a string leaves none (not an empty one).
         announce(h, d, sizeof(mox_vstring_t), db, dst);
         std::memset(d, 0, sizeof(mox_vstring_t));
         if (static_cast<const mox_vstring_t *>(s)->str == nullptr) continue;
-        uint32_t local = 0;
-        kind_ops(f.kind).set(h, db, d, s, &local);
-        if (local != 0 && *err == 0) fail(h, err, local);
+      } else if (f.kind != Kind::IpAddress && f.kind != Kind::CalendarTime) {
+        continue;
       }
+      // IP addresses and calendar times are values in this runtime, but are
+      // set again through their kind like every owned member, so that the
+      // runtime sees the destination's own.
+      uint32_t local = 0;
+      kind_ops(f.kind).set(h, db, d, s, &local);
+      if (local != 0 && *err == 0) fail(h, err, local);
     }
   }
 }
@@ -284,12 +287,6 @@ uint32_t field_set(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_t db,
                    const void *src, uint32_t *err) {
   const FieldDesc &f = t.fields[fi];
   if (!setter_entry(t, f, h, db, obj, err)) return *err;
-  // A null source: the runtime's setter refuses it for its own kinds; the
-  // module's own copies refuse it as a missing argument.
-  if (src == nullptr && f.kind == Kind::Enum) {
-    fail(h, err, kENOENT);
-    return *err;
-  }
   copy_into(f, h, db, at(obj, f), src, err);
   if (*err != 0) return *err;
   mark(t, f, h, db, obj, -1, err);
