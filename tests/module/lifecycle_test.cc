@@ -5,6 +5,7 @@
 // variants, embedding, statistics and platform announcements.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "handle.h"
@@ -23,25 +24,30 @@ uint32_t trace_level(const char *text) {
   return 0xFFFFFFFF;
 }
 
+// The kinds of the events announced for item, in order.
+std::vector<uint32_t> events_for(mox_handle_t *h, const void *item) {
+  std::vector<uint32_t> kinds;
+  mox_event_t e;
+  for (uint32_t i = 0; i < mox_event_count(h); ++i)
+    if (mox_event_get(h, i, &e), e.item == item) kinds.push_back(e.kind);
+  return kinds;
+}
+
 TEST(Lifecycle, SizesByTrackingModeAndStorageVariant) {
-  struct Case {
-    uint32_t mode, with_state, state_only;
-  };
   ScopedHandle off(MOX_STTR_OFF), on(MOX_STTR_ON), none(0);
   // The state areas of the two types with two variants: the newest and, for
   // a record stored at variant 0, the smaller one.
-  EXPECT_EQ(qos_client_data_t_sizeof_internal(on, nullptr, 1, 1), k32 ? 268u : 272u);
+  const uint32_t area = k32 ? 268u : 272u, data = qos_client_data_t_sizeof_internal(off, nullptr, 1, 0);
+  if (k32) { EXPECT_EQ(data, 1164u); }
+  // (handle, with state area, state area only) -> size
+  const struct { mox_handle_t *h; uint32_t with_state, only, size; } cases[] = {
+      {on, 1, 1, area}, {off, 1, 1, 0}, {none, 1, 1, 0}, {none, 1, 0, data},
+      {on, 1, 0, data + area}, {on, 0, 0, data}};
+  for (const auto &c : cases)
+    EXPECT_EQ(qos_client_data_t_sizeof_internal(c.h, nullptr, c.with_state, c.only), c.size)
+        << c.with_state << c.only;
+  EXPECT_EQ(qos_client_data_t_sizeof(on), data + area);
   EXPECT_EQ(qos_client_call_data_sizeof_internal(on, nullptr, 1, 1), 7u);
-  EXPECT_EQ(qos_client_data_t_sizeof_internal(off, nullptr, 1, 1), 0u);
-  EXPECT_EQ(qos_client_data_t_sizeof_internal(none, nullptr, 1, 1), 0u);
-  const uint32_t data = qos_client_data_t_sizeof_internal(off, nullptr, 1, 0);
-  EXPECT_EQ(qos_client_data_t_sizeof_internal(none, nullptr, 1, 0), data);
-  EXPECT_EQ(qos_client_data_t_sizeof_internal(on, nullptr, 1, 0), data + (k32 ? 268u : 272u));
-  EXPECT_EQ(qos_client_data_t_sizeof_internal(on, nullptr, 0, 0), data);
-  EXPECT_EQ(qos_client_data_t_sizeof(on), data + (k32 ? 268u : 272u));
-  if (k32) {
-    EXPECT_EQ(data, 1164u);
-  }
 
   // A record stored at variant 0 (the domain allows only that one) is sized
   // by its storage variant, not by the newest.
@@ -58,10 +64,10 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   ScopedHandle h(MOX_STTR_ON);
   qos_client_data_t *c = qos_client_data_t_create(h, kDb);
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->variant, 1);
-  EXPECT_EQ(c->storage_variant, 1);
-  EXPECT_EQ(c->flags, MOX_FLAG_STATE_TRACKED);
-  EXPECT_EQ(c->tinfo, &_qos_client_data_t_type_info_internal);  // placement 0: the static record
+  // placement 0: the static type-info record
+  EXPECT_EQ(std::make_tuple(c->tinfo, int(c->variant), int(c->storage_variant), int(c->flags)),
+            std::make_tuple(static_cast<void *>(&_qos_client_data_t_type_info_internal), 1, 1,
+                            int(MOX_FLAG_STATE_TRACKED)));
   // Nested records carry NESTED and tracking, and the type-info of their own type.
   EXPECT_EQ(c->client_installed_upstream_pm.flags & (MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED),
             MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED);
@@ -91,12 +97,10 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   k = qos_ap_radio_key_t_create(h, kDb);
   ASSERT_NE(k, nullptr);
   EXPECT_EQ(k->tinfo, copy);
-  EXPECT_EQ(entry.stats.created, 1u);
   EXPECT_EQ(fixed.created, created);
   qos_ap_radio_key_t_destroy(h, kDb, k);
-  EXPECT_EQ(entry.stats.destroyed, 1u);
-  EXPECT_EQ(entry.stats.failed, 0u);
-  EXPECT_EQ(entry.stats.live, 0u);
+  EXPECT_EQ(std::make_tuple(entry.stats.created, entry.stats.destroyed, entry.stats.failed,
+                            entry.stats.live), std::make_tuple(1u, 1u, 0u, 0u));
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -127,17 +131,10 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   h->hd_mapping_enabled = 1;
   mox_event_clear(h);
   qos_client_data_t_destroy(h, kDb, c);
-  uint32_t nested_drops = 0, outer_drops = 0;
-  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
-    mox_event_t e;
-    mox_event_get(h, i, &e);
-    if (e.kind != MOX_EVENT_HD_MAPPING_DESTROY) continue;
-    if (e.item == c) ++outer_drops;
-    if (e.item == &c->tclas_set[1].tclas[2] || e.item == &c->client_installed_upstream_pm)
-      ++nested_drops;
-  }
-  EXPECT_EQ(outer_drops, 0u);
-  EXPECT_EQ(nested_drops, 2u);
+  const std::vector<uint32_t> drop{MOX_EVENT_HD_MAPPING_DESTROY};
+  EXPECT_EQ(events_for(h, c), std::vector<uint32_t>{});
+  EXPECT_EQ(events_for(h, &c->tclas_set[1].tclas[2]), drop);
+  EXPECT_EQ(events_for(h, &c->client_installed_upstream_pm), drop);
   h->hd_mapping_enabled = 0;
 
   // Within initialize, for a type with one nested field.
@@ -164,7 +161,7 @@ TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
   // With an error already there, the chain goes on without allocating.
   const uint64_t allocs = h.alloc_stats().allocs;
   EXPECT_EQ(apf_call_record_t_create_cr(h), p);
-  EXPECT_EQ(qos_ap_radio_key_t_create_cr(h) != nullptr, true);
+  EXPECT_NE(qos_ap_radio_key_t_create_cr(h), nullptr);
   EXPECT_EQ(h.alloc_stats().allocs, allocs);
   EXPECT_EQ(h->last_error, 12u);
   // Destroys ignore the placeholder and null.
@@ -264,13 +261,7 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   const uint32_t db = 3;
   qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, db);
   qos_ap_radio_key_t_destroy(h, db, k);
-  std::vector<uint32_t> kinds;
-  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
-    mox_event_t e;
-    mox_event_get(h, i, &e);
-    if (e.item == k) kinds.push_back(e.kind);
-  }
-  EXPECT_EQ(kinds, (std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY,
+  EXPECT_EQ(events_for(h, k), (std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY,
                                           MOX_EVENT_PLAT_DESTROY}));
   EXPECT_EQ(h.live_bytes(), 0u);
 }

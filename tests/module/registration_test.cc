@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "handle.h"
 #include "orva_qos_data/orva_qos_data.h"
@@ -18,24 +19,12 @@ const mox_module_node_t *module_node() {
   return nullptr;
 }
 
-std::string hex(const uint8_t *bytes, size_t n) {
-  std::string out;
-  char two[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(two, sizeof two, "%02x", bytes[i]);
-    out += two;
-  }
-  return out;
-}
-
+// The exported global of a type-info record: "_<name>[_<kind>]_type_info_internal",
+// a table record's name losing its "_record".
 std::string symbol_of(const mox_type_info_t *ti) {
   std::string name = ti->name, kind = ti->kind;
-  if (kind == "table") return "_" + name + "_table_type_info_internal";
-  if (kind == "table_record")
-    return "_" + name.substr(0, name.size() - std::strlen("_record")) +
-           "_table_record_type_info_internal";
-  if (kind == "message") return "_" + name + "_message_type_info_internal";
-  return "_" + name + "_type_info_internal";
+  if (kind == "table_record") name.resize(name.size() - std::strlen("_record"));
+  return "_" + name + (kind == "type" || kind == "enum" ? "" : "_" + kind) + "_type_info_internal";
 }
 
 TEST(TypeInfoList, FiftyEightRecordsInListOrderEachNamedAndWellFormed) {
@@ -49,11 +38,12 @@ TEST(TypeInfoList, FiftyEightRecordsInListOrderEachNamedAndWellFormed) {
     const mox_type_info_t *ti = *p;
     SCOPED_TRACE(ti->name);
     EXPECT_EQ(ti->magic, MOX_TYPE_INFO_MAGIC);
-    EXPECT_EQ(hex(ti->luid, 16), std::string(ti->luid_text));
+    char hex[33];
+    for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", ti->luid[i]);
+    EXPECT_STREQ(hex, ti->luid_text);
     EXPECT_STREQ(ti->module, "orva_qos_data");
-    EXPECT_EQ(ti->reserved0, 0xFFFFFFFFu);
-    EXPECT_EQ(ti->placement, 0u);
-    EXPECT_EQ(ti->reserved1, 0u);
+    EXPECT_EQ(std::make_tuple(ti->reserved0, ti->placement, ti->reserved1),
+              std::make_tuple(0xFFFFFFFFu, 0u, 0u));
     ASSERT_NE(ti->variant_info, nullptr);
     uint32_t variants = ti->variant_info->count_word & 0xFF;
     ASSERT_GE(variants, 1u);
@@ -62,39 +52,32 @@ TEST(TypeInfoList, FiftyEightRecordsInListOrderEachNamedAndWellFormed) {
       EXPECT_EQ(ti->variant_info->entries[v].variant, table ? 1 : v);
     // Each record is the exported global its name and kind call for.
     EXPECT_EQ(dlsym(RTLD_DEFAULT, symbol_of(ti).c_str()), ti);
-    kinds += ti->kind[0] == 't' && ti->kind[1] == 'y' ? 'T'
-             : ti->kind[0] == 'e'                      ? 'E'
-             : std::strcmp(ti->kind, "table") == 0     ? 'B'
-             : ti->kind[0] == 't'                      ? 'R'
-                                                       : 'M';
+    kinds += std::string(ti->kind) + " ";
   }
   EXPECT_EQ(count, 58u);
-  std::string expected = std::string(35, 'T') + std::string(4, 'E');
-  for (int i = 0; i < 9; ++i) expected += "BR";
-  expected += "M";
-  EXPECT_EQ(kinds, expected) << "types, enumerations, table/record pairs, message";
+  std::string expected;
+  for (int i = 0; i < 48; ++i)
+    expected += i < 35 ? "type " : i < 39 ? "enum " : i < 48 ? "table table_record " : "";
+  EXPECT_EQ(kinds, expected + "message ") << "types, enumerations, table/record pairs, message";
 
   // A few figures of the registration table, as the runtime sees them.
   EXPECT_STREQ(node->type_list[0]->name, "qos_ap_policy_t");
   const mox_variant_info_t *client = _qos_client_data_t_type_info_internal.variant_info;
   ASSERT_EQ(client->count_word & 0xFF, 2u);
-  EXPECT_EQ(client->entries[0].used_length, 1152u);
-  EXPECT_EQ(client->entries[0].alloc_slop, 32u);
-  EXPECT_EQ(client->entries[1].used_length, 1164u);
-  EXPECT_EQ(client->entries[1].alloc_slop, 20u);
+  EXPECT_EQ(std::make_tuple(client->entries[0].used_length, client->entries[0].alloc_slop,
+                            client->entries[1].used_length, client->entries[1].alloc_slop),
+            std::make_tuple(1152u, 32u, 1164u, 20u));
   EXPECT_STREQ(node->type_list[57]->luid_text, "c93da761403af8b1b3e567fb9d584675");
 }
 
 TEST(TypeInfoInitializer, CopiesOnceThenOnlyRefreshesAndStopsAtAFailure) {
   ScopedHandle h;
   mox_handle_set_placement(h, 3);
-  mox_alloc_stats_t before{}, after{};
-  mox_handle_alloc_stats(h, &before);
+  uint64_t allocs = h.alloc_stats().allocs;
   uint32_t err = 0;
   EXPECT_EQ(orva_qos_data_typeinfo_initialize(h, 7, &err), 0u);
   EXPECT_EQ(err, 0u);
-  mox_handle_alloc_stats(h, &after);
-  EXPECT_EQ(after.allocs - before.allocs, 58u);
+  EXPECT_EQ(h.alloc_stats().allocs - allocs, 58u);
   EXPECT_EQ(mox_registry_count(h->type_registry), 58u);
 
   const mox_module_node_t *node = module_node();
@@ -110,10 +93,9 @@ TEST(TypeInfoInitializer, CopiesOnceThenOnlyRefreshesAndStopsAtAFailure) {
   }
 
   // A second run on the same registry allocates nothing.
-  mox_handle_alloc_stats(h, &before);
+  allocs = h.alloc_stats().allocs;
   EXPECT_EQ(orva_qos_data_typeinfo_initialize(h, 7, &err), 0u);
-  mox_handle_alloc_stats(h, &after);
-  EXPECT_EQ(after.allocs, before.allocs);
+  EXPECT_EQ(h.alloc_stats().allocs, allocs);
   EXPECT_EQ(mox_registry_count(h->type_registry), 58u);
 
   // An allocation failure stops with the earlier records registered;
