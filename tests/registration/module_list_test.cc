@@ -1,17 +1,17 @@
-// Loading the module links its node at the tail of the runtime's module list;
-// unloading unlinks it and leaves its neighbours joined.  This binary does not
-// link the module: it loads it with dlopen.
+// Loading the module links its node at the tail of the runtime's module list,
+// once however often it is opened; unloading unlinks it and leaves its
+// neighbours joined.  This binary does not link the module: it loads it with
+// dlopen.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "mox/runtime.h"
 
 namespace {
 
+mox_module_root_t &root = mox_module_tot_root;
+
 void append(mox_module_node_t *node) {
-  mox_module_root_t &root = mox_module_tot_root;
   node->next = nullptr;
   node->prev = root.last;
   *root.last = node;
@@ -20,59 +20,46 @@ void append(mox_module_node_t *node) {
 }
 
 void remove(mox_module_node_t *node) {
-  mox_module_root_t &root = mox_module_tot_root;
   if (node->next) node->next->prev = node->prev;
   else root.last = node->prev;
   *node->prev = node->next;
   root.count--;
 }
 
-TEST(ModuleList, LoadLinksAtTheTailAndUnloadJoinsTheNeighbours) {
-  mox_module_root_t &root = mox_module_tot_root;
+TEST(ModuleList, LoadLinksOnceAtTheTailAndUnloadJoinsTheNeighbours) {
   mox_module_node_t before{"before", nullptr, nullptr, nullptr};
   mox_module_node_t after{"after", nullptr, nullptr, nullptr};
   append(&before);
-  uint32_t count = root.count;
-
-  void *lib = dlopen(ORVA_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(lib, nullptr) << dlerror();
-  EXPECT_EQ(root.count, count + 1);
-  mox_module_node_t *node = before.next;
-  ASSERT_NE(node, nullptr);
-  EXPECT_STREQ(node->name, "orva_qos_data");
-  EXPECT_EQ(node->prev, &before.next);
-  EXPECT_EQ(root.last, &node->next);
-  ASSERT_NE(node->type_list, nullptr);
-  size_t n = 0;
-  while (node->type_list[n]) ++n;
-  EXPECT_EQ(n, 58u);
-
-  // A module linked after ours: ours now sits in the middle.
-  append(&after);
-  EXPECT_EQ(node->next, &after);
-
-  ASSERT_EQ(dlclose(lib), 0);
-  EXPECT_EQ(root.count, count + 1) << "before and after remain";
-  EXPECT_EQ(before.next, &after);
-  EXPECT_EQ(after.prev, &before.next);
-  EXPECT_EQ(root.last, &after.next);
-
-  remove(&after);
-  remove(&before);
-}
-
-TEST(ModuleList, EachLoadLinksOnceAndUnlinksOnce) {
-  mox_module_root_t &root = mox_module_tot_root;
-  uint32_t count = root.count;
+  const uint32_t count = root.count;
   for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
     void *lib = dlopen(ORVA_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
     void *again = dlopen(ORVA_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    EXPECT_EQ(root.count, count + 1) << "a second open runs no second link";
     dlclose(again);
-    dlclose(lib);
+    EXPECT_EQ(root.count, count + 1) << "a second open runs no second link";
+    mox_module_node_t *node = before.next;
+    ASSERT_NE(node, nullptr);
+    EXPECT_STREQ(node->name, "orva_qos_data");
+    EXPECT_EQ(node->prev, &before.next);
+    EXPECT_EQ(root.last, &node->next);
+    ASSERT_NE(node->type_list, nullptr);
+    size_t n = 0;
+    while (node->type_list[n]) ++n;
+    EXPECT_EQ(n, 58u);
+
+    // A module linked after ours: ours now sits in the middle.
+    append(&after);
+    EXPECT_EQ(node->next, &after);
+    ASSERT_EQ(dlclose(lib), 0);
+    EXPECT_EQ(root.count, count + 1) << "before and after remain";
+    EXPECT_EQ(before.next, &after);
+    EXPECT_EQ(after.prev, &before.next);
+    EXPECT_EQ(root.last, &after.next);
+    remove(&after);
     EXPECT_EQ(root.count, count);
   }
+  remove(&before);
 }
 
 }  // namespace
