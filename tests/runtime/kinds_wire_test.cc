@@ -250,20 +250,15 @@ TEST(KindsObjects, TypeInfoRecordsDescribeTheKinds) {
     const char *name, *kind, *luid;
     uint32_t used_length;
   } all[] = {
-      {&_mox_mac_addr_type_info_internal, "mox_mac_addr", "type",
-       "0a69603f052581b6042e0b37b5a68634", 6},
-      {&_mox_vstring_type_info_internal, "mox_vstring", "type",
-       "5d3fc278610010cc5cb75bb38000dd45", 8},
-      {&_ip_address_type_info_internal, "ip_address", "type", "e25ff398a00ce6a363a93db952edd974",
-       24},
-      {&_calendar_time_type_info_internal, "calendar_time", "type",
-       "81ceabd3ac6f63af16a94afc8c3605c7", 16},
-      {&_mox_boolean_type_info_internal, "mox_boolean", "type", "e45f8fdfc9f3db97998d2743cf40ec18",
-       4},
-      {&_enm_client_type_type_info_internal, "enm_client_type", "enum",
-       "f801526740a7dc90fdb58fc88117121d", 12},
-      {&_enm_radio_band_type_type_info_internal, "enm_radio_band_type", "enum",
-       "ddd026d5f7783b9e3781971195172a76", 12}};
+#define ROW(name, kind, luid, used) {&_##name##_type_info_internal, #name, kind, luid, used}
+      ROW(mox_mac_addr, "type", "0a69603f052581b6042e0b37b5a68634", 6),
+      ROW(mox_vstring, "type", "5d3fc278610010cc5cb75bb38000dd45", 8),
+      ROW(ip_address, "type", "e25ff398a00ce6a363a93db952edd974", 24),
+      ROW(calendar_time, "type", "81ceabd3ac6f63af16a94afc8c3605c7", 16),
+      ROW(mox_boolean, "type", "e45f8fdfc9f3db97998d2743cf40ec18", 4),
+      ROW(enm_client_type, "enum", "f801526740a7dc90fdb58fc88117121d", 12),
+      ROW(enm_radio_band_type, "enum", "ddd026d5f7783b9e3781971195172a76", 12)};
+#undef ROW
   for (const auto &e : all) {
     SCOPED_TRACE(e.name);
     EXPECT_EQ(e.ti->magic, MOX_TYPE_INFO_MAGIC);
