@@ -39,38 +39,29 @@ def readelf(option, path):
                           text=True).stdout
 
 
-def read_section(path):
-    """(section bytes, flags, file range, PT_LOAD file ranges) of SECTION."""
+def main(path):
     m = re.search(r"\]\s+" + re.escape(SECTION) + r"\s+\S+\s+[0-9a-f]+\s+([0-9a-f]+)\s+([0-9a-f]+)"
                   r"\s+[0-9a-f]+\s+([A-Za-z]*)\s+\d+\s+\d+\s+\d+$", readelf("-S", path), re.M)
     assert m, f"no section {SECTION}"
-    offset, size, flags = int(m.group(1), 16), int(m.group(2), 16), m.group(3)
-    loads = [(int(off, 16), int(off, 16) + int(filesz, 16)) for off, filesz in
-             re.findall(r"^\s*LOAD\s+0x([0-9a-f]+)\s+\S+\s+\S+\s+0x([0-9a-f]+)",
-                        readelf("-l", path), re.M)]
+    start, size, flags = int(m.group(1), 16), int(m.group(2), 16), m.group(3)
+    loads = re.findall(r"^\s*LOAD\s+0x([0-9a-f]+)\s+\S+\s+\S+\s+0x([0-9a-f]+)",
+                       readelf("-l", path), re.M)
     assert loads, "no loaded segment"
+    assert "A" not in flags, "the manifest section is allocated"
+    assert all(start + size <= int(a, 16) or start >= int(a, 16) + int(n, 16) for a, n in loads), \
+        "the manifest lies in a loaded segment"
     with open(path, "rb") as f:
-        f.seek(offset)
-        return f.read(size), flags, (offset, offset + size), loads
+        f.seek(start)
+        data = f.read(size)
 
-
-def records(data):
+    # Tagged records: u32 length, u32 tag, the bytes; padding to 4 at the end.
     assert len(data) % 4 == 0, f"section of {len(data)} bytes"
-    out, pos = [], 0
+    recs, pos = [], 0
     while pos + 8 <= len(data):
         length, tag = struct.unpack_from("<II", data, pos)
-        out.append((tag, data[pos + 8:pos + 8 + length]))
+        recs.append((tag, data[pos + 8:pos + 8 + length]))
         pos += 8 + length
     assert len(data) - pos < 4 and not data[pos:].strip(b"\0"), "bytes after the records"
-    return out
-
-
-def main(path):
-    data, flags, (start, end), loads = read_section(path)
-    assert "A" not in flags, "the manifest section is allocated"
-    assert all(end <= a or start >= b for a, b in loads), "the manifest lies in a loaded segment"
-
-    recs = records(data)
     assert [tag for tag, _ in recs] == [2, 1], f"tags {[tag for tag, _ in recs]}"
     text = recs[0][1]
     assert text.endswith(b"\n\0") and text.count(b"\0") == 1, "manifest text not NUL-terminated"
