@@ -215,7 +215,6 @@ TEST_P(Enums, XmlRoundTripAndTheOutOfRangeText) {
   uint32_t n = e.to_xml(h, kDb, "field", xml, obj, sizeof xml, &err);
   ASSERT_EQ(err, 0u);
   EXPECT_EQ(n, std::strlen(xml));
-  EXPECT_NE(std::strstr(xml, "/>"), nullptr) << xml;
 
   mox_xml_doc_t *doc = nullptr;
   char msg[128] = {};

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -54,19 +55,14 @@ std::vector<std::string> words(const std::string &line) {
   return out;
 }
 
-Field parse_field(const std::string &name, std::string k) {
-  Shape shape = Shape::Single;
-  if (k.rfind("list<", 0) == 0 && k.back() == '>') {
-    shape = Shape::List;
-    k = k.substr(5, k.size() - 6);
-  } else if (k.size() > 2 && k.compare(k.size() - 2, 2, "[]") == 0) {
-    shape = Shape::Dynamic;
-    k.resize(k.size() - 2);
-  } else if (size_t open = k.find('['); open != std::string::npos && k.back() == ']') {
-    shape = Shape::Array;
-    k.resize(open);
-  }
-  return Field{name, k, shape};
+// "K", "K[N]" (fixed array), "K[]" (dynamic array) or "list<K>".
+Field parse_field(const std::string &name, const std::string &k) {
+  static const std::regex form(R"((list<)?(\w+)(>|\[\d+\]|\[\])?)");
+  std::smatch m;
+  if (!std::regex_match(k, m, form) || m[1].matched != (m[3] == ">")) return Field{name, k};
+  const Shape shape = m[1].matched ? Shape::List : m[3] == "[]" ? Shape::Dynamic
+                      : m[3].matched ? Shape::Array : Shape::Single;
+  return Field{name, m[2], shape};
 }
 
 Catalogue read_catalogue(const std::string &path) {

@@ -41,17 +41,11 @@ struct FieldOf {
   }
 };
 
-#define KIND_OPS(K)                                  \
-  static constexpr const char *kName = #K;           \
-  static constexpr auto get = K##_get;               \
-  static constexpr auto set = K##_set;               \
-  static constexpr auto len = K##_len;               \
-  static constexpr auto marshal = K##_marshal;       \
-  static constexpr auto unmarshal = K##_unmarshal;   \
-  static constexpr auto print = K##_print;           \
-  static constexpr auto to_xml = K##_to_xml;         \
-  static constexpr auto from_xml = K##_from_xml;     \
-  static constexpr auto compare = K##_compare
+#define KIND_OP(K, op) static constexpr auto op = K##_##op;
+#define KIND_OPS(K)                                                                         \
+  KIND_OP(K, get) KIND_OP(K, set) KIND_OP(K, len) KIND_OP(K, marshal) KIND_OP(K, unmarshal) \
+  KIND_OP(K, print) KIND_OP(K, to_xml) KIND_OP(K, from_xml) KIND_OP(K, compare)             \
+  static constexpr const char *kName = #K
 
 // A kind whose samples are stored with K_set_value(kValues[i]).
 #define VALUE_CASE(Case, K, Base, VT, ...)                                 \
@@ -112,6 +106,7 @@ struct CalendarCase : OBJECT(calendar_time, calendar_time_t) {
 };
 
 #undef KIND_OPS
+#undef KIND_OP
 #undef VALUE_CASE
 #undef OBJECT
 
