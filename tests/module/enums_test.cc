@@ -8,6 +8,7 @@
 
 #include "handle.h"
 #include "journal_check.h"
+#include "trace_capture.h"
 #include "orva_qos_data/orva_qos_data.h"
 
 namespace orva_test {
@@ -34,6 +35,8 @@ struct EnumApi {
   uint32_t members_v0, members_all;  // members of variant 0, of every variant
   ENUM_OPS(OP_FIELD, qos_pm_type)
 };
+
+void PrintTo(const EnumApi &e, std::ostream *os) { *os << e.name; }
 
 const std::vector<EnumApi> kEnums = {
     ENUM_API(qos_pm_state, 1, 11, 12), ENUM_API(qos_pm_type, 0, 6, 6),
@@ -64,6 +67,16 @@ TEST_P(Enums, CreateInitializeDestroyAndPlacement) {
   EXPECT_EQ(stats.created, created + 1);
   e.destroy(h, kDb, obj);
   EXPECT_EQ(stats.destroyed, destroyed + 1);
+  // An instance of a variant beyond the type's: a notice, and counted in the newest.
+  obj = e.create(h, kDb);
+  obj->variant = 5;  // test setup, outside any operation
+  e.destroy(h, kDb, obj);
+  EXPECT_EQ(stats.destroyed, destroyed + 2);
+  const std::string notice = "variant 5 requested only " + std::to_string(e.latest + 1) +
+                             " variants present";
+  ASSERT_EQ(TraceRecords().size(), 1u);
+  EXPECT_EQ(std::make_pair(std::string(TraceRecords()[0].text), TraceRecords()[0].level),
+            std::make_pair(notice, 0x6000000u));
   const mox_alloc_stats_t after = h.alloc_stats();
   EXPECT_EQ(after.live_bytes, before.live_bytes);
   EXPECT_EQ(after.allocs - before.allocs, after.frees - before.frees);
