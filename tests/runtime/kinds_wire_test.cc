@@ -276,31 +276,24 @@ TEST(KindsWireHelpers, ItemsHaveFixedLayouts) {
   uint32_t err = 0;
   const mox_ra_data_t ra{0x0A0B0C0D, 0x01020304};
   using Marshal = std::function<uint32_t(uint8_t *, int32_t, uint32_t *)>;
-  const struct {
-    Marshal marshal;
-    Bytes wire;
-  } items[] = {
-      {[&](uint8_t *b, int32_t n, uint32_t *e) {
-         return _mox_instance_variant_marshal(h, MOX_NO_DB, b, -1, n, e); }, {0xFF}},
-      {[&](uint8_t *b, int32_t n, uint32_t *e) {
-         return _mox_instance_obj_flag_marshal(h, MOX_NO_DB, b, 0x28, n, e); }, {0x28}},
-      {[&](uint8_t *b, int32_t n, uint32_t *e) {
-         return _mox_variant_jump_marshal(h, MOX_NO_DB, b, 0x01020304, n, e); }, {1, 2, 3, 4}},
-      {[&](uint8_t *b, int32_t n, uint32_t *e) {
-         return _mox_list_len_marshal(h, MOX_NO_DB, b, 7, n, e); }, {0, 0, 0, 7}},
-      {[&](uint8_t *b, int32_t n, uint32_t *e) {
-         return _mox_instance_ra_data_marshal(h, MOX_NO_DB, b, &ra, 0x80, n, e); },
-       {0x80, 0x0A, 0x0B, 0x0C, 0x0D, 1, 2, 3, 4}},
-  };
-  for (const auto &item : items) {
+#define ITEM(helper, ...) [&](uint8_t *b, int32_t n, uint32_t *e) { \
+    return helper(h, MOX_NO_DB, b, __VA_ARGS__, n, e); }
+  const std::pair<Marshal, Bytes> items[] = {
+      {ITEM(_mox_instance_variant_marshal, -1), {0xFF}},
+      {ITEM(_mox_instance_obj_flag_marshal, 0x28), {0x28}},
+      {ITEM(_mox_variant_jump_marshal, 0x01020304), {1, 2, 3, 4}},
+      {ITEM(_mox_list_len_marshal, 7), {0, 0, 0, 7}},
+      {ITEM(_mox_instance_ra_data_marshal, &ra, 0x80), {0x80, 0x0A, 0x0B, 0x0C, 0x0D, 1, 2, 3, 4}}};
+#undef ITEM
+  for (const auto &[marshal, wire] : items) {
     Bytes buf(16, 0xEE);
     err = 0;
-    EXPECT_EQ(item.marshal(buf.data(), 16, &err), item.wire.size());
+    EXPECT_EQ(marshal(buf.data(), 16, &err), wire.size());
     EXPECT_EQ(err, 0u);
-    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + item.wire.size()), item.wire);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + wire.size()), wire);
     // A buffer one byte short: EMSGSIZE, nothing written.
     Bytes guard(16, 0xEE);
-    EXPECT_EQ(item.marshal(guard.data(), int32_t(item.wire.size() - 1), &err), 0u);
+    EXPECT_EQ(marshal(guard.data(), int32_t(wire.size() - 1), &err), 0u);
     EXPECT_EQ(err, kEMSGSIZE);
     EXPECT_EQ(guard, Bytes(16, 0xEE));
   }
