@@ -74,30 +74,23 @@ void set_value(const FieldDesc &f, mox_handle_t *h, uint32_t db, void *field, Rn
 
 void fill_values(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng &r);
 
-void fill_dynamic(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
+// Two to four elements of the dynamic array (copied in, the source then
+// destroyed) or entries of a list (appended, then owned by the list).
+void fill_elements(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
   const TypeDesc &et = *t.fields[i].record;
-  uint32_t n = 2 + r.below(3);
-  for (uint32_t e = 0; e < n; ++e) {
-    void *src = orva::record_create(et, h, db);
-    ASSERT_NE(src, nullptr);
-    fill_values(et, h, db, src, r);
+  const bool dynamic = t.fields[i].shape == Shape::Dynamic;
+  for (uint32_t e = 0, n = 2 + r.below(3); e < n; ++e) {
+    void *x = orva::record_create(et, h, db);
+    ASSERT_NE(x, nullptr);
+    fill_values(et, h, db, x, r);
     uint32_t err = 0;
-    orva::dynamic_set_at(t, i, h, db, obj, e, src, false, &err);
-    EXPECT_EQ(err, 0u) << "setting element " << e << " of " << t.fields[i].name;
-    orva::record_destroy_internal(et, h, db, src, 1);
-  }
-}
-
-void fill_list(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
-  const TypeDesc &et = *t.fields[i].record;
-  uint32_t n = 2 + r.below(3);
-  for (uint32_t e = 0; e < n; ++e) {
-    void *entry = orva::record_create(et, h, db);
-    ASSERT_NE(entry, nullptr);
-    fill_values(et, h, db, entry, r);
-    uint32_t err = 0;
-    orva::list_set_last(t, i, h, db, obj, entry, &err);
-    EXPECT_EQ(err, 0u) << "appending to " << t.fields[i].name;
+    if (dynamic) {
+      orva::dynamic_set_at(t, i, h, db, obj, e, x, false, &err);
+      orva::record_destroy_internal(et, h, db, x, 1);
+    } else {
+      orva::list_set_last(t, i, h, db, obj, x, &err);
+    }
+    EXPECT_EQ(err, 0u) << "element " << e << " of " << t.fields[i].name;
   }
 }
 
@@ -106,12 +99,8 @@ void fill_values(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
     if (f.variant > v || (f.flags & orva::kFieldCount)) continue;
-    if (f.shape == Shape::Dynamic) {
-      fill_dynamic(t, i, h, db, obj, r);
-      continue;
-    }
-    if (f.shape == Shape::List) {
-      fill_list(t, i, h, db, obj, r);
+    if (f.shape == Shape::Dynamic || f.shape == Shape::List) {
+      fill_elements(t, i, h, db, obj, r);
       continue;
     }
     uint32_t n = f.shape == Shape::Array ? f.bound : 1;
