@@ -388,7 +388,7 @@ uint32_t *field_get_mem(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
     fail(h, err, kENOENT);
     return nullptr;
   }
-  std::memcpy(dst, at(obj, f), count * f.size);
+  std::memmove(dst, at(obj, f), count * f.size);  // the caller's buffer may overlap the field
   return dst;
 }
 
@@ -419,7 +419,7 @@ uint32_t field_set_mem_cr(const TypeDesc &t, uint16_t fi, mox_handle_t *h, void 
     }
   }
   announce(h, at(obj, f), count * f.size, db);
-  std::memcpy(at(obj, f), src, count * f.size);
+  std::memmove(at(obj, f), src, count * f.size);  // the source may overlap the field
   if (area != nullptr) store(h, db, area + f.state, kModified);
   return *err;
 }
@@ -510,7 +510,13 @@ uint32_t dynamic_set_at(const TypeDesc &t, uint16_t fi, mox_handle_t *h, uint32_
       report_containment(h, db, moved, obj);
       if (h->containment_enabled && h->placement == 1) moxdb_plat_set_detach(h, db, left, 1);
     }
-    if (old_block != nullptr) h->record_free(h->record_heap, db, old_block);
+    if (old_block != nullptr) {
+      // A source that is one of the moved elements is read where it now
+      // lies: its old place is released here, its bytes went to the new block.
+      const uint8_t *s = static_cast<const uint8_t *>(src);
+      if (s >= old_block && s < old_block + old * f.size) src = fresh + (s - old_block);
+      h->record_free(h->record_heap, db, old_block);
+    }
     store<uint8_t>(h, db, count_byte, static_cast<uint8_t>(n));
     for (uint32_t e = old; e < n; ++e) init_element(e, err);
     if (tracked) {

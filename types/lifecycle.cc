@@ -106,13 +106,16 @@ void release_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) 
     }
     if (f.shape == Shape::Dynamic) {
       void **block = reinterpret_cast<void **>(field_at(obj, f));
-      if (*block == nullptr) continue;
-      const TypeDesc &et = *f.record;
-      uint32_t count = bytes(obj)[t.fields[f.count_field].offset];
-      for (uint32_t e = 0; e < count; ++e) record_destroy_internal(et, h, db, bytes(*block) + e * f.size, 0);
-      h->record_free(h->record_heap, db, *block);
-      store<void *>(h, db, block, nullptr);
-      // The per-element state block goes with the record.
+      if (*block != nullptr) {
+        const TypeDesc &et = *f.record;
+        uint32_t count = bytes(obj)[t.fields[f.count_field].offset];
+        for (uint32_t e = 0; e < count; ++e)
+          record_destroy_internal(et, h, db, bytes(*block) + e * f.size, 0);
+        h->record_free(h->record_heap, db, *block);
+        store<void *>(h, db, block, nullptr);
+      }
+      // The per-element state block goes with the record, even when the
+      // element block is already gone (_remove_elements leaves it in place).
       if (uint8_t *area = state_area(t, h, db, obj)) {
         void **states = reinterpret_cast<void **>(area + f.state_pointer);
         if (*states != nullptr) {

@@ -114,9 +114,11 @@ struct VstringKind {
     *v = {s.data(), s.size()};
     return true;
   }
+  // A field without a string is the empty string here, as in its wire form
+  // and text: a record and its decoded copy compare equal.
   static int32_t compare(const Plain &a, const Plain &b) {
-    if (!a.p || !b.p) return a.p ? 1 : (b.p ? -1 : 0);
-    const int c = std::memcmp(a.p, b.p, std::min(a.n, b.n));
+    const size_t common = std::min(a.n, b.n);
+    const int c = common ? std::memcmp(a.p, b.p, common) : 0;
     return c ? sign_of(c) : sign_of(static_cast<int64_t>(a.n) - static_cast<int64_t>(b.n));
   }
 };

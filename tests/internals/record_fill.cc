@@ -45,84 +45,52 @@ std::string text_of(Rng &r) {
 
 void set_value(const FieldDesc &f, mox_handle_t *h, uint32_t db, void *field, Rng &r) {
   uint32_t err = 0;
-  switch (f.kind) {
-    case Kind::U8:
-    case Kind::U16:
-    case Kind::U32:
-    case Kind::U64:
-    case Kind::I16:
-      orva::kind_ops(f.kind).set_value(h, db, field, r.next(), &err);
-      break;
-    case Kind::Boolean:
-      orva::kind_ops(f.kind).set_value(h, db, field, r.below(2), &err);
-      break;
-    case Kind::EnmClientType:
-      orva::kind_ops(f.kind).set_value(h, db, field, r.below(ENM_CLIENT_TYPE_COUNT), &err);
-      break;
-    case Kind::EnmRadioBand:
-      orva::kind_ops(f.kind).set_value(h, db, field, 1 + r.below(ENM_RADIO_BAND_COUNT - 1), &err);
-      break;
-    case Kind::Enum:
-      orva::enum_set_value(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field),
-                           r.below(f.enumd->members_at_variant[0]), &err);
-      break;
-    case Kind::MacAddr: {
-      uint8_t mac[6];
-      for (uint8_t &o : mac) o = static_cast<uint8_t>(r.next());
-      mox_mac_addr_set_value(h, db, static_cast<mox_mac_addr_t *>(field), mac, &err);
-      break;
-    }
-    case Kind::VString:
-      mox_vstring_set_value(h, db, static_cast<mox_vstring_t *>(field), text_of(r).c_str(), &err);
-      break;
-    case Kind::IpAddress: {
-      char ip[64];
-      uint32_t pick = r.below(3);
-      if (pick == 0) break;  // stays "no address"
-      if (pick == 1)
-        std::snprintf(ip, sizeof ip, "10.%u.%u.%u", r.below(256), r.below(256), r.below(256));
-      else
-        std::snprintf(ip, sizeof ip, "2001:db8::%x:%x", r.below(0x10000), r.below(0x10000));
-      ip_address_set_value(h, db, static_cast<ip_address_t *>(field), ip, &err);
-      break;
-    }
-    case Kind::CalendarTime:
-      calendar_time_set_value(h, db, static_cast<calendar_time_t *>(field),
-                              static_cast<int64_t>(r.next() >> 20) - (int64_t{1} << 42),
-                              r.below(1000000), &err);
-      break;
-    case Kind::Record:
-      break;
+  if (f.kind == Kind::Enum) {
+    orva::enum_set_value(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field),
+                         static_cast<uint32_t>(scalar_value(f, r.next())), &err);
+  } else if (orva::kind_ops(f.kind).scalar) {
+    orva::kind_ops(f.kind).set_value(h, db, field, scalar_value(f, r.next()), &err);
+  } else if (f.kind == Kind::MacAddr) {
+    uint8_t mac[6];
+    for (uint8_t &o : mac) o = static_cast<uint8_t>(r.next());
+    mox_mac_addr_set_value(h, db, static_cast<mox_mac_addr_t *>(field), mac, &err);
+  } else if (f.kind == Kind::VString) {
+    mox_vstring_set_value(h, db, static_cast<mox_vstring_t *>(field), text_of(r).c_str(), &err);
+  } else if (f.kind == Kind::IpAddress) {
+    char ip[64];
+    uint32_t pick = r.below(3);  // 0: stays "no address"
+    if (pick == 1)
+      std::snprintf(ip, sizeof ip, "10.%u.%u.%u", r.below(256), r.below(256), r.below(256));
+    else if (pick == 2)
+      std::snprintf(ip, sizeof ip, "2001:db8::%x:%x", r.below(0x10000), r.below(0x10000));
+    if (pick) ip_address_set_value(h, db, static_cast<ip_address_t *>(field), ip, &err);
+  } else if (f.kind == Kind::CalendarTime) {
+    calendar_time_set_value(h, db, static_cast<calendar_time_t *>(field),
+                            static_cast<int64_t>(r.next() >> 20) - (int64_t{1} << 42),
+                            r.below(1000000), &err);
   }
   EXPECT_EQ(err, 0u) << "setting " << f.name;
 }
 
 void fill_values(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng &r);
 
-void fill_dynamic(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
+// Two to four elements of the dynamic array (copied in, the source then
+// destroyed) or entries of a list (appended, then owned by the list).
+void fill_elements(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
   const TypeDesc &et = *t.fields[i].record;
-  uint32_t n = 2 + r.below(3);
-  for (uint32_t e = 0; e < n; ++e) {
-    void *src = orva::record_create(et, h, db);
-    ASSERT_NE(src, nullptr);
-    fill_values(et, h, db, src, r);
+  const bool dynamic = t.fields[i].shape == Shape::Dynamic;
+  for (uint32_t e = 0, n = 2 + r.below(3); e < n; ++e) {
+    void *x = orva::record_create(et, h, db);
+    ASSERT_NE(x, nullptr);
+    fill_values(et, h, db, x, r);
     uint32_t err = 0;
-    orva::dynamic_set_at(t, i, h, db, obj, e, src, false, &err);
-    EXPECT_EQ(err, 0u) << "setting element " << e << " of " << t.fields[i].name;
-    orva::record_destroy_internal(et, h, db, src, 1);
-  }
-}
-
-void fill_list(const TypeDesc &t, uint16_t i, mox_handle_t *h, uint32_t db, void *obj, Rng &r) {
-  const TypeDesc &et = *t.fields[i].record;
-  uint32_t n = 2 + r.below(3);
-  for (uint32_t e = 0; e < n; ++e) {
-    void *entry = orva::record_create(et, h, db);
-    ASSERT_NE(entry, nullptr);
-    fill_values(et, h, db, entry, r);
-    uint32_t err = 0;
-    orva::list_set_last(t, i, h, db, obj, entry, &err);
-    EXPECT_EQ(err, 0u) << "appending to " << t.fields[i].name;
+    if (dynamic) {
+      orva::dynamic_set_at(t, i, h, db, obj, e, x, false, &err);
+      orva::record_destroy_internal(et, h, db, x, 1);
+    } else {
+      orva::list_set_last(t, i, h, db, obj, x, &err);
+    }
+    EXPECT_EQ(err, 0u) << "element " << e << " of " << t.fields[i].name;
   }
 }
 
@@ -131,12 +99,8 @@ void fill_values(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Rng
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
     if (f.variant > v || (f.flags & orva::kFieldCount)) continue;
-    if (f.shape == Shape::Dynamic) {
-      fill_dynamic(t, i, h, db, obj, r);
-      continue;
-    }
-    if (f.shape == Shape::List) {
-      fill_list(t, i, h, db, obj, r);
+    if (f.shape == Shape::Dynamic || f.shape == Shape::List) {
+      fill_elements(t, i, h, db, obj, r);
       continue;
     }
     uint32_t n = f.shape == Shape::Array ? f.bound : 1;
@@ -185,6 +149,20 @@ void fill_state_bytes(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj
 }
 
 }  // namespace
+
+uint64_t scalar_value(const FieldDesc &f, uint64_t r) {
+  switch (f.kind) {
+    case Kind::U8: return r & 0xFF;
+    case Kind::U16:
+    case Kind::I16: return r & 0xFFFF;
+    case Kind::U32: return r & 0xFFFFFFFF;
+    case Kind::Boolean: return r & 1;
+    case Kind::EnmClientType: return r % ENM_CLIENT_TYPE_COUNT;
+    case Kind::EnmRadioBand: return 1 + r % (ENM_RADIO_BAND_COUNT - 1);
+    case Kind::Enum: return r % f.enumd->members_at_variant[0];
+    default: return r;
+  }
+}
 
 void fill_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t seed) {
   Rng r{seed * 0x100000001B3ull + 1};

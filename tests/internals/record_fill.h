@@ -26,4 +26,8 @@ namespace orva_test {
 
 void fill_record(const orva::TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t seed);
 
+// A valid value of a scalar field (integer, boolean, enumeration) drawn from
+// r, within the field's width; the runtime's radio band starts at 1.
+uint64_t scalar_value(const orva::FieldDesc &f, uint64_t r);
+
 }  // namespace orva_test
