@@ -35,6 +35,19 @@ namespace {
 using namespace orva;
 
 constexpr uint32_t kDb = MOX_NO_DB;
+
+// A development aid while known faults are fixed elsewhere: each set bit
+// steers the sequences around one of them (docs/fuzzing.md).  0 by default.
+#ifndef ORVA_API_FUZZ_AVOID_KNOWN
+#define ORVA_API_FUZZ_AVOID_KNOWN 0
+#endif
+enum : unsigned {
+  kAvoidRemoveLeak = 1,    // remove_elements leaves the per-element state block
+  kAvoidSelfSource = 2,    // dynamic set from an element of the block it reallocates
+  kAvoidListMisuse = 4,    // list operations on entries the list does not hold
+  kAvoidUnsetStrings = 8,  // a never-set string compares unequal to its copy
+};
+constexpr unsigned kAvoid = ORVA_API_FUZZ_AVOID_KNOWN;
 constexpr int kSlots = 8;
 
 const char *g_op = "";
@@ -283,9 +296,7 @@ class Run {
       uint32_t e2 = 0;
       uint32_t n = count_of(t, f, o.obj);
       if (n != 0) src = field_get_at(t, fi, h_, kDb, o.obj, in.u8() % n, &e2);
-#ifdef ORVA_API_FUZZ_AVOID_KNOWN
-      if (o.obj == s.obj && index >= before) src = nullptr;  // source in the reallocated block
-#endif
+      if ((kAvoid & kAvoidSelfSource) && o.obj == s.obj && index >= before) src = nullptr;
     }
     uint32_t err = 0;
     dynamic_set_at(t, fi, h_, kDb, s.obj, index, src, (in.u8() & 1) != 0, &err);
@@ -299,9 +310,7 @@ class Run {
   void dynamic_remove(Slot &s) {
     int fi = dynamic_field(*s.t);
     if (fi < 0) return;
-#ifdef ORVA_API_FUZZ_AVOID_KNOWN
-    if (mode_ == MOX_STTR_ON) return;  // leaves the per-element state block behind
-#endif
+    if ((kAvoid & kAvoidRemoveLeak) && mode_ == MOX_STTR_ON) return;
     field_remove_elements(*s.t, fi, h_, kDb, s.obj);
     expect(count_of(*s.t, s.t->fields[fi], s.obj) == 0, "count after remove_elements");
   }
@@ -357,9 +366,7 @@ class Run {
       Slot *to = free_slot();
       to != nullptr ? void(*to = Slot{&et, e}) : record_destroy(et, h_, kDb, e);
     } else {
-#ifdef ORVA_API_FUZZ_AVOID_KNOWN
-      return;
-#endif
+      if (kAvoid & kAvoidListMisuse) return;
       list_misuse(ls, s, et, es, b, k, in.u8());
     }
   }
@@ -466,10 +473,7 @@ class Run {
   }
 
   void compare_equal(const TypeDesc &t, const void *a, const void *b) {
-    if ((t.ops & kOpNoCompare) != 0) return;
-#ifdef ORVA_API_FUZZ_AVOID_KNOWN
-    return;  // a never-set string compares unequal to its copy
-#endif
+    if ((t.ops & kOpNoCompare) != 0 || (kAvoid & kAvoidUnsetStrings)) return;
     expect(record_compare(t, a, b) == 0, "copy compares unequal");
   }
   void compare_with(Slot &a, Slot &b) {
