@@ -35,19 +35,6 @@ namespace {
 using namespace orva;
 
 constexpr uint32_t kDb = MOX_NO_DB;
-
-// A development aid while known faults are fixed elsewhere: each set bit
-// steers the sequences around one of them (docs/fuzzing.md).  0 by default.
-#ifndef ORVA_API_FUZZ_AVOID_KNOWN
-#define ORVA_API_FUZZ_AVOID_KNOWN 0
-#endif
-enum : unsigned {
-  kAvoidRemoveLeak = 1,    // remove_elements leaves the per-element state block
-  kAvoidSelfSource = 2,    // dynamic set from an element of the block it reallocates
-  kAvoidListMisuse = 4,    // list operations on entries the list does not hold
-  kAvoidUnsetStrings = 8,  // a never-set string compares unequal to its copy
-};
-constexpr unsigned kAvoid = ORVA_API_FUZZ_AVOID_KNOWN;
 constexpr int kSlots = 8;
 
 const char *g_op = "";
@@ -61,21 +48,10 @@ void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
   if (!ok) fail(what, a, b);
 }
 
-// record_alloc / record_free of the handle, counted.
-struct Counted {
-  mox_alloc_fn alloc;
-  mox_free_fn free;
-  int64_t live = 0;
-} g_hooks;
-void *counted_alloc(void *heap, uint32_t db, uint32_t size) {
-  void *p = g_hooks.alloc(heap, db, size);
-  if (p != nullptr) ++g_hooks.live;
-  return p;
-}
-void counted_free(void *heap, uint32_t db, void *p) {
-  if (p != nullptr) --g_hooks.live;
-  g_hooks.free(heap, db, p);
-}
+// The handle's record_alloc / record_free, wrapped to count the blocks live.
+mox_alloc_fn g_alloc;
+mox_free_fn g_free;
+int64_t g_live;
 
 struct Input {
   const uint8_t *p;
@@ -84,18 +60,11 @@ struct Input {
   uint32_t u32() { return u8() | u8() << 8 | u8() << 16 | static_cast<uint32_t>(u8()) << 24; }
 };
 
-struct Slot {
-  const TypeDesc *t = nullptr;
-  void *obj = nullptr;
-};
+struct Slot { const TypeDesc *t = nullptr; void *obj = nullptr; };
 
 // Where a record keeps a list: in a field of its own or of a directly nested
 // record.
-struct ListSite {
-  const TypeDesc *lt = nullptr;
-  uint16_t f = 0;
-  uint32_t off = 0;
-};
+struct ListSite { const TypeDesc *lt = nullptr; uint16_t f = 0; uint32_t off = 0; };
 ListSite list_site(const TypeDesc &t) {
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
@@ -114,7 +83,7 @@ int dynamic_field(const TypeDesc &t) {
 
 class Run {
  public:
-  Run(uint32_t mode) : h_(mode), mode_(mode) {}
+  explicit Run(uint32_t mode) : h_(mode) {}
 
   void step(Input &in) {
     uint8_t op = in.u8() % 16;
@@ -123,25 +92,24 @@ class Run {
     g_type = s.t != nullptr ? s.t->name : "-";
     if (op == 0) return create(s, in.u8());
     if (s.obj == nullptr) return;
-    const TypeDesc &t = *s.t;
     switch (op) {
       case 1: return destroy(s);
       case 2: case 3: case 4: case 5: return field_op(op, s, in);
       case 6: return dynamic_set(s, in);
       case 7: return dynamic_remove(s);
       case 8: case 9: case 10: return list_op(op, s, in);
-      case 11: return record_copy(s, other(t, in.u8()));
+      case 11: return record_copy(s, other(s, in.u8()));
       case 12: return clone(s, in.u8());
-      case 13: return round_trip(s);
-      case 14: return decode_in_place(s, other(t, in.u8()));
-      default: return compare_with(s, other(t, in.u8()));
+      case 13: return decode(s, nullptr);
+      case 14: return decode(s, &other(s, in.u8()));
+      default: return compare_with(s, other(s, in.u8()));
     }
   }
 
   void finish() {
     g_op = "finish";
     for (Slot &s : slots_) destroy(s);
-    expect(g_hooks.live == 0, "record_alloc and record_free counts differ", g_hooks.live, 0);
+    expect(g_live == 0, "record_alloc and record_free counts differ", g_live, 0);
     expect(h_.live_bytes() == 0, "record storage leaked", h_.live_bytes(), 0);
   }
 
@@ -167,19 +135,15 @@ class Run {
     if (s.obj != nullptr) record_destroy(*s.t, h_, kDb, s.obj);
     s = Slot{};
   }
-  Slot *free_slot() {
-    for (Slot &s : slots_)
-      if (s.obj == nullptr) return &s;
+  // The first slot from b on that holds a record of type t, or is empty
+  // when t is null; null if there is none.
+  Slot *find(const TypeDesc *t, uint8_t b) {
+    for (int i = 0; i < kSlots; ++i)
+      if (slots_[(b + i) % kSlots].t == t) return &slots_[(b + i) % kSlots];
     return nullptr;
   }
-  // Another slot holding the same type, or s itself.
-  Slot &other(const TypeDesc &t, uint8_t b) {
-    for (int i = 0; i < kSlots; ++i) {
-      Slot &o = slots_[(b + i) % kSlots];
-      if (o.t == &t) return o;
-    }
-    fail("no slot of the type", 0, 0);
-  }
+  // Another slot of s's type, or s itself.
+  Slot &other(const Slot &s, uint8_t b) { return *find(s.t, b); }
 
   uint32_t count_of(const TypeDesc &t, const FieldDesc &f, const void *obj) const {
     return f.shape == Shape::Dynamic ? static_cast<const uint8_t *>(obj)[t.fields[f.count_field].offset]
@@ -188,6 +152,10 @@ class Run {
   bool holds_entries(const TypeDesc &t, void *obj) {
     ListSite ls = list_site(t);
     return ls.lt != nullptr && list_count(ls, obj) != 0;
+  }
+
+  void *get(const TypeDesc &t, uint16_t fi, void *obj, bool indexed, uint32_t index, uint32_t *err) {
+    return indexed ? field_get_at(t, fi, h_, kDb, obj, index, err) : field_get(t, fi, h_, kDb, obj, err);
   }
 
   // Field operations: get, set from a source, set a value, state flags.
@@ -201,9 +169,9 @@ class Run {
     uint32_t n = count_of(t, f, s.obj);
     uint32_t index = in.u8() % (n + 2);  // in range, and one or two beyond
     uint32_t err = 0;
-    if (op == 5) {  // state flags: present on every type
+    if (op == 5) {  // state flags (a state-only type has getters alone)
       uint8_t v = in.u8() & 3;
-      if (in.u8() & 1)
+      if ((in.u8() & 1) && (t.ops & kOpStateOnly) == 0)
         indexed ? field_state_set_at(t, fi, h_, kDb, s.obj, index, v, &err)
                 : field_state_set(t, fi, h_, kDb, s.obj, v, &err);
       else
@@ -215,15 +183,12 @@ class Run {
     if (op == 3 && f.shape != Shape::Dynamic) {
       // The source: the same field of another record of the type (or of this
       // one), or null.
-      Slot &o = other(t, in.u8());
+      Slot &o = other(s, in.u8());
       uint32_t oi = in.u8() % (f.shape == Shape::Single ? 1 : f.bound), e2 = 0;
-      void *src = (in.u8() & 7) == 0 ? nullptr
-                  : indexed         ? field_get_at(t, fi, h_, kDb, o.obj, oi, &e2)
-                                    : field_get(t, fi, h_, kDb, o.obj, &e2);
+      void *src = (in.u8() & 7) == 0 ? nullptr : get(t, fi, o.obj, indexed, oi, &e2);
       // A list handed to a nested list that holds entries is not defined.
-      if (f.kind == Kind::Record && index < n &&
-          holds_entries(*f.record, indexed ? field_get_at(t, fi, h_, kDb, s.obj, index, &e2)
-                                           : field_get(t, fi, h_, kDb, s.obj, &e2)))
+      if (f.kind == Kind::Record && (!indexed || index < n) &&
+          holds_entries(*f.record, get(t, fi, s.obj, indexed, index, &e2)))
         return;
       indexed ? field_set_at(t, fi, h_, kDb, s.obj, index, src, &err)
               : field_set(t, fi, h_, kDb, s.obj, src, &err);
@@ -231,8 +196,7 @@ class Run {
       if (src == nullptr && !indexed) expect(err != 0, "set from a null source succeeded");
       return;
     }
-    void *p = indexed ? field_get_at(t, fi, h_, kDb, s.obj, index, &err)
-                      : field_get(t, fi, h_, kDb, s.obj, &err);
+    void *p = get(t, fi, s.obj, indexed, index, &err);
     if (indexed && index >= n) expect(p == nullptr && err == 2, "get beyond the bound", index, err);
     if (op != 4 || f.shape == Shape::Dynamic) return;
     set_value(t, fi, s.obj, p, index, indexed, in);
@@ -254,27 +218,18 @@ class Run {
       return;
     }
     uint8_t b = in.u8();
+    uint8_t mac[6] = {b, in.u8(), in.u8(), 0, 0, in.u8()};
     if (p == nullptr) return;
-    switch (f.kind) {
-      case Kind::VString:
-        mox_vstring_set_value(h_, kDb, static_cast<mox_vstring_t *>(p),
-                              b == 0xFF ? nullptr : kText + b % sizeof(kText), &err);
-        break;
-      case Kind::MacAddr: {
-        uint8_t mac[6] = {b, in.u8(), in.u8(), in.u8(), in.u8(), in.u8()};
-        mox_mac_addr_set_value(h_, kDb, static_cast<mox_mac_addr_t *>(p), mac, &err);
-        break;
-      }
-      case Kind::IpAddress:
-        ip_address_set_value(h_, kDb, static_cast<ip_address_t *>(p), kIps[b % 5], &err);
-        break;
-      case Kind::CalendarTime:
-        calendar_time_set_value(h_, kDb, static_cast<calendar_time_t *>(p),
-                                static_cast<int32_t>(in.u32()), in.u32() % 1100000, &err);
-        break;
-      default:
-        break;
-    }
+    if (f.kind == Kind::VString)
+      mox_vstring_set_value(h_, kDb, static_cast<mox_vstring_t *>(p),
+                            b == 0xFF ? nullptr : kText + b % sizeof(kText), &err);
+    else if (f.kind == Kind::MacAddr)
+      mox_mac_addr_set_value(h_, kDb, static_cast<mox_mac_addr_t *>(p), mac, &err);
+    else if (f.kind == Kind::IpAddress)
+      ip_address_set_value(h_, kDb, static_cast<ip_address_t *>(p), kIps[b % 5], &err);
+    else if (f.kind == Kind::CalendarTime)
+      calendar_time_set_value(h_, kDb, static_cast<calendar_time_t *>(p),
+                              static_cast<int32_t>(in.u32()), in.u32() % 1100000, &err);
   }
 
   // Grows the dynamic array (index 255 is beyond what the one-byte count can
@@ -296,7 +251,6 @@ class Run {
       uint32_t e2 = 0;
       uint32_t n = count_of(t, f, o.obj);
       if (n != 0) src = field_get_at(t, fi, h_, kDb, o.obj, in.u8() % n, &e2);
-      if ((kAvoid & kAvoidSelfSource) && o.obj == s.obj && index >= before) src = nullptr;
     }
     uint32_t err = 0;
     dynamic_set_at(t, fi, h_, kDb, s.obj, index, src, (in.u8() & 1) != 0, &err);
@@ -310,7 +264,6 @@ class Run {
   void dynamic_remove(Slot &s) {
     int fi = dynamic_field(*s.t);
     if (fi < 0) return;
-    if ((kAvoid & kAvoidRemoveLeak) && mode_ == MOX_STTR_ON) return;
     field_remove_elements(*s.t, fi, h_, kDb, s.obj);
     expect(count_of(*s.t, s.t->fields[fi], s.obj) == 0, "count after remove_elements");
   }
@@ -336,11 +289,6 @@ class Run {
     for (k %= n; k != 0; --k) e = list_get_next(*ls.lt, ls.f, h_, kDb, l, e, &err);
     return e;
   }
-  Slot *entry_slot(const TypeDesc &et, uint8_t b) {
-    for (int i = 0; i < kSlots; ++i)
-      if (slots_[(b + i) % kSlots].t == &et) return &slots_[(b + i) % kSlots];
-    return nullptr;
-  }
 
   void list_op(uint8_t op, Slot &s, Input &in) {
     ListSite ls = list_site(*s.t);
@@ -349,7 +297,7 @@ class Run {
     void *l = list_of(ls, s.obj);
     uint32_t n = list_count(ls, s.obj), err = 0;
     uint8_t b = in.u8(), k = in.u8();
-    Slot *es = entry_slot(et, b);
+    Slot *es = find(&et, b);
     if (op == 8) {  // append, or insert after an entry of this list
       if (es == nullptr) return;
       void *ref = (b & 1) ? nth_entry(ls, s.obj, k) : nullptr;
@@ -363,10 +311,9 @@ class Run {
       if (e == nullptr) return;
       list_remove(*ls.lt, ls.f, h_, kDb, l, e, &err);
       expect(err == 0 && list_count(ls, s.obj) == n - 1, "remove of a linked entry", err, n);
-      Slot *to = free_slot();
+      Slot *to = find(nullptr, 0);
       to != nullptr ? void(*to = Slot{&et, e}) : record_destroy(et, h_, kDb, e);
     } else {
-      if (kAvoid & kAvoidListMisuse) return;
       list_misuse(ls, s, et, es, b, k, in.u8());
     }
   }
@@ -383,24 +330,17 @@ class Run {
     void *own = nth_entry(ls, s.obj, k);
     void *unlinked = es != nullptr ? es->obj : nullptr;
     uint32_t on = foreign != nullptr ? list_count(ls, o.obj) : 0;
+    void *e = unlinked, *ref = nullptr;
     switch (how % 4) {
-      case 0:  // remove of an unlinked entry, or of another list's
-        if ((how & 4) ? foreign == nullptr : unlinked == nullptr) return;
-        list_remove(*ls.lt, ls.f, h_, kDb, l, (how & 4) ? foreign : unlinked, &err);
-        break;
-      case 1:  // append of an entry already linked here or elsewhere
-        if ((how & 4) ? foreign == nullptr : own == nullptr) return;
-        list_set_last(*ls.lt, ls.f, h_, kDb, l, (how & 4) ? foreign : own, &err);
-        break;
-      case 2:  // insert after a reference this list does not hold
-        if (unlinked == nullptr || foreign == nullptr) return;
-        list_set_after(*ls.lt, ls.f, h_, kDb, l, foreign, unlinked, &err);
-        break;
-      default:  // insert of a linked entry after a reference of this list
-        if (own == nullptr) return;
-        list_set_after(*ls.lt, ls.f, h_, kDb, l, own, foreign != nullptr ? foreign : own, &err);
-        break;
+      case 0: e = (how & 4) ? foreign : unlinked; break;  // remove: unlinked, or another list's
+      case 1: e = (how & 4) ? foreign : own; break;       // append: linked here or elsewhere
+      case 2: ref = foreign; break;  // insert after a reference this list does not hold
+      default: ref = own, e = foreign != nullptr ? foreign : own;  // insert of a linked entry
     }
+    if (e == nullptr || (how % 4 >= 2 && ref == nullptr)) return;
+    how % 4 == 0 ? list_remove(*ls.lt, ls.f, h_, kDb, l, e, &err)
+    : ref != nullptr ? list_set_after(*ls.lt, ls.f, h_, kDb, l, ref, e, &err)
+                     : list_set_last(*ls.lt, ls.f, h_, kDb, l, e, &err);
     expect(err == 22, "list misuse not refused with 22", err, how % 4);
     expect(list_count(ls, s.obj) == n, "refused list operation changed the count", n);
     if (foreign != nullptr)
@@ -429,7 +369,7 @@ class Run {
     const TypeDesc &t = *s.t;
     bool fresh = (b & 1) != 0;
     if ((t.ops & (fresh ? kOpClone : kOpCloneInternal)) == 0) return;
-    Slot *d = fresh ? free_slot() : &other(t, b >> 1);
+    Slot *d = fresh ? find(nullptr, 0) : &other(s, b >> 1);
     if (d == nullptr || d == &s || (!fresh && holds_entries(t, d->obj))) return;
     Bytes before = encode(s);
     std::vector<uint8_t> buf(before.size() + (b & 2));
@@ -452,28 +392,22 @@ class Run {
     b.resize(used);
     return b;
   }
-  void round_trip(Slot &s) {
+  // Decodes s's encoding into a fresh record (kept in a free slot if there
+  // is one) or in place over d.
+  void decode(Slot &s, Slot *d) {
     Bytes b = encode(s);
-    Slot copy{s.t, record_create(*s.t, h_, kDb)};
-    uint32_t err = 0;
-    uint32_t used = record_unmarshal(*s.t, h_, kDb, b.data(), copy.obj, static_cast<int32_t>(b.size()), 0, &err);
+    Slot into = d != nullptr ? *d : Slot{s.t, record_create(*s.t, h_, kDb)};
+    uint32_t err = 0, used = record_unmarshal(*s.t, h_, kDb, b.data(), into.obj,
+                                              static_cast<int32_t>(b.size()), d != nullptr, &err);
     expect(err == 0 && used == b.size(), "own encoding does not decode", err, used);
-    expect(encode(copy) == b, "decoded record encodes differently");
-    compare_equal(*s.t, copy.obj, s.obj);
-    Slot *keep = free_slot();
-    keep != nullptr ? void(*keep = copy) : destroy(copy);
-  }
-  void decode_in_place(Slot &s, Slot &d) {
-    Bytes b = encode(s);
-    uint32_t err = 0;
-    uint32_t used = record_unmarshal(*s.t, h_, kDb, b.data(), d.obj, static_cast<int32_t>(b.size()), 1, &err);
-    expect(err == 0 && used == b.size(), "in-place decode of an own encoding", err, used);
-    expect(encode(d) == b, "in-place decode encodes differently");
-    compare_equal(*s.t, d.obj, s.obj);
+    expect(encode(into) == b, "decoded record encodes differently");
+    compare_equal(*s.t, into.obj, s.obj);
+    Slot *keep = d != nullptr ? d : find(nullptr, 0);
+    keep != nullptr ? void(*keep = into) : destroy(into);
   }
 
   void compare_equal(const TypeDesc &t, const void *a, const void *b) {
-    if ((t.ops & kOpNoCompare) != 0 || (kAvoid & kAvoidUnsetStrings)) return;
+    if ((t.ops & kOpNoCompare) != 0) return;
     expect(record_compare(t, a, b) == 0, "copy compares unequal");
   }
   void compare_with(Slot &a, Slot &b) {
@@ -484,7 +418,6 @@ class Run {
   }
 
   orva_fuzz::Handle h_;
-  uint32_t mode_;
   Slot slots_[kSlots];
 };
 
@@ -502,9 +435,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   {
     Run run(orva_fuzz::kModes[data[0] % orva_fuzz::kModeCount]);
     mox_handle_t *h = run.handle();
-    g_hooks = Counted{h->record_alloc, h->record_free, 0};
-    h->record_alloc = counted_alloc;
-    h->record_free = counted_free;
+    g_alloc = h->record_alloc, g_free = h->record_free, g_live = 0;
+    h->record_alloc = [](void *heap, uint32_t db, uint32_t size) {
+      void *p = g_alloc(heap, db, size);
+      g_live += p != nullptr;
+      return p;
+    };
+    h->record_free = [](void *heap, uint32_t db, void *p) {
+      g_live -= p != nullptr;
+      g_free(heap, db, p);
+    };
     for (int ops = 0; in.n != 0 && ops < 200; ++ops) run.step(in);
     run.finish();
   }
