@@ -1,45 +1,67 @@
 #!/usr/bin/env bash
-# Fuzzes the wire decoder for a while: configures and builds the instrumented
-# build (build-fuzz, clang 14), writes the seed corpus, and runs wire_fuzz on
-# it.  Exits non-zero when the fuzzer reports a finding (the reproducer is
-# left in build-fuzz/findings/).  Installs nothing: tools/install-deps.sh
-# brings clang-14 and its runtimes.
+# Fuzzes for a while: configures and builds the instrumented build
+# (build-fuzz, clang 14) and runs the wire decoder harness (wire_fuzz, on
+# the seed corpus that make_seeds writes), the record API operation-sequence
+# harness (api_fuzz, from its own corpus directory), or both in turn, each
+# for the given time.  Exits non-zero when a fuzzer reports a finding (the
+# reproducer is left in build-fuzz/findings/ or build-fuzz/api-findings/).
+# Installs nothing: tools/install-deps.sh brings clang-14 and its runtimes.
 #
-#   tools/fuzz-smoke.sh [seconds]     (default 60)
+#   tools/fuzz-smoke.sh [seconds] [wire|api|both]     (default 60, both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
+which="${2:-both}"
 case "$seconds" in
-  '' | *[!0-9]*) echo "usage: $0 [seconds]" >&2; exit 2 ;;
+  '' | *[!0-9]*) echo "usage: $0 [seconds] [wire|api|both]" >&2; exit 2 ;;
+esac
+case "$which" in
+  wire) targets=(wire_fuzz make_seeds) ;;
+  api) targets=(api_fuzz) ;;
+  both) targets=(wire_fuzz make_seeds api_fuzz) ;;
+  *) echo "usage: $0 [seconds] [wire|api|both]" >&2; exit 2 ;;
 esac
 build=build-fuzz
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DORVA_FUZZ=ON -DORVA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target wire_fuzz make_seeds
+cmake --build "$build" -j2 --target "${targets[@]}"
 
-# The corpus starts from the seeds every run; what a run adds is kept in it.
-mkdir -p "$build/corpus" "$build/findings"
-"$build/fuzz/make_seeds" "$build/corpus"
+# run NAME CORPUS FINDINGS LOG MAX_LEN: runs one harness, prints a summary;
+# returns non-zero on a finding.
+run() {
+  local name=$1 corpus=$2 findings=$3 log=$4 max_len=$5 status=0
+  mkdir -p "$corpus" "$findings"
+  echo "== $name for ${seconds}s"
+  ASAN_OPTIONS="abort_on_error=0:detect_leaks=1:${ASAN_OPTIONS:-}" \
+  UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}" \
+    "$build/fuzz/$name" "$corpus" \
+      -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$findings/" \
+      >"$log" 2>&1 || status=$?
+  # The start, the last progress lines and the final statistics.
+  grep -E '^INFO: (Seed|Loaded|seed corpus)|INITED' "$log" || true
+  grep -E '^#[0-9]+' "$log" | tail -n 3 || true
+  grep -E '^(stat::|Done )' "$log" || true
+  echo "corpus: $(find "$corpus" -type f | wc -l) files"
+  if [ "$status" -ne 0 ]; then
+    echo "== $name found something (exit $status); log: $log" >&2
+    grep -E -A40 "^(==[0-9]+==ERROR|$name: |.*runtime error:)" "$log" | head -n 80 >&2 || true
+    ls -l "$findings" >&2 || true
+    return 1
+  fi
+  echo "== $name: no finding in ${seconds}s"
+}
 
-echo "== wire_fuzz for ${seconds}s"
-status=0
-ASAN_OPTIONS="abort_on_error=0:detect_leaks=1:${ASAN_OPTIONS:-}" \
-UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}" \
-  "$build/fuzz/wire_fuzz" "$build/corpus" \
-    -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$build/findings/" \
-    >"$build/fuzz.log" 2>&1 || status=$?
-# The start, the last progress lines and the final statistics.
-grep -E '^INFO: (Seed|Loaded|seed corpus)|INITED' "$build/fuzz.log" || true
-grep -E '^#[0-9]+' "$build/fuzz.log" | tail -n 3 || true
-grep -E '^(stat::|Done )' "$build/fuzz.log" || true
-echo "corpus: $(find "$build/corpus" -type f | wc -l) files"
-
-if [ "$status" -ne 0 ]; then
-  echo "== wire_fuzz found something (exit $status); log: $build/fuzz.log" >&2
-  grep -E -A40 '^(==[0-9]+==ERROR|wire_fuzz: |.*runtime error:)' "$build/fuzz.log" | head -n 80 >&2 || true
-  ls -l "$build/findings" >&2 || true
-  exit 1
+failed=0
+if [ "$which" != api ]; then
+  # The wire corpus starts from the seeds every run; what a run adds is kept.
+  mkdir -p "$build/corpus"
+  "$build/fuzz/make_seeds" "$build/corpus"
+  run wire_fuzz "$build/corpus" "$build/findings" "$build/fuzz.log" 8192 || failed=1
 fi
-echo "== wire_fuzz: no finding in ${seconds}s"
+if [ "$which" != wire ]; then
+  # The operation sequences start from an empty corpus (kept between runs).
+  run api_fuzz "$build/api-corpus" "$build/api-findings" "$build/api-fuzz.log" 1024 || failed=1
+fi
+exit "$failed"

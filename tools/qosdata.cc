@@ -1,6 +1,7 @@
 // qosdata: shows the orva_qos_data module at work on the record runtime.
 //
-//   qosdata                  register the types and show one enumeration value
+//   qosdata                  all of the below in turn
+//   qosdata --help           one line per subcommand
 //   qosdata types            register the module's types into a fresh registry
 //                            and list them with their luids, kinds and variants
 //   qosdata enum NAME VALUE  show an enumeration value through each of its
@@ -14,6 +15,10 @@
 //                            its fields with their state bytes and its
 //                            wire length
 //
+// Bad arguments (an unknown subcommand, a missing or extra argument, an
+// unknown enumeration, a value that is not a member value) are reported in
+// one line on stderr, with exit status 1.
+//
 // The tool finds the module through the runtime's module list and its
 // enumeration operations by name, as any runtime user would.  It carries the
 // module linked in (its exported operations are exported from the
@@ -21,6 +26,7 @@
 // for printing the sample.
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -415,21 +421,59 @@ int show_sample(mox_handle_t *h) {
   return rc;
 }
 
-}  // namespace
+// The subcommands, with the arguments each takes and its one-line help.
+struct Command {
+  const char *name;
+  const char *args;
+  int nargs;
+  const char *help;
+};
+const Command kCommands[] = {
+    {"", "", 0, "all of the below in turn (types, enum qos_pm_state 4, type qos_client_call_data, sample)"},
+    {"types", "", 0, "register the module's types and list them with luids, kinds and variants"},
+    {"enum", "NAME VALUE", 2, "show an enumeration value as value, wire bytes and XML, and decoded back"},
+    {"type", "NAME", 1, "show a record type's sizes and, per field, kind, variant, offset, size, state byte"},
+    {"sample", "", 0, "build a state-tracked qos_client_data_t with two call records and print it"},
+    {"--help", "", 0, "this list"},
+};
 
-int main(int argc, char **argv) {
-  mox_handle_t *h = mox_handle_create();
-  int rc = 0;
-  if (argc >= 2 && std::strcmp(argv[1], "types") == 0) {
-    rc = list_types(h);
-  } else if (argc >= 4 && std::strcmp(argv[1], "enum") == 0) {
-    rc = show_enum(h, argv[2], static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0)));
-  } else if (argc >= 3 && std::strcmp(argv[1], "type") == 0) {
-    rc = show_type(argv[2]);
-  } else if (argc >= 2 && std::strcmp(argv[1], "sample") == 0) {
-    rc = show_sample(h);
-  } else if (argc == 1) {
-    rc = list_types(h);
+void print_help() {
+  std::printf("usage: qosdata [COMMAND [ARGS]]\n");
+  for (const Command &c : kCommands) {
+    std::string call = std::string("qosdata ") + c.name + (c.args[0] ? " " : "") + c.args;
+    std::printf("  %-26s %s\n", call.c_str(), c.help);
+  }
+}
+
+// The enumeration named, or null after a one-line complaint.
+const orva::EnumDesc *find_enum(const std::string &name) {
+  std::string names;
+  for (uint32_t i = 0; i < orva::kEnumCount; ++i) {
+    if (name == orva::kEnums[i]->name) return orva::kEnums[i];
+    names += std::string(i ? ", " : "") + orva::kEnums[i]->name;
+  }
+  std::fprintf(stderr, "qosdata: no enumeration %s (one of: %s)\n", name.c_str(), names.c_str());
+  return nullptr;
+}
+
+// A member value of e written in decimal or 0x-hexadecimal, or -1 after a
+// one-line complaint.
+int64_t parse_member(const orva::EnumDesc &e, const char *text) {
+  char *end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text, &end, 0);
+  bool number = text[0] >= '0' && text[0] <= '9' && end != text && *end == '\0' && errno == 0;
+  if (!number || v >= e.member_count) {
+    std::fprintf(stderr, "qosdata: %s: value %s is not a member value (0 to %u)\n", e.name, text,
+                 e.member_count - 1u);
+    return -1;
+  }
+  return static_cast<int64_t>(v);
+}
+
+int run(mox_handle_t *h, int argc, char **argv) {
+  if (argc == 1) {
+    int rc = list_types(h);
     if (rc == 0) {
       std::printf("\n");
       rc = show_enum(h, "qos_pm_state", QOS_PM_STATE_IFID_LIMIT_REACHED);
@@ -442,10 +486,38 @@ int main(int argc, char **argv) {
       std::printf("\n");
       rc = show_sample(h);
     }
-  } else {
-    std::fprintf(stderr, "usage: qosdata [types | enum NAME VALUE | type NAME | sample]\n");
-    rc = 2;
+    return rc;
   }
+  const std::string cmd = argv[1];
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    print_help();
+    return 0;
+  }
+  const Command *c = nullptr;
+  for (const Command &k : kCommands)
+    if (k.name[0] != '\0' && cmd == k.name) c = &k;
+  if (c == nullptr) {
+    std::fprintf(stderr, "qosdata: unknown command '%s' (qosdata --help lists them)\n", cmd.c_str());
+    return 1;
+  }
+  if (argc - 2 != c->nargs) {
+    std::fprintf(stderr, "qosdata: %s takes %s%s (%d given)\n", c->name,
+                 c->nargs ? "the arguments " : "no arguments", c->args, argc - 2);
+    return 1;
+  }
+  if (cmd == "types") return list_types(h);
+  if (cmd == "type") return show_type(argv[2]);
+  if (cmd == "sample") return show_sample(h);
+  const orva::EnumDesc *e = find_enum(argv[2]);
+  int64_t value = e != nullptr ? parse_member(*e, argv[3]) : -1;
+  return value < 0 ? 1 : show_enum(h, argv[2], static_cast<uint32_t>(value));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  mox_handle_t *h = mox_handle_create();
+  int rc = run(h, argc, argv);
   mox_handle_destroy(h);
   return rc;
 }
