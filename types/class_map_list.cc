@@ -239,6 +239,13 @@ void list_initialize(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db
 
 void list_destroy_entries(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list) {
   Ctx c = ctx(t, f, h, db, list);
+  if (c.head()->list != list) {
+    // A head byte-copied from another list and never cleaned up (a
+    // record-level copy refused after its byte copy) names that list's
+    // entries: they are not this list's to destroy.
+    list_initialize(t, f, h, db, list, 1);
+    return;
+  }
   while (void *entry = list_first(list, c.f)) {
     c.unchain(entry);
     c.set_owner(entry, nullptr);

@@ -197,6 +197,19 @@ TEST(ClassMapList, RecordLevelCopyMovesTheEntries) {
     class_map_list_destroy(h, kDb, dst);
     EXPECT_EQ(h.live_bytes(), 0u);
   }
+  // A copy into an untracked destination is refused after the byte copy:
+  // the destination's head names the source's entries, which stay the source's.
+  ScopedHandle h(MOX_STTR_OFF);
+  uint32_t err = 0;
+  class_map_list *dst = class_map_list_create(h, kDb);
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  class_map_list *src = class_map_list_create(h, kDb);
+  for (const char *n : {"a", "b"}) class_map_list_entry_set_last(h, kDb, src, entry(h, n), &err);
+  EXPECT_EQ(class_map_list_set(h, kDb, dst, src, &err), 22u);
+  class_map_list_destroy(h, kDb, dst);
+  EXPECT_EQ(names(h, src), (Names{"a", "b"}));
+  class_map_list_destroy(h, kDb, src);
+  EXPECT_EQ(h.live_bytes(), 0u);
 }
 
 TEST(ClassMapList, LinkedEntryDestroyAndUntrackedList) {
