@@ -3,6 +3,7 @@
 // byte and the announcements of its count, owners and link words.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -143,8 +144,12 @@ TEST(ClassMapList, MisuseAndRefusalsChangeNothing) {
     ASSERT_EQ(err, 0u);
     mox_trace_clear();
     {
-      orva_test::JournalCheck jc(h, {{s.l, sizeof *s.l, "l"}, {s.o, sizeof *s.o, "o"}, {s.a, sizeof *s.a},
-                                     {s.b, sizeof *s.b}, {s.x, sizeof *s.x}, {s.u, sizeof *s.u}});
+      auto links = [](class_map_entry *e) {  // the header and owner, next, prev
+        return orva_test::Region{e, offsetof(class_map_entry, links) + sizeof e->links};
+      };
+      constexpr size_t head_end = offsetof(class_map_list, entry) + sizeof(orva_list_head_t);
+      orva_test::JournalCheck jc(h, {{s.l, head_end, "l"}, {s.o, head_end, "o"}, links(s.a),
+                                     links(s.b), links(s.x), links(s.u)});
       EXPECT_EQ(c.op(h, s, &err), c.code);
       EXPECT_EQ(err, c.code);
       EXPECT_EQ(jc.announcements(), 0u);
