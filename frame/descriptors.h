@@ -51,6 +51,7 @@ enum class Msg : uint8_t {
   HdRemoveFailed,
   UnmarshalMismatch,
   UnmarshalSkip,
+  DecodeBudget,
   StatsFailed,
   Count
 };

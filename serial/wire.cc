@@ -471,6 +471,65 @@ struct Decoder {
   }
 };
 
+// ---------------------------------------------------------------------------
+// Decode budget
+// ---------------------------------------------------------------------------
+
+// While a top-level decode runs, the handle's record_alloc is wrapped: every
+// block that the decode and the decodes nested in it request (records, list
+// entries, the dynamic array's blocks, strings) is counted against the
+// handle's decode budget, and a request past it is refused as a full heap
+// refuses it, which every decoder already reports as 12.  A handle belongs to
+// one caller for the duration of a call, so the scopes of the decodes under
+// way on this thread are found on a thread-local stack.
+class BudgetScope {
+ public:
+  BudgetScope(mox_handle_t *h, uint64_t budget) : h_(h), left_(budget) {
+    for (BudgetScope *s = top_; s != nullptr; s = s->outer_)
+      if (s->h_ == h) return;  // nested in a decode of this handle: that one counts
+    if (h->record_alloc == nullptr) return;
+    inner_ = h->record_alloc;
+    outer_ = top_;
+    top_ = this;
+    h->record_alloc = alloc;
+  }
+  ~BudgetScope() {
+    if (inner_ == nullptr) return;
+    h_->record_alloc = inner_;
+    top_ = outer_;
+  }
+  BudgetScope(const BudgetScope &) = delete;
+  BudgetScope &operator=(const BudgetScope &) = delete;
+
+  // True for the outermost scope of the handle once a request was refused.
+  bool exceeded() const { return exceeded_; }
+
+ private:
+  static void *alloc(void *heap, uint32_t db, uint32_t size) {
+    BudgetScope *s = top_;
+    while (s->outer_ != nullptr && s->h_->record_heap != heap) s = s->outer_;
+    if (size > s->left_) {
+      s->exceeded_ = true;
+      return nullptr;
+    }
+    void *p = s->inner_(heap, db, size);
+    if (p != nullptr) s->left_ -= size;
+    return p;
+  }
+
+  static thread_local BudgetScope *top_;
+  mox_handle_t *h_;
+  uint64_t left_;
+  mox_alloc_fn inner_ = nullptr;  // the wrapped hook; null for a nested scope
+  BudgetScope *outer_ = nullptr;
+  bool exceeded_ = false;
+};
+
+thread_local BudgetScope *BudgetScope::top_ = nullptr;
+
+uint32_t decode_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf,
+                       void *obj, int32_t len, uint32_t in_place, uint32_t *err);
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -552,6 +611,20 @@ uint32_t record_marshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, uint8_t
 
 uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf,
                           void *obj, int32_t len, uint32_t in_place, uint32_t *err) {
+  if (h == nullptr || *err != 0) return decode_record(t, h, db, buf, obj, len, in_place, err);
+  BudgetScope budget(h, mox_get_decode_budget(h));
+  uint32_t n = decode_record(t, h, db, buf, obj, len, in_place, err);
+  if (budget.exceeded()) {
+    if (*err == 0) fail(h, err, kENOMEM);
+    trace(t, Msg::DecodeBudget);
+  }
+  return n;
+}
+
+namespace {
+
+uint32_t decode_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf,
+                       void *obj, int32_t len, uint32_t in_place, uint32_t *err) {
   if (!enter(h, err)) return 0;
   if (len <= 0) {
     fail(h, err, kEMSGSIZE);
@@ -635,6 +708,8 @@ uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const
   return de.pos;
 }
 
+}  // namespace
+
 uint32_t record_clone(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *src, void **dst,
                       uint8_t *buf, int32_t buflen, bool fresh, uint32_t *err) {
   if (fresh && dst != nullptr) *dst = nullptr;
@@ -652,7 +727,12 @@ uint32_t record_clone(const TypeDesc &t, mox_handle_t *h, uint32_t db, const voi
       return *err;
     }
   }
-  record_unmarshal(t, h, db, buf, *dst, static_cast<int32_t>(n), 0, err);
+  {
+    // The input is the encoding of a record already in memory: it cannot
+    // amplify, so the copy is not held to the decode budget.
+    BudgetScope unbounded(h, UINT64_MAX);
+    record_unmarshal(t, h, db, buf, *dst, static_cast<int32_t>(n), 0, err);
+  }
   if (*err != 0) {
     // A destination nested in a parent (an element of the dynamic array) has
     // no storage of its own to release.

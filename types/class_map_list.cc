@@ -103,6 +103,23 @@ bool writable(const Ctx &c, void *entry, uint32_t *err) {
   return true;
 }
 
+// Misuse of an entry (linked where it must be free, or not linked in this
+// list where it must be) is refused before anything is stored: 22 and the
+// operation's own message.  The check is one compare against the owner.
+enum : uint16_t {  // the list field's messages after plume_error, element_failed
+  kRemoveNotLinked = 2,
+  kSetLastLinked,
+  kSetAfterLinked,
+  kSetAfterReference,
+};
+
+bool refused(const Ctx &c, bool misuse, uint16_t msg, uint32_t *err) {
+  if (!misuse) return false;
+  fail(c.h, err, kEINVAL);
+  trace_at(static_cast<uint16_t>(c.f.msg + msg));
+  return true;
+}
+
 void *reported(const Ctx &c, void *entry) {
   if (entry != nullptr) report_containment(c.h, c.db, entry, c.list);
   return entry;
@@ -161,6 +178,7 @@ uint32_t list_set_last(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t 
                        void *entry, uint32_t *err) {
   Ctx c = ctx(t, f, h, db, list);
   if (!writable(c, entry, err)) return *err;
+  if (refused(c, c.links(entry)->owner != nullptr, kSetLastLinked, err)) return *err;
   Head *hd = c.head();
   c.set_count(hd->count + 1);
   void *last = hd->last;
@@ -180,6 +198,9 @@ uint32_t list_set_after(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t
     fail(h, err, kENOENT);
     return *err;
   }
+  if (refused(c, c.links(ref)->owner != c.head(), kSetAfterReference, err) ||
+      refused(c, c.links(entry)->owner != nullptr, kSetAfterLinked, err))
+    return *err;
   c.set_count(c.head()->count + 1);
   void *after = c.links(ref)->next;
   c.link(&c.links(entry)->next, after, entry);
@@ -194,6 +215,7 @@ uint32_t list_remove(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db
                      void *entry, uint32_t *err) {
   Ctx c = ctx(t, f, h, db, list);
   if (!writable(c, entry, err)) return *err;
+  if (refused(c, c.links(entry)->owner != c.head(), kRemoveNotLinked, err)) return *err;
   c.set_count(c.head()->count - 1);
   c.unchain(entry);
   c.set_owner(entry, nullptr);
@@ -217,6 +239,13 @@ void list_initialize(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db
 
 void list_destroy_entries(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list) {
   Ctx c = ctx(t, f, h, db, list);
+  if (c.head()->list != list) {
+    // A head byte-copied from another list and never cleaned up (a
+    // record-level copy refused after its byte copy) names that list's
+    // entries: they are not this list's to destroy.
+    list_initialize(t, f, h, db, list, 1);
+    return;
+  }
   while (void *entry = list_first(list, c.f)) {
     c.unchain(entry);
     c.set_owner(entry, nullptr);

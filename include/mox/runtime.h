@@ -198,6 +198,13 @@ MOX_API void mox_handle_set_placement(mox_handle_t *h, uint32_t placement);
 MOX_API void mox_handle_set_containment(mox_handle_t *h, uint32_t on);
 MOX_API void mox_handle_set_tenant(mox_handle_t *h, uint16_t tenant);
 MOX_API void mox_handle_set_type_registry(mox_handle_t *h, void *registry);
+/* Decode budget: the bytes of record storage that one top-level unmarshal
+ * (with every decode nested in it) may request through record_alloc; a decode
+ * that would go past it fails with 12.  A new handle has
+ * MOX_DECODE_BUDGET_DEFAULT; the getter of a null handle gives 0. */
+#define MOX_DECODE_BUDGET_DEFAULT ((uint64_t)64 * 1024 * 1024)
+MOX_API void mox_set_decode_budget(mox_handle_t *h, uint64_t bytes);
+MOX_API uint64_t mox_get_decode_budget(const mox_handle_t *h);
 
 /* Allocation accounting and fault injection for the default hooks. */
 typedef struct mox_alloc_stats {

@@ -87,4 +87,14 @@ MOX_API void mox_handle_set_type_registry(mox_handle_t *h, void *registry) {
   if (h) h->type_registry = registry;
 }
 
+MOX_API void mox_set_decode_budget(mox_handle_t *h, uint64_t bytes) {
+  MOX_RT_ENTER();
+  if (h) h->priv->decode_budget = bytes;
+}
+
+MOX_API uint64_t mox_get_decode_budget(const mox_handle_t *h) {
+  MOX_RT_ENTER();
+  return h ? h->priv->decode_budget : 0;
+}
+
 }  // extern "C"

@@ -79,6 +79,7 @@ struct mox_handle_private {
   std::unordered_map<const void *, mox_rt::OidMapping> oid_mappings;
   uint32_t workspace_size = 0;
   bool suppress_messages = false;
+  uint64_t decode_budget = MOX_DECODE_BUDGET_DEFAULT;
   // The open message bundle: message luid (16 bytes as a string) -> instances.
   bool bundle_open = false;
   std::unordered_map<std::string, uint32_t> bundle_messages;

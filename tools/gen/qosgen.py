@@ -42,6 +42,7 @@ MSG_IDS = {
     "hd_remove_failed": "HdRemoveFailed",
     "unmarshal_mismatch": "UnmarshalMismatch",
     "unmarshal_skip": "UnmarshalSkip",
+    "decode_budget": "DecodeBudget",
     "stats_failed": "StatsFailed",
 }
 
@@ -151,7 +152,8 @@ class Generator:
         within an entity the templates in catalogue order."""
         # Each scope lists its entities: (key, {substitutions}).
         def fields_of(pred):
-            return [(f"{t.name}.{f.name}", {"name": t.name, "field": f.name, "bound": str(f.bound)})
+            return [(f"{t.name}.{f.name}", {"name": t.name, "field": f.name, "bound": str(f.bound),
+                                                "element": f.kind})
                     for t in self.cat.types for f in t.fields if pred(f)]
         released = {"mox_mac_addr", "mox_vstring", "ip_address", "calendar_time"}
         scopes = {"type": [(t.name, {"name": t.name}) for t in self.cat.types],
