@@ -1,6 +1,7 @@
 // The shared protocol of every operation: failure reporting, state-tracking
 // mode, variant checks, type-info and statistics lookups, trace emission.
 #include <cstdlib>
+#include <mutex>
 
 #include "frame/conventions.h"
 
@@ -79,6 +80,7 @@ namespace orva {
 
 namespace {
 uint32_t trace_registration_word = 0;
+std::once_flag trace_registered;
 
 struct Site {
   uint32_t index;
@@ -91,9 +93,16 @@ Site site(const EntityDesc &who, Msg m) {
 }
 }  // namespace
 
+// The trace module is registered once per process, whichever thread traces or
+// creates first; every later caller sees the id of that one registration.
+// call_once orders the registration's stores before every return from
+// trace_init, so the emitters below, which all pass through it, read the id
+// without a race.
 void trace_init() {
-  quill_module_init_fn("mox_orva_qos_data", &g_mox_orva_qos_data_trace_module_id,
-                       &trace_registration_word);
+  std::call_once(trace_registered, [] {
+    quill_module_init_fn("mox_orva_qos_data", &g_mox_orva_qos_data_trace_module_id,
+                         &trace_registration_word);
+  });
 }
 
 void trace(const EntityDesc &who, Msg m) {

@@ -52,7 +52,6 @@ uint32_t typeinfo_initialize(mox_handle_t *h, uint32_t /*db: registry calls use 
     mox_type_info_t *original = *p;
     auto *copy = static_cast<mox_type_info_t *>(
         h->registry_lookup(h->type_registry, MOX_NO_DB, original->luid_text));
-    uint32_t made_now = 0;
     if (copy == nullptr) {
       auto *fresh = static_cast<mox_registered_type_info_t *>(
           h->registry_alloc(h->registry_heap, MOX_NO_DB, sizeof(mox_registered_type_info_t)));
@@ -66,11 +65,13 @@ uint32_t typeinfo_initialize(mox_handle_t *h, uint32_t /*db: registry calls use 
       std::memset(fresh->runtime_area, 0, sizeof(fresh->runtime_area));
       fresh->info.reserved0 = 0xFFFFFFFFu;
       fresh->info.placement = h->placement;
+      // Complete before it is published: another thread may find it in the
+      // registry the moment it is inserted and read it without a lock.
+      status = mox_update_variant_info(h, MOX_NO_DB, &fresh->info, original, 1);
       h->registry_insert(h->type_registry, MOX_NO_DB, fresh->info.luid_text, fresh);
-      copy = &fresh->info;
-      made_now = 1;
+      continue;
     }
-    status = mox_update_variant_info(h, MOX_NO_DB, copy, original, made_now);
+    status = mox_update_variant_info(h, MOX_NO_DB, copy, original, 0);
   }
   return status;
 }

@@ -282,6 +282,7 @@ void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, vo
   mox_type_info_t *ti = checked_type_info(t, obj);
   moxlib_type_stats_destroy_object(h, db, ti, stats_area(t, ti, hd->variant), &local);
   local = 0;
+  if (hd->flags & MOX_FLAG_STTR_OFFSET_HELD) moxlib_release_sttr_offset(h, db, obj);
   if ((hd->flags & (MOX_FLAG_RA_DATA | MOX_FLAG_STTR_OFFSET_HELD)) && h->hd_mapping_enabled) {
     mox_hd_mapping_destroy(h, db, obj, &local);
     if (local != 0) {

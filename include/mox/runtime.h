@@ -216,6 +216,11 @@ typedef struct mox_alloc_stats {
 MOX_API void mox_handle_alloc_stats(const mox_handle_t *h, mox_alloc_stats_t *out);
 /* After n more successful allocations every allocation fails; n < 0 disables. */
 MOX_API void mox_handle_fail_alloc_after(mox_handle_t *h, int64_t n);
+/* Bytes the runtime holds for the handle beyond the handle itself: its
+ * per-object tables (state-tracking offsets, OID mappings), journal, events,
+ * domain, bundle and workspace, by element count (an estimate of the heap
+ * used, stable while the counts are).  Record storage is not included. */
+MOX_API uint64_t mox_handle_footprint(const mox_handle_t *h);
 
 /* ------------------------------------------------------------------------ */
 /* Write journal                                                             */
@@ -306,6 +311,10 @@ MOX_API uint32_t moxlib_get_sttr_offset(mox_handle_t *h, uint32_t db, const void
 /* Remembers offset (from obj to its first state byte) and sets STTR_OFFSET_HELD. */
 MOX_API uint32_t moxlib_update_sttr_offset(mox_handle_t *h, uint32_t db, void *obj,
                                            uint32_t offset);
+/* Forgets obj's offset; record destroy calls it for a record holding one, so a
+ * process that creates and destroys records keeps no entry for dead storage.
+ * 0, or 22 for a missing handle or object. */
+MOX_API uint32_t moxlib_release_sttr_offset(mox_handle_t *h, uint32_t db, const void *obj);
 
 /* ------------------------------------------------------------------------ */
 /* Type statistics                                                           */

@@ -140,4 +140,11 @@ MOX_API uint32_t moxlib_update_sttr_offset(mox_handle_t *h, uint32_t db, void *o
   return 0;
 }
 
+MOX_API uint32_t moxlib_release_sttr_offset(mox_handle_t *h, uint32_t db, const void *obj) {
+  MOX_RT_ENTER();
+  if (!h || !h->priv || !obj) return 22;
+  h->priv->sttr_offsets.erase(obj);
+  return 0;
+}
+
 }  // extern "C"

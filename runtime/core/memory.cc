@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 
 #include "core/handle_private.h"
 
@@ -131,6 +132,27 @@ MOX_API void mox_handle_alloc_stats(const mox_handle_t *h, mox_alloc_stats_t *ou
   if (!out) return;
   *out = mox_alloc_stats_t{};
   if (h && h->priv) *out = h->priv->heap.stats;
+}
+
+// Element counts times element sizes plus one pointer per hash bucket or node
+// link: not what the heap charges exactly, but it moves only when the
+// handle's tables grow or shrink.
+MOX_API uint64_t mox_handle_footprint(const mox_handle_t *h) {
+  if (!h || !h->priv) return 0;
+  const mox_handle_private &p = *h->priv;
+  auto table = [](const auto &m, size_t key_bytes) -> uint64_t {
+    using V = typename std::decay_t<decltype(m)>::mapped_type;
+    return m.size() * (key_bytes + sizeof(V) + 2 * sizeof(void *)) +
+           m.bucket_count() * sizeof(void *);
+  };
+  uint64_t bytes = table(p.sttr_offsets, sizeof(void *)) + table(p.oid_mappings, sizeof(void *));
+  bytes += table(p.bundle_messages, 16) + table(p.bundle_refused, 16);
+  bytes += table(p.domain.variants, 33) + table(p.domain.table_ok, 33) +
+           table(p.domain.message_ok, 33);
+  bytes += p.events.capacity() * sizeof(mox_event_t);
+  bytes += p.journal.capacity() * sizeof(mox_rt::JournalRecord);
+  for (const auto &r : p.journal) bytes += r.before.capacity();
+  return bytes + p.workspace_size;
 }
 
 MOX_API void mox_handle_fail_alloc_after(mox_handle_t *h, int64_t n) {

@@ -25,6 +25,8 @@ namespace {
 
 // The capture keeps the newest records up to this many.
 constexpr size_t kCaptureLimit = 65536;
+// Levels below this one (top byte 0) are fatal.
+constexpr uint32_t kLevelErrorFloor = 0x1000000;
 
 struct TraceState {
   std::mutex mutex;
@@ -107,7 +109,9 @@ void keep(const void *section, uint32_t index, uint16_t module_id, uint32_t leve
   rec.level = level;
   TraceState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.to_stderr) {
+  // A fatal message (level 0) always reaches stderr: it precedes an abort,
+  // and the capture dies with the process.
+  if (s.to_stderr || level < kLevelErrorFloor) {
     const char *name = module_id >= 1 && module_id <= s.names.size()
                            ? s.names[module_id - 1].c_str()
                            : "?";
@@ -135,16 +139,16 @@ MOX_API uint32_t quill_module_init_fn(const char *name, uint16_t *module_id, uin
   MOX_RT_ENTER();
   if (!name) return 0;
   TraceState &s = state();
-  uint16_t id;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    auto it = s.ids.find(name);
-    if (it == s.ids.end()) {
-      s.names.emplace_back(name);
-      it = s.ids.emplace(name, static_cast<uint16_t>(s.names.size())).first;
-    }
-    id = it->second;
+  // The caller's words are written under the lock too, so two threads
+  // registering through the same words do not race on them; a caller that
+  // reads them without calling here needs its own once-only registration.
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.ids.find(name);
+  if (it == s.ids.end()) {
+    s.names.emplace_back(name);
+    it = s.ids.emplace(name, static_cast<uint16_t>(s.names.size())).first;
   }
+  const uint16_t id = it->second;
   if (module_id) *module_id = id;
   if (reg_word) *reg_word = 1;
   return id;

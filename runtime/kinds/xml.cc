@@ -10,6 +10,7 @@
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <new>
@@ -146,6 +147,14 @@ MOX_API uint32_t mox_xml_doc_parse(const char *text, size_t len, mox_xml_doc_t *
   if (len > kMaxDocumentBytes) {
     if (msg && msglen)
       std::snprintf(msg, msglen, "document larger than %zu bytes", kMaxDocumentBytes);
+    return kEINVAL;
+  }
+  // libxml2 makes no parser for an empty buffer, which would read as a failed
+  // allocation; blanks alone it calls a missing start tag.  Both are a
+  // document without content.  The buffer is read for len bytes and needs no
+  // terminating NUL.
+  if (std::all_of(text, text + len, [](char c) { return std::strchr(" \t\r\n", c) && c; })) {
+    put_reason(msg, msglen, "empty document");
     return kEINVAL;
   }
   xmlInitParser();

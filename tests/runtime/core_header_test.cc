@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "handle.h"
 #include "journal_check.h"
@@ -35,15 +36,16 @@ struct FakeType {
 };
 
 TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
+  ScopedHandle h;
   FakeType t("00000000000000000000000000000001");
   TestRecord plain{&t.ti, -3, 1, MOX_FLAG_NESTED};
-  EXPECT_EQ(mox_get_instance_variant(&plain, 1, 0), -3);
-  EXPECT_EQ(mox_get_instance_variant(nullptr, 1, 1), -1);
-  EXPECT_EQ(mox_get_instance_obj_flag(&plain), MOX_FLAG_NESTED);
+  EXPECT_EQ(std::make_tuple(mox_get_instance_variant(&plain, 1, 0),
+                            mox_get_instance_variant(nullptr, 1, 1),
+                            mox_get_instance_obj_flag(&plain)),
+            std::make_tuple(-3, -1, uint8_t{MOX_FLAG_NESTED}));
   uint32_t err = 0;
   EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), &t.ti);
   EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&plain, &err), &plain.tinfo);
-
   void *block[2] = {&t.ti, nullptr};  // the runtime block: first word is the type info
   TestRecord indirect{block, 0, 0, MOX_FLAG_TINFO_BLOCK};
   EXPECT_EQ(mox_get_manifested_type_info(&indirect, &err), &t.ti);
@@ -54,25 +56,22 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   EXPECT_EQ(mox_get_manifested_type_info(nullptr, &err), nullptr);
   EXPECT_EQ(err, 2u);
   EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), nullptr) << "error on entry: no-op";
-}
 
-TEST(CoreHeader, FlagChecks) {
-  ScopedHandle h;
   const struct {
     uint8_t flags;
     uint32_t refuse_nested, refuse_embedded, result;
-  } cases[] = {{0, 1, 1, 0},
-               {MOX_FLAG_NESTED, 1, 1, 22},   {MOX_FLAG_NESTED, 0, 1, 0},
-               {MOX_FLAG_EMBEDDED, 1, 1, 22}, {MOX_FLAG_EMBEDDED, 1, 0, 0}};
+    int32_t tracked;
+  } cases[] = {{0, 1, 1, 0, 0},
+               {MOX_FLAG_NESTED, 1, 1, 22, 0},   {MOX_FLAG_NESTED, 0, 1, 0, 0},
+               {MOX_FLAG_EMBEDDED, 1, 1, 22, 0}, {MOX_FLAG_EMBEDDED, 1, 0, 0, 0},
+               {MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED, 0, 0, 0, 1}};
   for (const auto &c : cases) {
     TestRecord r{nullptr, 0, 0, c.flags};
     EXPECT_EQ(moxlib_validate_object_flags(h, &r, c.refuse_nested, c.refuse_embedded), c.result)
         << int(c.flags) << " " << c.refuse_nested << c.refuse_embedded;
-    EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 0);
+    EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), c.tracked);
   }
   EXPECT_EQ(moxlib_validate_object_flags(h, nullptr, 0, 0), 22u);
-  TestRecord r{nullptr, 0, 0, MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED};
-  EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), 1);
   EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, nullptr), -1);
 }
 
@@ -123,9 +122,10 @@ TEST(CoreHeader, UpdateVariantInfoRepointsOnlyWhenNeeded) {
   EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
   EXPECT_EQ(mox_journal_count(h), 0u) << "an up-to-date copy is not written";
   copy.variant_info = &stale;
-  EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&copy, sizeof copy, "copy"}}, [&] {
+    EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
+  }));
   EXPECT_EQ(copy.variant_info, &original.info);
-  EXPECT_TRUE(mox_journal_covers(h, &copy.variant_info, sizeof copy.variant_info));
   EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, nullptr, &original.ti, 1), 22u);
 }
 
@@ -206,7 +206,7 @@ TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
   moxlib_adjust_variant(h, MOX_NO_DB, nullptr, &t.ti, 1, &err);  // tolerated
 }
 
-TEST(CoreSttrOffset, KeptPerObjectAndFlagAnnounced) {
+TEST(CoreSttrOffset, KeptPerObjectFlagAnnouncedAndForgotten) {
   ScopedHandle h;
   TestRecord a{nullptr, 0, 0, MOX_FLAG_STATE_TRACKED};
   TestRecord b{nullptr, 0, 0, 0};
@@ -215,15 +215,23 @@ TEST(CoreSttrOffset, KeptPerObjectAndFlagAnnounced) {
     EXPECT_EQ(moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 40), 0u);
   }));
   EXPECT_EQ(a.flags, MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD);
+  const uint64_t one = mox_handle_footprint(h);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &b, 12);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 44);
-  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &a), 44u);
-  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &b), 12u);
+  EXPECT_EQ(std::make_tuple(moxlib_get_sttr_offset(h, MOX_NO_DB, &a),
+                            moxlib_get_sttr_offset(h, MOX_NO_DB, &b)),
+            std::make_tuple(44u, 12u));
+  EXPECT_GT(mox_handle_footprint(h), one) << "the footprint counts the entries";
   ScopedHandle other;
   EXPECT_EQ(moxlib_get_sttr_offset(other, MOX_NO_DB, &a), 0u) << "offsets are per handle";
   EXPECT_EQ(moxlib_update_sttr_offset(h, MOX_NO_DB, nullptr, 1), 22u);
 
-  // Removing the handle mapping forgets the runtime's data for the object.
+  // Released, or forgotten with the handle mapping: gone, and the footprint
+  // is back where it was.
+  EXPECT_EQ(moxlib_release_sttr_offset(h, MOX_NO_DB, &b), 0u);
+  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &b), 0u);
+  EXPECT_EQ(mox_handle_footprint(h), one);
+  EXPECT_EQ(moxlib_release_sttr_offset(h, MOX_NO_DB, nullptr), 22u);
   uint32_t err = 0;
   mox_hd_mapping_destroy(h, MOX_NO_DB, &a, &err);
   EXPECT_EQ(err, 0u);

@@ -42,9 +42,8 @@ std::string reread(mox_handle_t *h, mox_xml_doc_t *doc, const char *path, FromXm
 
 // A parsed document for one test.
 struct Doc {
-  explicit Doc(const std::string &text) {
-    rc = mox_xml_doc_parse(text.data(), text.size(), &doc, msg, sizeof msg);
-  }
+  explicit Doc(const std::string &text) : Doc(text.data(), text.size()) {}
+  Doc(const char *text, size_t len) { rc = mox_xml_doc_parse(text, len, &doc, msg, sizeof msg); }
   ~Doc() { mox_xml_doc_free(doc); }
   Doc(const Doc &) = delete;
   uint32_t rc;
@@ -52,7 +51,7 @@ struct Doc {
   char msg[256] = "";
 };
 
-TEST(KindsXmlParse, RefusesDeclarationsAndEntitiesWithAReason) {
+TEST(KindsXmlParse, RefusesBadDocumentsWithAReason) {
   // "Billion laughs": nine levels of entities, each ten of the one before.
   std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol1 \"lol\">";
   for (int level = 2; level <= 9; ++level) {
@@ -61,34 +60,39 @@ TEST(KindsXmlParse, RefusesDeclarationsAndEntitiesWithAReason) {
     laughs += "\">";
   }
   laughs += "]><lolz>&lol9;</lolz>";
-  const std::string refused[] = {
-      laughs,
-      "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><x>&e;</x>",  // external entity
-      "<!DOCTYPE x SYSTEM \"http://192.0.2.1/x.dtd\"><x/>",  // a DTD that must never be fetched
-      "<!DOCTYPE x><x/>",
+  const std::string external = "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><x>&e;</x>";
+  const std::string fetched = "<!DOCTYPE x SYSTEM \"http://192.0.2.1/x.dtd\"><x/>";
+  constexpr size_t kAll = SIZE_MAX;  // the whole text
+  const struct {
+    const char *text;
+    size_t len;
+    const char *reason;
+  } refused[] = {
+      {laughs.c_str(), kAll, "document type"},
+      {external.c_str(), kAll, "document type"},
+      {fetched.c_str(), kAll, "document type"},  // a DTD that must never be fetched
+      {"<!DOCTYPE x><x/>", kAll, "document type"},
+      {"<x>&e;</x>", kAll, "'e'"},  // without a declaration the entity is undefined
+      {"<x><y></x>", kAll, "line 1: "},
+      {"", 0, "empty document"},      // nothing failed to allocate
+      {"<x/>", 0, "empty document"},  // the length counts, not the NUL
+      {" \n\t\r ", kAll, "empty document"},
+      {"<x/>", size_t{1} << 40, "larger than"},  // checked before any byte is read
+      {nullptr, 4, "no document text"},
   };
-  for (const std::string &text : refused) {
-    SCOPED_TRACE(text.substr(0, 40));
-    Doc d(text);
+  for (const auto &c : refused) {
+    SCOPED_TRACE(std::string(c.text ? c.text : "(null)").substr(0, 40));
+    Doc d(c.text, c.len == kAll ? std::strlen(c.text) : c.len);
     EXPECT_EQ(d.rc, kEINVAL);
     EXPECT_EQ(d.doc, nullptr);
-    EXPECT_NE(std::string(d.msg).find("document type"), std::string::npos) << d.msg;
+    EXPECT_NE(std::string(d.msg).find(c.reason), std::string::npos) << d.msg;
   }
-
-  // Without a declaration an entity reference is simply undefined.
-  Doc undeclared("<x>&e;</x>");
-  EXPECT_EQ(undeclared.rc, kEINVAL);
-  EXPECT_NE(std::string(undeclared.msg).find("e"), std::string::npos);
-  Doc malformed("<x><y></x>");
-  EXPECT_EQ(malformed.rc, kEINVAL);
-  EXPECT_STRNE(malformed.msg, "");
-
-  // The size limit is checked before any byte is read.
-  const char tiny[] = "<x/>";
+  // Only len bytes are read: no terminating NUL is needed.
+  const char unterminated[] = {'<', 'x', '/', '>', '<'};
+  EXPECT_EQ(Doc(unterminated, 4).rc, 0u);
   mox_xml_doc_t *doc = nullptr;
-  EXPECT_EQ(mox_xml_doc_parse(tiny, size_t{1} << 40, &doc, nullptr, 0), kEINVAL);
-  EXPECT_EQ(mox_xml_doc_parse(nullptr, 4, &doc, nullptr, 0), kEINVAL);
-  EXPECT_EQ(mox_xml_doc_parse(tiny, 4, nullptr, nullptr, 0), kEINVAL);
+  EXPECT_EQ(mox_xml_doc_parse("<x/>", 4, nullptr, nullptr, 0), kEINVAL);
+  EXPECT_EQ(mox_xml_doc_parse("", 0, &doc, nullptr, 0), kEINVAL) << "no message buffer";
 }
 
 TEST(KindsXmlLookup, PathsSelectElementsAndFailuresAreReported) {
