@@ -512,6 +512,8 @@ typedef struct mox_event {
   const void *item;
   const void *owner;
 } mox_event_t;
+/* The handle keeps the newest MOX_EVENT_LOG_LIMIT events; older ones are dropped. */
+#define MOX_EVENT_LOG_LIMIT 4096u
 MOX_API uint32_t mox_event_count(const mox_handle_t *h);
 MOX_API int mox_event_get(const mox_handle_t *h, uint32_t i, mox_event_t *out);
 MOX_API void mox_event_clear(mox_handle_t *h);

@@ -3,10 +3,17 @@
 // that callers and tests can see what it was told.
 #include "core/handle_private.h"
 
+void mox_rt::record_event(mox_handle_t *h, const mox_event_t &e) {
+  if (!h || !h->priv) return;
+  auto &log = h->priv->events;
+  if (log.size() >= MOX_EVENT_LOG_LIMIT) log.pop_front();
+  log.push_back(e);
+}
+
 namespace {
 
 void record(mox_handle_t *h, uint32_t kind, uint32_t db, const void *item, const void *owner) {
-  if (h && h->priv) h->priv->events.push_back(mox_event_t{kind, db, item, owner});
+  mox_rt::record_event(h, mox_event_t{kind, db, item, owner});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -68,13 +69,19 @@ struct OidMapping {
 
 }  // namespace mox_rt
 
+namespace mox_rt {
+// Records one announcement on the handle, dropping the oldest once the log
+// holds MOX_EVENT_LOG_LIMIT of them.
+void record_event(mox_handle_t *h, const mox_event_t &e);
+}  // namespace mox_rt
+
 struct mox_handle_private {
   mox_rt::Heap heap;
   mox_sttr_config_t sttr_block{};  // what sttr_config points to when a mode is set
   mox_rt::DomainTable domain;
   bool journal_on = false;
   std::vector<mox_rt::JournalRecord> journal;
-  std::vector<mox_event_t> events;
+  std::deque<mox_event_t> events;  // the newest MOX_EVENT_LOG_LIMIT announcements
   std::unordered_map<const void *, uint32_t> sttr_offsets;
   std::unordered_map<const void *, mox_rt::OidMapping> oid_mappings;
   uint32_t workspace_size = 0;

@@ -108,7 +108,7 @@ MOX_API void mox_hd_mapping_destroy(mox_handle_t *h, uint32_t db, void *obj, uin
     return;
   }
   h->priv->sttr_offsets.erase(obj);
-  h->priv->events.push_back(mox_event_t{MOX_EVENT_HD_MAPPING_DESTROY, db, obj, nullptr});
+  mox_rt::record_event(h, mox_event_t{MOX_EVENT_HD_MAPPING_DESTROY, db, obj, nullptr});
 }
 
 }  // extern "C"

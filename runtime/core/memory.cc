@@ -149,7 +149,7 @@ MOX_API uint64_t mox_handle_footprint(const mox_handle_t *h) {
   bytes += table(p.bundle_messages, 16) + table(p.bundle_refused, 16);
   bytes += table(p.domain.variants, 33) + table(p.domain.table_ok, 33) +
            table(p.domain.message_ok, 33);
-  bytes += p.events.capacity() * sizeof(mox_event_t);
+  bytes += p.events.size() * sizeof(mox_event_t);
   bytes += p.journal.capacity() * sizeof(mox_rt::JournalRecord);
   for (const auto &r : p.journal) bytes += r.before.capacity();
   return bytes + p.workspace_size;

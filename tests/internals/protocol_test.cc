@@ -60,17 +60,23 @@ TEST(Protocol, TypeInfoAndVariantInfoChecks) {
 std::vector<void *> g_quarantine;
 
 TEST(Protocol, CreateDestroyCyclesKeepTheHandleFootprintConstant) {
-  ScopedHandle h(MOX_STTR_ON);
-  h->record_alloc = [](void *, uint32_t, uint32_t n) { return std::calloc(1, n); };
-  h->record_free = [](void *, uint32_t, void *p) { g_quarantine.push_back(p); };
-  const orva::TypeDesc &t = orva::k_qos_client_data_t;
-  auto cycle = [&] { orva::record_destroy(t, h, MOX_NO_DB, orva::record_create(t, h, MOX_NO_DB)); };
-  cycle();
-  const uint64_t footprint = mox_handle_footprint(h);
-  for (int i = 0; i < 10000; ++i) cycle();
-  EXPECT_EQ(mox_handle_footprint(h), footprint);
-  for (void *p : g_quarantine) std::free(p);
-  g_quarantine.clear();
+  // With containment on the event log fills up to its limit first.
+  for (uint32_t containment : {0u, 1u}) {
+    ScopedHandle h(MOX_STTR_ON);
+    h->containment_enabled = containment;
+    h->record_alloc = [](void *, uint32_t, uint32_t n) { return std::calloc(1, n); };
+    h->record_free = [](void *, uint32_t, void *p) { g_quarantine.push_back(p); };
+    const orva::TypeDesc &t = orva::k_qos_client_data_t;
+    auto cycles = [&](int n) {
+      for (int i = 0; i < n; ++i) orva::record_destroy(t, h, MOX_NO_DB, orva::record_create(t, h, MOX_NO_DB));
+    };
+    cycles(MOX_EVENT_LOG_LIMIT);
+    const uint64_t footprint = mox_handle_footprint(h);
+    cycles(10000);
+    EXPECT_EQ(mox_handle_footprint(h), footprint) << "containment " << containment;
+    for (void *p : g_quarantine) std::free(p);
+    g_quarantine.clear();
+  }
 }
 
 TEST(Catalogue, EveryEntityHasItsOwnNumberedMessages) {
