@@ -348,20 +348,30 @@ class Run {
       expect(list_count(ls, o.obj) == on, "refused list operation changed the other list", on);
   }
 
-  // A copy of src into dst, both records of type t holding a list at ls:
-  // the counts before, and the blocks live.
-  struct Moved { bool checked = false; uint32_t held = 0, moved = 0; int64_t live = 0; };
+  // A copy of src into dst, both records holding a list at ls: the counts
+  // before, and the blocks that the destination's entries hold (each entry
+  // and its strings).
+  struct Moved { bool checked = false; uint32_t moved = 0; int64_t live = 0, held = 0; };
   Moved before_move(const ListSite &ls, void *dst, void *src) {
     if (dst == src) return {};
-    return {true, list_count(ls, dst), list_count(ls, src), g_live};
+    const TypeDesc &et = *ls.lt->fields[ls.f].record;
+    int64_t held = 0;
+    for (uint32_t k = 0, n = list_count(ls, dst); k < n; ++k) {
+      const uint8_t *e = static_cast<const uint8_t *>(nth_entry(ls, dst, k));
+      ++held;
+      for (uint16_t i = 0; i < et.field_count; ++i)
+        if (et.fields[i].kind == Kind::VString)
+          held += reinterpret_cast<const mox_vstring_t *>(e + et.fields[i].offset)->str != nullptr;
+    }
+    return {true, list_count(ls, src), g_live, held};
   }
-  // After it: the destination holds exactly the source's entries (its own
-  // were destroyed: for a type that owns nothing but its list, exactly that
-  // many blocks fewer are live), and the source is empty.
+  // After it: the destination holds exactly the source's entries, its own
+  // were destroyed (for a type that owns nothing but its list, exactly their
+  // blocks fewer are live), and the source is empty.
   void after_move(const TypeDesc &t, const ListSite &ls, void *dst, void *src, const Moved &mv) {
     expect(list_count(ls, dst) == mv.moved && list_count(ls, src) == 0, "entries moved", mv.moved);
     if (ls.lt == &t && t.field_count == 1)
-      expect(g_live == mv.live - mv.held, "the destination's entries destroyed", g_live, mv.live);
+      expect(g_live == mv.live - mv.held, "the destination's entries destroyed", g_live, mv.live - mv.held);
   }
 
   // Record-level copy onto another record of the type (or onto itself).
