@@ -726,7 +726,7 @@ uint32_t record_clone(const TypeDesc &t, mox_handle_t *h, uint32_t db, const voi
       fail(h, err, kENOMEM);
       return *err;
     }
-  } else {
+  } else if (*dst != t.placeholder) {
     // The read-back appends list entries to what a list holds: an existing
     // destination's own entries are destroyed first (the source is already
     // read), so that it ends up a copy of the source.
