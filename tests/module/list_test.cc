@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -181,57 +180,46 @@ TEST(ClassMapList, CopiesIntoAListMoveTheEntries) {
   using Pc = qos_policy_content;
   using Op = std::function<uint32_t(mox_handle_t *, Pc *&, Pc *, uint32_t *)>;
   Op list_set = [](auto h, auto &d, auto s, auto e) { return class_map_list_set(h, kDb, &d->class_map, &s->class_map, e); };
-  struct Case {
-    const char *what;
-    uint32_t mode;
-    bool untracked_dst;  // the destination made while tracking was off
-    Names held;          // the destination's entries before the copy
-    Op op;
-    uint32_t code;
-    Names dst, src;
+  Op field_set = [](auto h, auto &d, auto s, auto e) { return qos_policy_content_class_map_set(h, kDb, d, &s->class_map, e); };
+  Op clone = [](auto h, auto &d, auto s, auto e) { uint8_t b[512]; return qos_policy_content_clone_internal(h, kDb, s, &d, b, sizeof b, e); };
+  Op decode_cr = [](auto h, auto &d, auto s, auto e) {  // in _cr mode, no storage for an entry
+    uint8_t b[512];
+    int32_t n = static_cast<int32_t>(class_map_list_marshal(h, kDb, b, &s->class_map, sizeof b, e));
+    h->cr_mode = 1, mox_handle_fail_alloc_after(h, 0);
+    class_map_list_unmarshal(h, kDb, b, &d->class_map, n, 0, e);
+    h->cr_mode = 0, mox_handle_fail_alloc_after(h, -1);
+    return *e;
   };
   const Names abc{"a", "b", "c"}, xy{"x", "y"};
-  const Case cases[] = {
-      {"list set into an empty list", MOX_STTR_OFF, false, {}, list_set, 0, abc, {}},
-      {"list set", MOX_STTR_ON, false, xy, list_set, 0, abc, {}},
-      {"field set", MOX_STTR_OFF, false, xy, [](auto h, auto &d, auto s, auto e) { return qos_policy_content_class_map_set(h, kDb, d, &s->class_map, e); }, 0, abc, {}},
-      {"clone into it", MOX_STTR_ON, false, xy, [](auto h, auto &d, auto s, auto e) {
-         uint8_t buf[512];
-         return qos_policy_content_clone_internal(h, kDb, s, &d, buf, sizeof buf, e); }, 0, abc, abc},
-      {"refused: untracked destination", MOX_STTR_ON, true, xy, list_set, 22, {}, abc},
-      {"decode in cr_mode without storage", MOX_STTR_ON, false, xy, [](auto h, auto &d, auto s, auto e) {
-         uint8_t buf[512];
-         uint32_t n = class_map_list_marshal(h, kDb, buf, &s->class_map, sizeof buf, e);
-         h->cr_mode = 1;
-         mox_handle_fail_alloc_after(h, 0);
-         class_map_list_unmarshal(h, kDb, buf, &d->class_map, static_cast<int32_t>(n), 0, e);
-         mox_handle_fail_alloc_after(h, -1);
-         h->cr_mode = 0;
-         return *e; }, 12, xy, abc},
+  struct Case { const char *what; uint32_t mode, dst_mode; Names held; Op op; uint32_t code; Names dst, src; } cases[] = {
+      {"list set into an empty list", MOX_STTR_OFF, MOX_STTR_OFF, {}, list_set, 0, abc, {}},
+      {"list set", MOX_STTR_ON, MOX_STTR_ON, xy, list_set, 0, abc, {}},
+      {"field set", MOX_STTR_OFF, MOX_STTR_OFF, xy, field_set, 0, abc, {}},
+      {"clone into it", MOX_STTR_ON, MOX_STTR_ON, xy, clone, 0, abc, abc},
+      {"refused: untracked destination", MOX_STTR_ON, MOX_STTR_OFF, xy, list_set, 22, {}, abc},
+      {"decode in cr_mode without storage", MOX_STTR_ON, MOX_STTR_ON, xy, decode_cr, 12, xy, abc},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    ScopedHandle h(c.untracked_dst ? MOX_STTR_OFF : c.mode);
+    ScopedHandle h(c.dst_mode);
     uint32_t err = 0;
     Pc *d = qos_policy_content_create(h, kDb);
     for (const std::string &n : c.held) class_map_list_entry_set_last(h, kDb, &d->class_map, entry(h, n.c_str()), &err);
     mox_handle_set_sttr_mode(h, c.mode);
     Pc *s = qos_policy_content_create(h, kDb);
-    for (const char *n : {"a", "b", "c"}) class_map_list_entry_set_last(h, kDb, &s->class_map, entry(h, n), &err);
-    ASSERT_EQ(err, 0u);
-    {
-      auto head = [](Pc *p, const char *name) {  // the list's header, list word and count
-        return std::vector<orva_test::Region>{
-            {&p->class_map, offsetof(class_map_list, entry), name},
-            {&p->class_map.entry.list, sizeof(void *), name},
-            {&p->class_map.entry.count, 4, name}};
-      };
-      std::vector<orva_test::Region> regions = head(d, "dst");
-      for (auto &r : head(s, "src")) regions.push_back(r);
-      orva_test::JournalCheck jc(h, regions);
-      EXPECT_EQ(c.op(h, d, s, &err), c.code);
-      EXPECT_TRUE(jc.Verify());
+    std::vector<orva_test::Region> regions;  // headers, list words, counts, the source's owners
+    for (Pc *p : {d, s})
+      regions.insert(regions.end(), {{&p->class_map, offsetof(class_map_list, entry)},
+                                     {&p->class_map.entry.list, sizeof(void *)}, {&p->class_map.entry.count, 4}});
+    for (const char *n : {"a", "b", "c"}) {
+      class_map_entry *e = entry(h, n);
+      class_map_list_entry_set_last(h, kDb, &s->class_map, e, &err);
+      regions.push_back({&e->links.owner, sizeof(void *), n});
     }
+    ASSERT_EQ(err, 0u);
+    orva_test::JournalCheck jc(h, regions);
+    EXPECT_EQ(c.op(h, d, s, &err), c.code);
+    EXPECT_TRUE(jc.Verify());
     EXPECT_EQ(names(h, &d->class_map), c.dst);
     EXPECT_EQ(names(h, &s->class_map), c.src);
     qos_policy_content_destroy(h, kDb, d);
@@ -239,29 +227,6 @@ TEST(ClassMapList, CopiesIntoAListMoveTheEntries) {
     qos_policy_content_destroy(h, kDb, s);
     EXPECT_EQ(h.live_bytes(), 0u);
   }
-}
-
-// The cleanup alone, after a caller's byte copy of the head: it announces
-// every count and owner store it makes.
-TEST(ClassMapList, CopyoutCleanupAfterAByteCopy) {
-  ScopedHandle h(MOX_STTR_ON);
-  uint32_t err = 0;
-  class_map_list *src = class_map_list_create(h, kDb), *dst = class_map_list_create(h, kDb);
-  for (const char *n : {"a", "b", "c"}) class_map_list_entry_set_last(h, kDb, dst, entry(h, n), &err);
-  std::memcpy(&src->entry, &dst->entry, sizeof dst->entry);
-  auto *a = static_cast<class_map_entry *>(dst->entry.first);
-  orva_test::JournalCheck jc(h, {{&src->entry.list, sizeof(void *), "src list"},
-                                 {&src->entry.count, 4, "src count"},
-                                 {&dst->entry.count, 4, "dst count"},
-                                 {&a->links.owner, sizeof(void *), "a owner"}});
-  class_map_list_post_copyout_cleanup(h, kDb, src, dst);
-  EXPECT_TRUE(jc.Verify());
-  EXPECT_EQ(names(h, src), (Names{"a", "b", "c"}));
-  EXPECT_EQ(names(h, dst), Names{});
-  // Each list destroys what it holds: nothing twice, nothing left.
-  class_map_list_destroy(h, kDb, src);
-  class_map_list_destroy(h, kDb, dst);
-  EXPECT_EQ(h.live_bytes(), 0u);
 }
 
 TEST(ClassMapList, LinkedEntryDestroyAndUntrackedList) {
