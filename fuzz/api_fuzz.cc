@@ -11,11 +11,13 @@
 // set-value and state-flag operations on any field with indexes in and out of
 // range and null or aliasing sources; growing and emptying the dynamic array;
 // appending, inserting after and removing list entries, and handing entries
-// to a list in ways it must refuse with 22; the record-level copy; clone;
-// marshal with a fresh and an in-place decode; compare.  Each operation
-// checks what the API promises (see the `expect` calls).  At the end every
-// record is destroyed and the handle's record_alloc / record_free counts and
-// live record bytes must be back to zero.  A broken expectation aborts.
+// to a list in ways it must refuse with 22; the record-level copy and the
+// set of a nested record (into lists holding entries too); clone (into
+// records holding entries too); marshal with a fresh and an in-place decode;
+// compare.  Each operation checks what the API promises (see the `expect`
+// calls).  At the end every record is destroyed and the handle's
+// record_alloc / record_free counts and live record bytes must be back to
+// zero.  A broken expectation aborts.
 
 #include <cstdio>
 #include <cstdlib>
@@ -149,10 +151,6 @@ class Run {
     return f.shape == Shape::Dynamic ? static_cast<const uint8_t *>(obj)[t.fields[f.count_field].offset]
                                      : f.bound;
   }
-  bool holds_entries(const TypeDesc &t, void *obj) {
-    ListSite ls = list_site(t);
-    return ls.lt != nullptr && list_count(ls, obj) != 0;
-  }
 
   void *get(const TypeDesc &t, uint16_t fi, void *obj, bool indexed, uint32_t index, uint32_t *err) {
     return indexed ? field_get_at(t, fi, h_, kDb, obj, index, err) : field_get(t, fi, h_, kDb, obj, err);
@@ -186,14 +184,17 @@ class Run {
       Slot &o = other(s, in.u8());
       uint32_t oi = in.u8() % (f.shape == Shape::Single ? 1 : f.bound), e2 = 0;
       void *src = (in.u8() & 7) == 0 ? nullptr : get(t, fi, o.obj, indexed, oi, &e2);
-      // A list handed to a nested list that holds entries is not defined.
-      if (f.kind == Kind::Record && (!indexed || index < n) &&
-          holds_entries(*f.record, get(t, fi, s.obj, indexed, index, &e2)))
-        return;
+      // A nested record holding a list: the destination's entries are
+      // destroyed, the source's move.
+      ListSite ls = f.kind == Kind::Record ? list_site(*f.record) : ListSite{};
+      void *dst = ls.lt != nullptr && (!indexed || index < n) ? get(t, fi, s.obj, indexed, index, &e2)
+                                                               : nullptr;
+      Moved mv = dst != nullptr && src != nullptr ? before_move(ls, dst, src) : Moved{};
       indexed ? field_set_at(t, fi, h_, kDb, s.obj, index, src, &err)
               : field_set(t, fi, h_, kDb, s.obj, src, &err);
       if (indexed && index >= n) expect(err == 22, "set beyond the bound", index, err);
       if (src == nullptr && !indexed) expect(err != 0, "set from a null source succeeded");
+      if (err == 0 && mv.checked) after_move(*f.record, ls, dst, src, mv);
       return;
     }
     void *p = get(t, fi, s.obj, indexed, index, &err);
@@ -347,18 +348,44 @@ class Run {
       expect(list_count(ls, o.obj) == on, "refused list operation changed the other list", on);
   }
 
+  // A copy of src into dst, both records holding a list at ls: the counts
+  // before, and the blocks that the destination's entries hold (each entry
+  // and its strings).
+  struct Moved { bool checked = false; uint32_t moved = 0; int64_t live = 0, held = 0; };
+  Moved before_move(const ListSite &ls, void *dst, void *src) {
+    if (dst == src) return {};
+    const TypeDesc &et = *ls.lt->fields[ls.f].record;
+    int64_t held = 0;
+    for (uint32_t k = 0, n = list_count(ls, dst); k < n; ++k) {
+      const uint8_t *e = static_cast<const uint8_t *>(nth_entry(ls, dst, k));
+      ++held;
+      for (uint16_t i = 0; i < et.field_count; ++i)
+        if (et.fields[i].kind == Kind::VString)
+          held += reinterpret_cast<const mox_vstring_t *>(e + et.fields[i].offset)->str != nullptr;
+    }
+    return {true, list_count(ls, src), g_live, held};
+  }
+  // After it: the destination holds exactly the source's entries, its own
+  // were destroyed (for a type that owns nothing but its list, exactly their
+  // blocks fewer are live), and the source is empty.
+  void after_move(const TypeDesc &t, const ListSite &ls, void *dst, void *src, const Moved &mv) {
+    expect(list_count(ls, dst) == mv.moved && list_count(ls, src) == 0, "entries moved", mv.moved);
+    if (ls.lt == &t && t.field_count == 1)
+      expect(g_live == mv.live - mv.held, "the destination's entries destroyed", g_live, mv.live - mv.held);
+  }
+
   // Record-level copy onto another record of the type (or onto itself).
   void record_copy(Slot &d, Slot &src) {
     const TypeDesc &t = *d.t;
-    if ((t.ops & kOpRecordSet) == 0 || holds_entries(t, d.obj)) return;
+    if ((t.ops & kOpRecordSet) == 0) return;
     ListSite ls = list_site(t);
-    uint32_t moved = ls.lt != nullptr ? list_count(ls, src.obj) : 0;
+    Moved mv = ls.lt != nullptr ? before_move(ls, d.obj, src.obj) : Moved{};
     Bytes before = encode(src);
     uint32_t err = 0;
     record_set(t, h_, kDb, d.obj, src.obj, &err);
     expect(err == 0, "record-level set failed", err);
-    if (ls.lt != nullptr && d.obj != src.obj) {  // entries move, they are not copied
-      expect(list_count(ls, d.obj) == moved && list_count(ls, src.obj) == 0, "entries moved", moved);
+    if (mv.checked) {  // entries move, they are not copied
+      after_move(t, ls, d.obj, src.obj, mv);
       return;
     }
     expect(encode(d) == before, "copy encodes differently from its source");
@@ -370,7 +397,7 @@ class Run {
     bool fresh = (b & 1) != 0;
     if ((t.ops & (fresh ? kOpClone : kOpCloneInternal)) == 0) return;
     Slot *d = fresh ? find(nullptr, 0) : &other(s, b >> 1);
-    if (d == nullptr || d == &s || (!fresh && holds_entries(t, d->obj))) return;
+    if (d == nullptr || d == &s) return;
     Bytes before = encode(s);
     std::vector<uint8_t> buf(before.size() + (b & 2));
     void *dst = fresh ? nullptr : d->obj;

@@ -457,7 +457,7 @@ struct Decoder {
       if (in_place && (head->count != 0 || list_first(obj, f) != nullptr))
         list_destroy_entries(t, i, h, db, obj);
       for (uint32_t n = 0; n < count && ok(); ++n) {
-        void *entry = record_create(et, h, db);
+        void *entry = record_new(et, h, db);
         if (entry == nullptr) {
           fail(h, err, kENOMEM);
           return;
@@ -721,11 +721,16 @@ uint32_t record_clone(const TypeDesc &t, mox_handle_t *h, uint32_t db, const voi
   uint32_t n = record_marshal(t, h, db, buf, src, buflen, 0, err);
   if (*err != 0) return *err;
   if (*dst == nullptr) {
-    *dst = record_create(t, h, db);
+    *dst = record_new(t, h, db);
     if (*dst == nullptr) {
       fail(h, err, kENOMEM);
       return *err;
     }
+  } else if (*dst != t.placeholder) {
+    // The read-back appends list entries to what a list holds: an existing
+    // destination's own entries are destroyed first (the source is already
+    // read), so that it ends up a copy of the source.
+    lists_in_record(t, h, db, *dst, ListAction::DestroyEntries);
   }
   {
     // The input is the encoding of a record already in memory: it cannot

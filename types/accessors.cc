@@ -196,11 +196,17 @@ void own_members(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, voi
   }
 }
 
-// Releases the strings dst owns (at every level) before a byte copy replaces them.
+// Releases what dst owns (at every level) before a byte copy replaces it: its
+// strings, and the entries of its lists (a list owns its entries; left
+// linked, they would still name dst's head as their owner).
 void release_owned(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst) {
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
-    if (f.shape == Shape::List || f.shape == Shape::Dynamic) continue;
+    if (f.shape == Shape::List) {
+      list_destroy_entries(t, i, h, db, dst);
+      continue;
+    }
+    if (f.shape == Shape::Dynamic) continue;
     uint32_t n = f.shape == Shape::Array ? f.bound : 1;
     for (uint32_t e = 0; e < n; ++e) {
       if (f.kind == Kind::Record)
@@ -607,9 +613,14 @@ uint32_t record_set(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *dst, 
     if (tracking(h, t) == Tracking::On) {
       if (!dst_tracked) {
         // Refused after the byte copy and before the owned members are
-        // copied: the destination still shares them with the source.
+        // copied: the destination still shares its strings with the source.
+        // It must not claim a state area it does not have, and its lists
+        // (emptied above) must not name the source's entries, which stay
+        // the source's.
         fail(h, err, kEINVAL);
         trace(t, Msg::NotTracked);
+        d->flags = static_cast<uint8_t>(d->flags & ~MOX_FLAG_STATE_TRACKED);
+        lists_in_record(t, h, db, dst, ListAction::Reset);
         return *err;
       }
       if (src_tracked) {

@@ -237,13 +237,21 @@ void list_initialize(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db
   hd->count = 0;
 }
 
+void list_reset(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list) {
+  Ctx c = ctx(t, f, h, db, list);
+  Head *hd = c.head();
+  c.link(&hd->first, hd, list);
+  c.link(&hd->last, hd, list);
+  store(h, db, &hd->list, list);  // not a link word: announced like any store
+  c.set_count(0);
+}
+
 void list_destroy_entries(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list) {
   Ctx c = ctx(t, f, h, db, list);
   if (c.head()->list != list) {
-    // A head byte-copied from another list and never cleaned up (a
-    // record-level copy refused after its byte copy) names that list's
-    // entries: they are not this list's to destroy.
-    list_initialize(t, f, h, db, list, 1);
+    // A head byte-copied from another list by a caller and never cleaned up
+    // names that list's entries: they are not this list's to destroy.
+    list_reset(t, f, h, db, list);
     return;
   }
   while (void *entry = list_first(list, c.f)) {
@@ -252,6 +260,19 @@ void list_destroy_entries(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32
     record_destroy_internal(*c.f.record, h, db, entry, 1);
   }
   c.set_count(0);
+}
+
+void lists_in_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, ListAction a) {
+  for (uint16_t i = 0; i < t.field_count; ++i) {
+    const FieldDesc &f = t.fields[i];
+    if (f.shape == Shape::List) {
+      a == ListAction::DestroyEntries ? list_destroy_entries(t, i, h, db, obj)
+                                      : list_reset(t, i, h, db, obj);
+    } else if (f.kind == Kind::Record && (f.shape == Shape::Single || f.shape == Shape::Array)) {
+      for (uint32_t e = 0; e < (f.shape == Shape::Array ? f.bound : 1u); ++e)
+        lists_in_record(*f.record, h, db, static_cast<uint8_t *>(obj) + f.offset + e * f.size, a);
+    }
+  }
 }
 
 void list_move(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *dst, void *src) {

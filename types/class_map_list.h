@@ -27,6 +27,13 @@ uint32_t list_remove(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db
 void list_initialize(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list,
                      uint32_t notify);
 void list_destroy_entries(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list);
+// Empties a head whatever it names (first and last to the head, its list
+// word to its record, count 0); the entries it named are not touched.
+void list_reset(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *list);
+// Every list of obj and of the records nested in it (every level, array
+// elements too): destroys its entries, or resets its head.
+enum class ListAction { DestroyEntries, Reset };
+void lists_in_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, ListAction a);
 void list_move(const TypeDesc &t, uint16_t f, mox_handle_t *h, uint32_t db, void *dst, void *src);
 // Unlinks an entry that is being destroyed from its neighbours and its head
 // (the list's count goes down with it).

@@ -153,16 +153,20 @@ uint8_t *state_area(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void 
   return base + t.data_size_for(hd->storage_variant);
 }
 
-void *record_create(const TypeDesc &t, mox_handle_t *h, uint32_t db) {
+namespace {
+
+// Create, with the placeholder for a caller in _cr mode (cr set) and null
+// otherwise when nothing can be created.
+void *create(const TypeDesc &t, mox_handle_t *h, uint32_t db, bool cr) {
   trace_init();
   void *rec = nullptr;
-  if (h->cr_mode && h->last_error != 0) {
+  if (cr && h->last_error != 0) {
     rec = t.placeholder;
   } else {
     uint32_t size = record_sizeof_internal(t, h, nullptr, 1, 0);
     void *block = h->record_alloc(h->record_heap, db, size);
     if (block == nullptr) {
-      if (!h->cr_mode) return nullptr;
+      if (!cr) return nullptr;
       if (h->last_error == 0) mox_store_err(h, kENOMEM);
       rec = t.placeholder;
     } else {
@@ -181,6 +185,14 @@ void *record_create(const TypeDesc &t, mox_handle_t *h, uint32_t db) {
   if (platform_announces(h, db)) moxdb_plat_set_dirty(h, db, rec);
   return rec;
 }
+
+}  // namespace
+
+void *record_create(const TypeDesc &t, mox_handle_t *h, uint32_t db) {
+  return create(t, h, db, h->cr_mode != 0);
+}
+
+void *record_new(const TypeDesc &t, mox_handle_t *h, uint32_t db) { return create(t, h, db, false); }
 
 void *record_create_cr(const TypeDesc &t, mox_handle_t *h) {
   h->cr_mode = 1;

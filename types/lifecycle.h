@@ -10,6 +10,11 @@
 namespace orva {
 
 void *record_create(const TypeDesc &t, mox_handle_t *h, uint32_t db);
+// A record the engines create for themselves (a decoded list entry, a clone's
+// destination): null when it cannot be created, never the placeholder,
+// whatever the handle's cr_mode (the placeholder is shared and must never
+// be decoded into or linked).
+void *record_new(const TypeDesc &t, mox_handle_t *h, uint32_t db);
 void *record_create_cr(const TypeDesc &t, mox_handle_t *h);
 uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
                            mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats,

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -172,49 +171,62 @@ TEST(ClassMapList, MisuseAndRefusalsChangeNothing) {
   }
 }
 
-// class_map_list_set moves the entries (the source ends empty); its cleanup
-// announces every store it makes.
-TEST(ClassMapList, RecordLevelCopyMovesTheEntries) {
-  for (uint32_t mode : {MOX_STTR_OFF, MOX_STTR_ON}) {
-    ScopedHandle h(mode);
+// Copies into a record holding a list (class_map of qos_policy_content):
+// the destination's own entries are destroyed first, the source's entries
+// move (a clone copies them), a refused copy leaves the destination an empty
+// list and the source whole, an engine-made entry is never the placeholder,
+// and every count, owner and header store is announced.
+TEST(ClassMapList, CopiesIntoAListMoveTheEntries) {
+  using Pc = qos_policy_content;
+  using Op = std::function<uint32_t(mox_handle_t *, Pc *&, Pc *, uint32_t *)>;
+  Op list_set = [](auto h, auto &d, auto s, auto e) { return class_map_list_set(h, kDb, &d->class_map, &s->class_map, e); };
+  Op field_set = [](auto h, auto &d, auto s, auto e) { return qos_policy_content_class_map_set(h, kDb, d, &s->class_map, e); };
+  Op clone = [](auto h, auto &d, auto s, auto e) { uint8_t b[512]; return qos_policy_content_clone_internal(h, kDb, s, &d, b, sizeof b, e); };
+  Op decode_cr = [](auto h, auto &d, auto s, auto e) {  // in _cr mode, no storage for an entry
+    uint8_t b[512];
+    int32_t n = static_cast<int32_t>(class_map_list_marshal(h, kDb, b, &s->class_map, sizeof b, e));
+    h->cr_mode = 1, mox_handle_fail_alloc_after(h, 0);
+    class_map_list_unmarshal(h, kDb, b, &d->class_map, n, 0, e);
+    h->cr_mode = 0, mox_handle_fail_alloc_after(h, -1);
+    return *e;
+  };
+  const Names abc{"a", "b", "c"}, xy{"x", "y"};
+  struct Case { const char *what; uint32_t mode, dst_mode; Names held; Op op; uint32_t code; Names dst, src; } cases[] = {
+      {"list set into an empty list", MOX_STTR_OFF, MOX_STTR_OFF, {}, list_set, 0, abc, {}},
+      {"list set", MOX_STTR_ON, MOX_STTR_ON, xy, list_set, 0, abc, {}},
+      {"field set", MOX_STTR_OFF, MOX_STTR_OFF, xy, field_set, 0, abc, {}},
+      {"clone into it", MOX_STTR_ON, MOX_STTR_ON, xy, clone, 0, abc, abc},
+      {"refused: untracked destination", MOX_STTR_ON, MOX_STTR_OFF, xy, list_set, 22, {}, abc},
+      {"decode in cr_mode without storage", MOX_STTR_ON, MOX_STTR_ON, xy, decode_cr, 12, xy, abc},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedHandle h(c.dst_mode);
     uint32_t err = 0;
-    class_map_list *src = class_map_list_create(h, kDb), *dst = class_map_list_create(h, kDb);
-    for (const char *n : {"a", "b", "c"}) class_map_list_entry_set_last(h, kDb, src, entry(h, n), &err);
-    EXPECT_EQ(class_map_list_set(h, kDb, dst, src, &err), 0u);
-    EXPECT_EQ(names(h, dst), (Names{"a", "b", "c"}));
-    EXPECT_EQ(static_cast<class_map_entry *>(dst->entry.last)->links.next, &dst->entry);
-    EXPECT_EQ(names(h, src), Names{});
-    EXPECT_EQ(src->entry.first, &src->entry);
-
-    // The cleanup alone, after a byte copy of the head.
-    std::memcpy(&src->entry, &dst->entry, sizeof dst->entry);
-    auto *a = static_cast<class_map_entry *>(dst->entry.first);
-    orva_test::JournalCheck jc(h, {{&src->entry.list, sizeof(void *), "src list"},
-                                   {&src->entry.count, 4, "src count"},
-                                   {&dst->entry.count, 4, "dst count"},
-                                   {&a->links.owner, sizeof(void *), "a owner"}});
-    class_map_list_post_copyout_cleanup(h, kDb, src, dst);
+    Pc *d = qos_policy_content_create(h, kDb);
+    for (const std::string &n : c.held) class_map_list_entry_set_last(h, kDb, &d->class_map, entry(h, n.c_str()), &err);
+    mox_handle_set_sttr_mode(h, c.mode);
+    Pc *s = qos_policy_content_create(h, kDb);
+    std::vector<orva_test::Region> regions;  // headers, list words, counts, the source's owners
+    for (Pc *p : {d, s})
+      regions.insert(regions.end(), {{&p->class_map, offsetof(class_map_list, entry)},
+                                     {&p->class_map.entry.list, sizeof(void *)}, {&p->class_map.entry.count, 4}});
+    for (const char *n : {"a", "b", "c"}) {
+      class_map_entry *e = entry(h, n);
+      class_map_list_entry_set_last(h, kDb, &s->class_map, e, &err);
+      regions.push_back({&e->links.owner, sizeof(void *), n});
+    }
+    ASSERT_EQ(err, 0u);
+    orva_test::JournalCheck jc(h, regions);
+    EXPECT_EQ(c.op(h, d, s, &err), c.code);
     EXPECT_TRUE(jc.Verify());
-    EXPECT_EQ(names(h, src), (Names{"a", "b", "c"}));
-    EXPECT_EQ(names(h, dst), Names{});
-    // Each list destroys what it holds: nothing twice, nothing left.
-    class_map_list_destroy(h, kDb, src);
-    class_map_list_destroy(h, kDb, dst);
+    EXPECT_EQ(names(h, &d->class_map), c.dst);
+    EXPECT_EQ(names(h, &s->class_map), c.src);
+    qos_policy_content_destroy(h, kDb, d);
+    EXPECT_EQ(names(h, &s->class_map), c.src);
+    qos_policy_content_destroy(h, kDb, s);
     EXPECT_EQ(h.live_bytes(), 0u);
   }
-  // A copy into an untracked destination is refused after the byte copy:
-  // the destination's head names the source's entries, which stay the source's.
-  ScopedHandle h(MOX_STTR_OFF);
-  uint32_t err = 0;
-  class_map_list *dst = class_map_list_create(h, kDb);
-  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
-  class_map_list *src = class_map_list_create(h, kDb);
-  for (const char *n : {"a", "b"}) class_map_list_entry_set_last(h, kDb, src, entry(h, n), &err);
-  EXPECT_EQ(class_map_list_set(h, kDb, dst, src, &err), 22u);
-  class_map_list_destroy(h, kDb, dst);
-  EXPECT_EQ(names(h, src), (Names{"a", "b"}));
-  class_map_list_destroy(h, kDb, src);
-  EXPECT_EQ(h.live_bytes(), 0u);
 }
 
 TEST(ClassMapList, LinkedEntryDestroyAndUntrackedList) {
