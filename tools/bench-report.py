@@ -28,7 +28,9 @@ depend on the machine's load.
 Pairs of the protobuf-c table: len / get_packed_size, marshal / pack,
 encode (len + marshal) / encode (get_packed_size + pack), unmarshal_fresh
 (create + unmarshal + destroy) and unmarshal_in_place / unpack_free (unpack +
-free_unpacked), round_trip / round_trip.  protobuf-c has no state tracking:
+free_unpacked), round_trip / round_trip.  Allocations are record-storage
+allocations for this library and calls of protobuf-c's allocator (malloc
+underneath) for protobuf-c.  protobuf-c has no state tracking:
 both tracking modes of this library are set beside the same protobuf-c run.
 """
 import argparse
@@ -147,9 +149,9 @@ def table(rows, counts):
 
 def peer_table(rows, counts):
     """This library beside protobuf-c, per operation and tracking mode."""
-    head = ("| tracking | operation: this library / protobuf-c | bytes | ns/op | ns/op protobuf-c "
-            "| ratio ns |")
-    sep = "|---|---|---:|---:|---:|---:|"
+    head = ("| tracking | operation: this library / protobuf-c | bytes | allocs/op | ns/op "
+            "| ns/op protobuf-c | ratio ns |")
+    sep = "|---|---|---:|---:|---:|---:|---:|"
     if counts:
         head += " Ir/op | Ir/op protobuf-c | ratio Ir |"
         sep += "---:|---:|---:|"
@@ -163,6 +165,7 @@ def peer_table(rows, counts):
                 continue
             a, b = ops[op], peer[pop]
             line = (f"| {mode.replace('sttr_', '')} | {op} / {pop} | {a['bytes']} / {b['bytes']} "
+                    f"| {round(a['allocs'], 2):g} / {round(b['allocs'], 2):g} "
                     f"| {fmt_ns(a['ns'])} | {fmt_ns(b['ns'])} | {a['ns'] / b['ns']:.2f} |")
             if counts:
                 ia, ib = counts[f"{typ}/{mode}/{op}"], counts[f"{typ}/{PEER}/{pop}"]
