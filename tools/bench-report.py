@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Runs the wire benchmarks and prints a markdown table: ns per operation and
-the ratio to a memcpy of the same byte count, measured in the same run.
+"""Runs the wire benchmarks and prints markdown tables: ns per operation and
+the ratio to a memcpy of the same byte count, measured in the same run; this
+library beside protobuf-c on the same client record (ratio this library /
+protobuf-c per operation); the text size of the libraries.
 
   tools/bench-report.py build-bench/bench/wire_bench [benchmark options...]
   tools/bench-report.py --callgrind build-bench/bench/wire_bench
@@ -22,6 +24,14 @@ under valgrind --tool=callgrind with a fixed number of iterations
 the difference of the iteration counts, so that the setup, the round-trip
 self check and the program's start cancel out.  Instruction counts do not
 depend on the machine's load.
+
+Pairs of the protobuf-c table: len / get_packed_size, marshal / pack,
+encode (len + marshal) / encode (get_packed_size + pack), unmarshal_fresh
+(create + unmarshal + destroy) and unmarshal_in_place / unpack_free (unpack +
+free_unpacked), round_trip / round_trip.  Allocations are record-storage
+allocations for this library and calls of protobuf-c's allocator (malloc
+underneath) for protobuf-c.  protobuf-c has no state tracking:
+both tracking modes of this library are set beside the same protobuf-c run.
 """
 import argparse
 import json
@@ -31,8 +41,13 @@ import subprocess
 import sys
 import tempfile
 
-OPS = ["len", "marshal", "unmarshal_fresh", "create_destroy", "unmarshal_in_place", "memcpy"]
+OPS = ["len", "marshal", "encode", "unmarshal_fresh", "create_destroy", "unmarshal_in_place",
+       "round_trip", "memcpy"]
 NET = "unmarshal_fresh - create_destroy"
+PEER = "protobuf_c"
+PAIRS = [("len", "get_packed_size"), ("marshal", "pack"), ("encode", "encode"),
+         ("unmarshal_fresh", "unpack_free"), ("unmarshal_in_place", "unpack_free"),
+         ("round_trip", "round_trip")]
 
 
 def run_json(binary, extra):
@@ -102,6 +117,8 @@ def table(rows, counts):
         sep += "---:|---:|"
     lines = [head, sep]
     for (typ, mode), ops in rows.items():
+        if mode == PEER:
+            continue
         mc = ops.get("memcpy")
         names = [o for o in OPS if o in ops]
         if "unmarshal_fresh" in ops and "create_destroy" in ops:
@@ -130,6 +147,65 @@ def table(rows, counts):
     return "\n".join(lines)
 
 
+def peer_table(rows, counts):
+    """This library beside protobuf-c, per operation and tracking mode."""
+    head = ("| tracking | operation: this library / protobuf-c | bytes | allocs/op | ns/op "
+            "| ns/op protobuf-c | ratio ns |")
+    sep = "|---|---|---:|---:|---:|---:|---:|"
+    if counts:
+        head += " Ir/op | Ir/op protobuf-c | ratio Ir |"
+        sep += "---:|---:|---:|"
+    lines = [head, sep]
+    for (typ, mode), ops in rows.items():
+        peer = rows.get((typ, PEER))
+        if mode == PEER or not peer:
+            continue
+        for op, pop in PAIRS:
+            if op not in ops or pop not in peer:
+                continue
+            a, b = ops[op], peer[pop]
+            line = (f"| {mode.replace('sttr_', '')} | {op} / {pop} | {a['bytes']} / {b['bytes']} "
+                    f"| {round(a['allocs'], 2):g} / {round(b['allocs'], 2):g} "
+                    f"| {fmt_ns(a['ns'])} | {fmt_ns(b['ns'])} | {a['ns'] / b['ns']:.2f} |")
+            if counts:
+                ia, ib = counts[f"{typ}/{mode}/{op}"], counts[f"{typ}/{PEER}/{pop}"]
+                line += f" {ia:.0f} | {ib:.0f} | {ia / ib:.2f} |"
+            lines.append(line)
+    return "\n".join(lines)
+
+
+def text_sizes(binary):
+    """| library | text bytes | for the module, the runtime, libprotobuf-c and the
+    protobuf-c code generated for the schema."""
+    build = os.path.dirname(os.path.dirname(os.path.abspath(binary)))
+    libs = []
+    for name in ("liborva_qos_data.so", "libmox_runtime.so"):
+        found = [os.path.join(d, name) for d, _, files in os.walk(build) if name in files]
+        libs += found[:1]
+    ldd = subprocess.run(["ldd", binary], capture_output=True, text=True).stdout
+    m = re.search(r"libprotobuf-c\.so\S*\s+=>\s+(\S+)", ldd)
+    if m:
+        libs.append(os.path.realpath(m.group(1)))
+    pb = os.path.join(os.path.dirname(os.path.abspath(binary)), "libqos_client_pb.a")
+    if os.path.exists(pb):
+        libs.append(pb)
+    lines = ["| library | text bytes |", "|---|---:|"]
+    for lib in libs:
+        out = subprocess.run(["size", lib], check=True, capture_output=True, text=True).stdout
+        text = sum(int(l.split()[0]) for l in out.splitlines()[1:] if l.split())
+        lines.append(f"| {os.path.basename(lib)} | {text} |")
+    return "\n".join(lines)
+
+
+def cpu_model():
+    try:
+        out = subprocess.run(["lscpu"], capture_output=True, text=True).stdout
+    except OSError:
+        return "?"
+    m = re.search(r"Model name:\s*(.+)", out)
+    return m.group(1).strip() if m else "?"
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--callgrind", action="store_true", help="add instruction counts per operation")
@@ -138,10 +214,15 @@ def main():
     args = ap.parse_args()
     doc = run_json(args.binary, args.extra)
     ctx = doc.get("context", {})
-    print(f"<!-- {ctx.get('date', '')}, {ctx.get('num_cpus', '?')} CPUs at "
+    print(f"<!-- {ctx.get('date', '')}, {cpu_model()}, {ctx.get('num_cpus', '?')} CPUs at "
           f"{ctx.get('mhz_per_cpu', '?')} MHz, load {ctx.get('load_avg', '')} -->")
     counts = callgrind_counts(args.binary) if args.callgrind else None
-    print(table(collect(doc), counts))
+    rows = collect(doc)
+    print(table(rows, counts))
+    print()
+    print(peer_table(rows, counts))
+    print()
+    print(text_sizes(args.binary))
 
 
 if __name__ == "__main__":

@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the CI checks need.
 # Does nothing when they are all present already.
+#   tools/install-deps.sh           build, tests, CI checks
+#   tools/install-deps.sh --bench   also the benchmark's peer (protobuf-c) and
+#                                   valgrind for tools/bench-report.py --callgrind
 set -euo pipefail
 packages=(cmake ninja-build g++ python3 libxml2-dev libgtest-dev libgmock-dev libbenchmark-dev
           binutils g++-multilib clang-14 libclang-rt-14-dev)
+case "${1:-}" in
+  "") ;;
+  --bench) packages+=(libprotobuf-c-dev protobuf-c-compiler valgrind) ;;
+  *) echo "usage: $0 [--bench]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
