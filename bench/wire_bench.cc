@@ -314,102 +314,86 @@ void counters(benchmark::State &st, const Subject<T> &s, Baseline b, uint32_t er
   st.SetBytesProcessed(int64_t(st.iterations()) * int64_t(s.wire.size()));
 }
 
+// Times body (which returns the operation's error word) once per iteration
+// and reports the counters.
+template <class T, class Body>
+void timed(benchmark::State &st, const Subject<T> &s, Body body) {
+  uint32_t errs = 0;
+  Baseline a0 = baseline(s);
+  for (auto _ : st) errs |= body();
+  counters(st, s, a0, errs);
+}
+
 template <class T>
 void bm_len(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
   Subject<T> s(*ops, mode);
-  Baseline a0 = baseline(s);
-  for (auto _ : st) benchmark::DoNotOptimize(ops->len(s.h, kDb, s.src));
-  counters(st, s, a0, 0);
+  timed(st, s, [&] {
+    benchmark::DoNotOptimize(ops->len(s.h, kDb, s.src));
+    return 0u;
+  });
 }
 
-template <class T>
+// marshal into a buffer of T_len bytes; with_len: T_len is part of the loop.
+template <class T, bool with_len>
 void bm_marshal(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
   Subject<T> s(*ops, mode);
   std::vector<uint8_t> buf(ops->len(s.h, kDb, s.src));
-  uint32_t errs = 0;
-  Baseline a0 = baseline(s);
-  for (auto _ : st) {
+  timed(st, s, [&] {
     uint32_t err = 0;
-    benchmark::DoNotOptimize(ops->marshal(s.h, kDb, buf.data(), s.src, int32_t(buf.size()), &err));
-    benchmark::ClobberMemory();
-    errs |= err;
-  }
-  counters(st, s, a0, errs);
-}
-
-template <class T>
-void bm_encode(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
-  Subject<T> s(*ops, mode);
-  std::vector<uint8_t> buf(ops->len(s.h, kDb, s.src));
-  uint32_t errs = 0;
-  Baseline a0 = baseline(s);
-  for (auto _ : st) {
-    uint32_t err = 0;
-    uint32_t n = ops->len(s.h, kDb, s.src);
+    uint32_t n = with_len ? ops->len(s.h, kDb, s.src) : uint32_t(buf.size());
     benchmark::DoNotOptimize(ops->marshal(s.h, kDb, buf.data(), s.src, int32_t(n), &err));
     benchmark::ClobberMemory();
-    errs |= err;
-  }
-  counters(st, s, a0, errs);
+    return err;
+  });
 }
 
 template <class T>
 void bm_round_trip(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
   Subject<T> s(*ops, mode);
   std::vector<uint8_t> buf(ops->len(s.h, kDb, s.src));
-  uint32_t errs = 0;
-  Baseline a0 = baseline(s);
-  for (auto _ : st) {
+  timed(st, s, [&] {
     uint32_t err = 0;
     uint32_t n = ops->len(s.h, kDb, s.src);
     n = ops->marshal(s.h, kDb, buf.data(), s.src, int32_t(n), &err);
     T *d = ops->create(s.h, kDb);
     benchmark::DoNotOptimize(ops->unmarshal(s.h, kDb, buf.data(), d, int32_t(n), 0, &err));
     ops->destroy(s.h, kDb, d);
-    errs |= err;
-  }
-  counters(st, s, a0, errs);
+    return err;
+  });
 }
 
 template <class T>
 void bm_unmarshal_fresh(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
   Subject<T> s(*ops, mode);
-  uint32_t errs = 0;
-  Baseline a0 = baseline(s);
-  for (auto _ : st) {
+  timed(st, s, [&] {
     uint32_t err = 0;
     T *d = ops->create(s.h, kDb);
     benchmark::DoNotOptimize(ops->unmarshal(s.h, kDb, s.wire.data(), d, s.size(), 0, &err));
     ops->destroy(s.h, kDb, d);
-    errs |= err;
-  }
-  counters(st, s, a0, errs);
+    return err;
+  });
 }
 
 template <class T>
 void bm_create_destroy(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
   Subject<T> s(*ops, mode);
-  Baseline a0 = baseline(s);
-  for (auto _ : st) {
+  timed(st, s, [&] {
     T *d = ops->create(s.h, kDb);
     benchmark::DoNotOptimize(d);
     ops->destroy(s.h, kDb, d);
-  }
-  counters(st, s, a0, 0);
+    return 0u;
+  });
 }
 
 template <class T>
 void bm_unmarshal_in_place(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
   Subject<T> s(*ops, mode);
   T *d = s.decode_fresh();
-  uint32_t errs = 0;
-  Baseline a0 = baseline(s);
-  for (auto _ : st) {
+  timed(st, s, [&] {
     uint32_t err = 0;
     benchmark::DoNotOptimize(ops->unmarshal(s.h, kDb, s.wire.data(), d, s.size(), 1, &err));
-    errs |= err;
-  }
-  counters(st, s, a0, errs);
+    return err;
+  });
   ops->destroy(s.h, kDb, d);
 }
 
@@ -418,13 +402,12 @@ void bm_memcpy(benchmark::State &st, const WireOps<T> *ops, uint32_t mode) {
   Subject<T> s(*ops, mode);
   std::vector<uint8_t> dst(s.wire.size());
   size_t n = s.wire.size();
-  Baseline a0 = baseline(s);
-  for (auto _ : st) {
+  timed(st, s, [&] {
     benchmark::DoNotOptimize(n);  // a size the compiler cannot see: a real memcpy call
     std::memcpy(dst.data(), s.wire.data(), n);
     benchmark::ClobberMemory();
-  }
-  counters(st, s, a0, 0);
+    return 0u;
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -759,8 +742,8 @@ void register_type(const WireOps<T> &ops) {
     const char *op;
     Fn fn;
   } kOps[] = {{"len", bm_len<T>},
-              {"marshal", bm_marshal<T>},
-              {"encode", bm_encode<T>},
+              {"marshal", bm_marshal<T, false>},
+              {"encode", bm_marshal<T, true>},
               {"round_trip", bm_round_trip<T>},
               {"unmarshal_fresh", bm_unmarshal_fresh<T>},
               {"create_destroy", bm_create_destroy<T>},
