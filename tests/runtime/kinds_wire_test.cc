@@ -371,4 +371,98 @@ TEST(KindsWireHelpers, MessageHeaderIs27BytesAndChecked) {
   EXPECT_EQ(err, kEINVAL);
 }
 
+// Per-byte mask of what the journal announced inside [base, base + n).
+std::vector<bool> announced(mox_handle_t *h, const void *base, size_t n) {
+  std::vector<bool> mask(n);
+  const auto *b = static_cast<const uint8_t *>(base);
+  mox_journal_entry_t j;
+  for (uint32_t i = 0; mox_journal_get(h, i, &j); ++i)
+    for (uint32_t k = 0; k < j.len; ++k) {
+      const auto *p = static_cast<const uint8_t *>(j.addr) + k;
+      if (p >= b && p < b + n) mask[p - b] = true;
+    }
+  return mask;
+}
+
+// The array helpers against the same n single calls made the way an engine
+// makes them (advancing position, stopped by the slot): same bytes, results,
+// slot and last_error for every buffer length, and the same bytes announced.
+template <class T>
+void check_array_kind(uint32_t (*marshal)(mox_handle_t *, uint32_t, uint8_t *, const T *, int32_t, uint32_t *),
+                      uint32_t (*unmarshal)(mox_handle_t *, uint32_t, const uint8_t *, T *, int32_t, uint32_t, uint32_t *),
+                      int32_t (*compare)(const T *, const T *),
+                      uint32_t (*a_len)(mox_handle_t *, uint32_t, const T *, uint32_t),
+                      uint32_t (*a_marshal)(mox_handle_t *, uint32_t, uint8_t *, const T *, uint32_t, int32_t, uint32_t *),
+                      uint32_t (*a_unmarshal)(mox_handle_t *, uint32_t, const uint8_t *, T *, uint32_t, int32_t, uint32_t, uint32_t *),
+                      int32_t (*a_compare)(const T *, const T *, uint32_t)) {
+  constexpr uint32_t n = 5, size = sizeof(T);
+  T src[n];
+  for (uint32_t i = 0; i < n; ++i) src[i] = static_cast<T>(0x8877665544332211ull * (i + 1));
+  EXPECT_EQ(a_len(nullptr, MOX_NO_DB, src, n), n * size);
+  for (int32_t room = -1; room <= int32_t(n * size) + 1; ++room) {
+    SCOPED_TRACE(room);
+    ScopedHandle h;
+    uint32_t err1 = 0, err2 = 0, sum = 0;
+    Bytes one(n * size + 2, 0xEE), bulk = one;
+    for (uint32_t i = 0; i < n && !err1; ++i) sum += marshal(h, MOX_NO_DB, one.data() + sum, &src[i], room - int32_t(sum), &err1);
+    const uint32_t last = h->last_error;
+    EXPECT_EQ(a_marshal(h, MOX_NO_DB, bulk.data(), src, n, room, &err2), sum);
+    EXPECT_EQ(std::make_tuple(bulk, err2, h->last_error), std::make_tuple(one, err1, last));
+
+    // Decode the full encoding, cut to room bytes, into a field of other values.
+    Bytes wire(n * size);
+    a_marshal(h, MOX_NO_DB, wire.data(), src, n, int32_t(wire.size()), nullptr);
+    T f1[n], f2[n];
+    std::memset(f1, 0x5A, sizeof f1);
+    std::memcpy(f2, f1, sizeof f1);
+    err1 = err2 = sum = 0;
+    h.journal(true);
+    for (uint32_t i = 0; i < n && !err1; ++i) sum += unmarshal(h, MOX_NO_DB, wire.data() + sum, &f1[i], room - int32_t(sum), 0, &err1);
+    const auto mask = announced(h, f1, sizeof f1);
+    mox_journal_clear(h);
+    orva_test::JournalCheck check(h, {{f2, sizeof f2, "array"}});
+    EXPECT_EQ(a_unmarshal(h, MOX_NO_DB, wire.data(), f2, n, room, 0, &err2), sum);
+    EXPECT_TRUE(check.Verify());
+    EXPECT_LE(check.announcements(), 1u);
+    EXPECT_EQ(announced(h, f2, sizeof f2), mask);
+    EXPECT_EQ(std::make_tuple(std::memcmp(f1, f2, sizeof f1), err2), std::make_tuple(0, err1));
+  }
+  // Compare: the first differing element decides, with the single compare's sign.
+  for (uint32_t at = 0; at <= n; ++at) {
+    T a[n], b[n];
+    std::memcpy(a, src, sizeof a);
+    std::memcpy(b, src, sizeof b);
+    if (at < n) b[at] = static_cast<T>(b[at] + 1);
+    int32_t want = 0;
+    for (uint32_t i = 0; i < n && !want; ++i) want = compare(&a[i], &b[i]);
+    EXPECT_EQ(std::make_tuple(a_compare(a, b, n), a_compare(b, a, n)), std::make_tuple(want, -want)) << at;
+  }
+  EXPECT_EQ(std::make_tuple(a_compare(nullptr, src, n), a_compare(src, nullptr, n), a_compare(nullptr, src, 0)),
+            std::make_tuple(-1, 1, 0));
+  // A pending error: nothing at all; missing buffers: EINVAL.
+  ScopedHandle h;
+  uint32_t err = 5;
+  Bytes buf(n * size, 0xEE);
+  EXPECT_EQ(a_marshal(h, MOX_NO_DB, buf.data(), src, n, int32_t(buf.size()), &err), 0u);
+  EXPECT_EQ(std::make_tuple(a_unmarshal(h, MOX_NO_DB, buf.data(), src, n, int32_t(buf.size()), 0, &err), err, buf),
+            std::make_tuple(0u, 5u, Bytes(n * size, 0xEE)));
+  err = 0;
+  EXPECT_EQ(std::make_tuple(a_unmarshal(h, MOX_NO_DB, nullptr, src, n, 8, 0, &err), err), std::make_tuple(0u, kEINVAL));
+}
+
+TEST(KindsWire, ArrayHelpersEqualSingleCalls) {
+#define ARRAY_KIND(K)                                                                 \
+  {                                                                                   \
+    SCOPED_TRACE(#K);                                                                 \
+    check_array_kind(K##_marshal, K##_unmarshal, K##_compare, K##_array_len,          \
+                     K##_array_marshal, K##_array_unmarshal, K##_array_compare);      \
+  }
+  ARRAY_KIND(u_int8)
+  ARRAY_KIND(u_int16)
+  ARRAY_KIND(u_int32)
+  ARRAY_KIND(u_int64)
+  ARRAY_KIND(int16)
+#undef ARRAY_KIND
+}
+
 }  // namespace
