@@ -111,7 +111,8 @@ struct Bulk {
     const uint32_t k = fitting(len, n);
     if (k) {
       mox_rt::notify(h, f, k * kSize, db);
-      for (uint32_t i = 0; i < k; ++i) f[i] = static_cast<T>(get_be<typename K::Wire>(buf + i * kSize));
+      for (uint32_t i = 0; i < k; ++i)
+        f[i] = static_cast<T>(get_be<typename K::Wire>(buf + i * kSize));
     }
     if (k < n) fail(h, slot, kEMSGSIZE);
     return k * kSize;
