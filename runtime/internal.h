@@ -21,7 +21,8 @@ struct ThreadCalls {
 };
 // The calling thread's word; defined in core/handle.cc.
 extern constinit thread_local ThreadCalls tls_calls [[gnu::tls_model("initial-exec")]];
-// Lists tls_calls of the calling thread and folds it into the total at thread exit.
+// Lists tls_calls of the calling thread (to be folded into the total at
+// thread exit) and counts one call in it.
 void list_thread_calls();
 
 // Only the owning thread writes the word: load + store is an increment, and
@@ -30,10 +31,14 @@ inline void bump(ThreadCalls &c) {
   c.count.store(c.count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
+// Nothing is live across the first-call branch, so small operations need
+// no frame for it.
 inline void count_call() {
   ThreadCalls &c = tls_calls;
-  if (!c.listed) [[unlikely]] list_thread_calls();
-  bump(c);
+  if (c.listed) [[likely]]
+    bump(c);
+  else
+    list_thread_calls();
 }
 
 // Announces a store of len bytes at addr through the handle's hook.

@@ -46,6 +46,7 @@ void list_thread_calls() {
   std::lock_guard<std::mutex> lock(r.mutex);
   r.live.push_back(&tls_calls);
   tls_calls.listed = true;
+  bump(tls_calls);
 }
 
 }  // namespace mox_rt

@@ -8,8 +8,6 @@
 
 namespace mox_rt {
 
-void default_write_notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db, void *owner);
-
 namespace {
 
 [[gnu::noinline]] void journal_record(mox_handle_private *priv, void *addr, uint32_t len,
@@ -28,8 +26,8 @@ namespace {
 
 [[gnu::noinline]] void first_write_notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db,
                                           void *owner) {
-  list_thread_calls();
-  default_write_notify(h, addr, len, db, owner);
+  list_thread_calls();  // counts this call
+  if (h && h->priv && h->priv->journal_on) journal_record(h->priv, addr, len, db, owner);
 }
 
 }  // namespace
