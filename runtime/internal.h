@@ -10,10 +10,36 @@
 namespace mox_rt {
 
 // Counts calls of the runtime's exported operations, so tests can prove that
-// an operation entered with an error set calls nothing.
-std::atomic<uint64_t> &call_counter();
+// an operation entered with an error set calls nothing.  Each thread counts
+// in its own word with a plain (relaxed, unlocked) increment; the first count
+// of a thread lists its word, mox_rt_call_count sums the listed words and the
+// counts of threads that have ended.  Initial-exec TLS: the increment is one
+// %fs-relative access, no TLS lookup call.
+struct ThreadCalls {
+  std::atomic<uint64_t> count{0};
+  bool listed = false;
+};
+// The calling thread's word; defined in core/handle.cc.
+extern constinit thread_local ThreadCalls tls_calls [[gnu::tls_model("initial-exec")]];
+// Lists tls_calls of the calling thread (to be folded into the total at
+// thread exit) and counts one call in it.
+void list_thread_calls();
 
-inline void count_call() { call_counter().fetch_add(1, std::memory_order_relaxed); }
+// Only the owning thread writes the word: load + store is an increment, and
+// stays atomic for a reader on another thread.
+inline void bump(ThreadCalls &c) {
+  c.count.store(c.count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+// Nothing is live across the first-call branch, so small operations need
+// no frame for it.
+inline void count_call() {
+  ThreadCalls &c = tls_calls;
+  if (c.listed) [[likely]]
+    bump(c);
+  else
+    list_thread_calls();
+}
 
 // Announces a store of len bytes at addr through the handle's hook.
 inline void notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db, void *owner = nullptr) {

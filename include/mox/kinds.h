@@ -172,6 +172,34 @@ MOX_KIND_OBJECT_OPS(mox_vstring, mox_vstring_t);
 MOX_KIND_OBJECT_OPS(ip_address, ip_address_t);
 MOX_KIND_OBJECT_OPS(calendar_time, calendar_time_t);
 
+/* Fixed arrays of the integer kinds: one call does what n single calls on
+ * field[0..n-1] at advancing buffer positions do, stopping at the first error
+ * (same bytes, same result as the sum of theirs, same slot and last_error).
+ *   K_array_len(h, db, field, n)                       -> n * element wire size
+ *   K_array_marshal(h, db, buf, field, n, buflen, err) -> bytes written; when
+ *       short, the elements that fit are written and the slot gets 90
+ *   K_array_unmarshal(h, db, buf, field, n, len, flag, err) -> bytes read; when
+ *       short, the elements that fit are stored and the slot gets 90.  The
+ *       stored elements are announced in one write_notify over their range.
+ *   K_array_compare(a, b, n)  -> K_compare of the first differing element, 0
+ *       when all are equal (or n is 0); a null array sorts first. */
+#define MOX_KIND_ARRAY_OPS(K, CT)                                                            \
+  MOX_API uint32_t K##_array_len(struct mox_handle *h, uint32_t db, const CT *field,          \
+                                 uint32_t n);                                                 \
+  MOX_API uint32_t K##_array_marshal(struct mox_handle *h, uint32_t db, uint8_t *buf,         \
+                                     const CT *field, uint32_t n, int32_t buflen,             \
+                                     uint32_t *err);                                          \
+  MOX_API uint32_t K##_array_unmarshal(struct mox_handle *h, uint32_t db, const uint8_t *buf, \
+                                       CT *field, uint32_t n, int32_t len, uint32_t flag,     \
+                                       uint32_t *err);                                        \
+  MOX_API int32_t K##_array_compare(const CT *a, const CT *b, uint32_t n)
+
+MOX_KIND_ARRAY_OPS(u_int8, uint8_t);
+MOX_KIND_ARRAY_OPS(u_int16, uint16_t);
+MOX_KIND_ARRAY_OPS(u_int32, uint32_t);
+MOX_KIND_ARRAY_OPS(u_int64, uint64_t);
+MOX_KIND_ARRAY_OPS(int16, int16_t);
+
 /* Value setters of the non-scalar kinds. */
 MOX_API uint32_t mox_mac_addr_set_value(struct mox_handle *h, uint32_t db, mox_mac_addr_t *field,
                                 const uint8_t octet[6], uint32_t *err);

@@ -248,6 +248,8 @@ MOX_API int mox_journal_covers(const mox_handle_t *h, const void *addr, uint32_t
 /* Runtime call accounting (for tests: "an operation calls nothing")         */
 /* ------------------------------------------------------------------------ */
 
+/* Calls counted so far by every thread (each thread counts in its own word
+ * without a locked instruction; an ended thread's calls stay in the total). */
 MOX_API uint64_t mox_rt_call_count(void);
 
 /* ------------------------------------------------------------------------ */

@@ -1,14 +1,52 @@
 // Handle lifecycle and setters, and the runtime's call counter.
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "core/handle_private.h"
 
 namespace mox_rt {
 
-std::atomic<uint64_t> &call_counter() {
-  static std::atomic<uint64_t> counter{0};
-  return counter;
+constinit thread_local ThreadCalls tls_calls;
+
+namespace {
+
+// The words of the running threads that have counted, and the counts of
+// ended threads.  Never destroyed: threads may end after static destruction.
+struct CallRegistry {
+  std::mutex mutex;
+  std::vector<const ThreadCalls *> live;
+  uint64_t ended = 0;
+};
+
+CallRegistry &call_registry() {
+  static auto *r = new CallRegistry;
+  return *r;
+}
+
+// Its destructor runs at thread exit and moves the thread's count into the
+// total.  Counts made by later thread-exit code of the same thread are lost.
+struct ThreadCallsRetirer {
+  ~ThreadCallsRetirer() {
+    CallRegistry &r = call_registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.ended += tls_calls.count.load(std::memory_order_relaxed);
+    tls_calls.count.store(0, std::memory_order_relaxed);
+    std::erase(r.live, &tls_calls);
+  }
+};
+
+}  // namespace
+
+void list_thread_calls() {
+  thread_local ThreadCallsRetirer retirer;  // registers the thread-exit hook
+  (void)retirer;
+  CallRegistry &r = call_registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.live.push_back(&tls_calls);
+  tls_calls.listed = true;
+  bump(tls_calls);
 }
 
 }  // namespace mox_rt
@@ -16,7 +54,11 @@ std::atomic<uint64_t> &call_counter() {
 extern "C" {
 
 MOX_API uint64_t mox_rt_call_count(void) {
-  return mox_rt::call_counter().load(std::memory_order_relaxed);
+  mox_rt::CallRegistry &r = mox_rt::call_registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  uint64_t total = r.ended;
+  for (const mox_rt::ThreadCalls *c : r.live) total += c->count.load(std::memory_order_relaxed);
+  return total;
 }
 
 MOX_API mox_handle_t *mox_handle_create(void) {

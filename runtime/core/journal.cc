@@ -8,9 +8,10 @@
 
 namespace mox_rt {
 
-void default_write_notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db, void *owner) {
-  MOX_RT_ENTER();
-  if (!h || !h->priv || !h->priv->journal_on) return;
+namespace {
+
+[[gnu::noinline]] void journal_record(mox_handle_private *priv, void *addr, uint32_t len,
+                                      uint32_t db, void *owner) {
   JournalRecord rec;
   rec.entry.addr = addr;
   rec.entry.len = len;
@@ -20,7 +21,27 @@ void default_write_notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db
     const auto *p = static_cast<const uint8_t *>(addr);
     rec.before.assign(p, p + len);
   }
-  h->priv->journal.push_back(std::move(rec));
+  priv->journal.push_back(std::move(rec));
+}
+
+[[gnu::noinline]] void first_write_notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db,
+                                          void *owner) {
+  list_thread_calls();  // counts this call
+  if (h && h->priv && h->priv->journal_on) journal_record(h->priv, addr, len, db, owner);
+}
+
+}  // namespace
+
+// Called for every store.  With the journal off it counts itself and
+// returns without a stack frame: the first call on a thread (which lists the
+// thread's call counter) and the recording are tail calls out of line.
+void default_write_notify(mox_handle_t *h, void *addr, uint32_t len, uint32_t db, void *owner) {
+  ThreadCalls &c = tls_calls;
+  if (!c.listed) [[unlikely]]
+    return first_write_notify(h, addr, len, db, owner);
+  bump(c);
+  if (!h || !h->priv || !h->priv->journal_on) [[likely]] return;
+  journal_record(h->priv, addr, len, db, owner);
 }
 
 }  // namespace mox_rt

@@ -21,20 +21,20 @@ inline constexpr uint32_t kEINVAL = 22;
 inline constexpr uint32_t kEBADMSG = 74;
 inline constexpr uint32_t kEMSGSIZE = 90;
 
-// The caller's error slot, or a private word when the caller passed none, so
-// that the operations never dereference a null slot.
+// The caller's error slot, which may be null (then failures reach only the
+// handle's last_error).  A plain pointer: no private word on the stack, so the
+// single-value operations need no frame for it.
 class Slot {
  public:
-  explicit Slot(uint32_t *p) : p_(p ? p : &local_) {}
+  explicit Slot(uint32_t *p) : p_(p) {}
   Slot(const Slot &) = delete;
   Slot &operator=(const Slot &) = delete;
   // An error is already pending: the operation must do nothing.
-  bool busy() const { return *p_ != 0; }
-  uint32_t value() const { return *p_; }
+  bool busy() const { return p_ && *p_ != 0; }
+  uint32_t value() const { return p_ ? *p_ : 0; }
   uint32_t *ptr() { return p_; }
 
  private:
-  uint32_t local_ = 0;
   uint32_t *p_;
 };
 

@@ -74,7 +74,8 @@ struct VstringKind {
   static constexpr bool kLongText = true;
   static constexpr size_t kMaxLen = 0x7FFFFFFEu;
 
-  static Plain read(const Field &f) { return {f.str, f.str ? std::strlen(f.str) : 0}; }
+  // The field keeps its length beside the text (every store sets both).
+  static Plain read(const Field &f) { return {f.str, f.str ? f.len : 0}; }
   static uint32_t store(mox_handle_t *h, uint32_t db, Field *f, const Plain &v) {
     if (v.n > kMaxLen || !h || !h->record_alloc) return kEINVAL;
     auto *copy = static_cast<char *>(h->record_alloc(h->record_heap, db, uint32_t(v.n + 1)));

@@ -75,10 +75,85 @@ struct BooleanKind {
   static int32_t compare(const Plain &a, const Plain &b) { return (a > b) - (a < b); }
 };
 
+// Fixed arrays of an integer kind in one call, with exactly the effect of n
+// single calls made one after the other at advancing positions, the error
+// slot stopping the sequence: the elements that fit are written or stored,
+// the first that does not sets EMSGSIZE, and the result is the bytes the
+// elements that fit took.  A decode announces the stored elements' range in
+// one announcement before storing any of them.
+template <class K>
+struct Bulk {
+  using T = typename K::Field;
+  static constexpr uint32_t kSize = sizeof(T);
+
+  static uint32_t fitting(int32_t room, uint32_t n) {
+    if (room <= 0) return 0;
+    const uint32_t fit = static_cast<uint32_t>(room) / kSize;
+    return fit < n ? fit : n;
+  }
+
+  static uint32_t marshal(mox_handle_t *h, uint8_t *buf, const T *f, uint32_t n, int32_t buflen,
+                          uint32_t *err) {
+    Slot slot(err);
+    if (slot.busy() || n == 0) return 0;
+    if (!buf || !f) return fail(h, slot, kEINVAL), 0;
+    const uint32_t k = fitting(buflen, n);
+    for (uint32_t i = 0; i < k; ++i) K::encode(f[i], buf + i * kSize);
+    if (k < n) fail(h, slot, kEMSGSIZE);
+    return k * kSize;
+  }
+
+  static uint32_t unmarshal(mox_handle_t *h, uint32_t db, const uint8_t *buf, T *f, uint32_t n,
+                            int32_t len, uint32_t *err) {
+    Slot slot(err);
+    if (slot.busy() || n == 0) return 0;
+    if (!buf || !f) return fail(h, slot, kEINVAL), 0;
+    const uint32_t k = fitting(len, n);
+    if (k) {
+      mox_rt::notify(h, f, k * kSize, db);
+      for (uint32_t i = 0; i < k; ++i)
+        f[i] = static_cast<T>(get_be<typename K::Wire>(buf + i * kSize));
+    }
+    if (k < n) fail(h, slot, kEMSGSIZE);
+    return k * kSize;
+  }
+
+  // The first element that differs decides; null sorts first.
+  static int32_t compare(const T *a, const T *b, uint32_t n) {
+    if (n == 0) return 0;
+    if (!a || !b) return a ? 1 : (b ? -1 : 0);
+    for (uint32_t i = 0; i < n; ++i)
+      if (a[i] != b[i]) return K::compare(a[i], b[i]);
+    return 0;
+  }
+};
+
 }  // namespace
 }  // namespace mox_rt::kinds
 
 using namespace mox_rt::kinds;
+
+#define MOX_KIND_DEFINE_ARRAY(K, CT, TR)                                                      \
+  MOX_API uint32_t K##_array_len(mox_handle_t *h, uint32_t db, const CT *field, uint32_t n) {  \
+    MOX_RT_ENTER();                                                                           \
+    return n * static_cast<uint32_t>(sizeof(CT));                                             \
+  }                                                                                           \
+  MOX_API uint32_t K##_array_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf,               \
+                                     const CT *field, uint32_t n, int32_t buflen,             \
+                                     uint32_t *err) {                                         \
+    MOX_RT_ENTER();                                                                           \
+    return Bulk<TR>::marshal(h, buf, field, n, buflen, err);                                  \
+  }                                                                                           \
+  MOX_API uint32_t K##_array_unmarshal(mox_handle_t *h, uint32_t db, const uint8_t *buf,       \
+                                       CT *field, uint32_t n, int32_t len, uint32_t flag,     \
+                                       uint32_t *err) {                                       \
+    MOX_RT_ENTER();                                                                           \
+    return Bulk<TR>::unmarshal(h, db, buf, field, n, len, err);                               \
+  }                                                                                           \
+  MOX_API int32_t K##_array_compare(const CT *a, const CT *b, uint32_t n) {                    \
+    MOX_RT_ENTER();                                                                           \
+    return Bulk<TR>::compare(a, b, n);                                                        \
+  }
 
 extern "C" {
 MOX_KIND_DEFINE_SCALAR(u_int8, uint8_t, uint8_t, U8Kind)
@@ -86,6 +161,11 @@ MOX_KIND_DEFINE_SCALAR(u_int16, uint16_t, uint16_t, U16Kind)
 MOX_KIND_DEFINE_SCALAR(u_int32, uint32_t, uint32_t, U32Kind)
 MOX_KIND_DEFINE_SCALAR(u_int64, uint64_t, uint64_t, U64Kind)
 MOX_KIND_DEFINE_SCALAR(int16, int16_t, int16_t, I16Kind)
+MOX_KIND_DEFINE_ARRAY(u_int8, uint8_t, U8Kind)
+MOX_KIND_DEFINE_ARRAY(u_int16, uint16_t, U16Kind)
+MOX_KIND_DEFINE_ARRAY(u_int32, uint32_t, U32Kind)
+MOX_KIND_DEFINE_ARRAY(u_int64, uint64_t, U64Kind)
+MOX_KIND_DEFINE_ARRAY(int16, int16_t, I16Kind)
 MOX_KIND_DEFINE_SCALAR(mox_boolean, mox_boolean_t, uint32_t, BooleanKind)
 MOX_KIND_DEFINE_OBJECT(mox_boolean, mox_boolean_t, BooleanKind)
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <tuple>
 
 #include "handle.h"
@@ -94,6 +95,12 @@ TEST(CoreErrors, LastErrorEpochErrorCallCountAndPlainHelpers) {
   (void)mox_journal_count(h);  // queries do not count
   (void)mox_trace_count();
   EXPECT_EQ(mox_rt_call_count() - calls, 2u);
+  // Another thread counts in its own word, which stays in the total after the
+  // thread ended.
+  std::thread([] {
+    for (int i = 0; i < 3; ++i) mox_clear_last_error(nullptr);
+  }).join();
+  EXPECT_EQ(mox_rt_call_count() - calls, 5u);
 
   for (uint32_t defer : {0u, 1u}) {
     h->epoch_defer = defer;

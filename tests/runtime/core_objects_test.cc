@@ -2,7 +2,9 @@
 // runtime records.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <tuple>
 
 #include "handle.h"
@@ -40,6 +42,22 @@ TEST(CoreStats, CountsCreateDestroyPeakAndRefusesUnderflow) {
   EXPECT_EQ(moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, nullptr, MOX_STATS_CREATE), 22u);
   EXPECT_EQ(moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, &s, MOX_STATS_CREATE), 0u);
   EXPECT_EQ(s.live, 1u);
+
+  // Two threads updating the area at the same time lose no update; under
+  // ThreadSanitizer an unsynchronized update is reported as a race.
+  std::atomic<int> ready{0};
+  auto lives = [&] {
+    ready.fetch_add(1);
+    while (ready.load() < 2) std::this_thread::yield();  // both loops run together
+    for (int i = 0; i < 2000; ++i) {
+      moxlib_type_stats_create_object(nullptr, MOX_NO_DB, nullptr, &s, nullptr);
+      moxlib_type_stats_destroy_object(nullptr, MOX_NO_DB, nullptr, &s, nullptr);
+    }
+  };
+  std::thread a(lives), b(lives);
+  a.join(), b.join();
+  EXPECT_EQ(std::make_tuple(s.created, s.destroyed, s.live, s.failed, s.peak <= 3),
+            std::make_tuple(4004u, 4003u, 1u, 1u, true));
 }
 
 struct Finished {
