@@ -187,7 +187,7 @@ std::string kind_text(const orva::FieldDesc &f) {
                                                : kKindNames[static_cast<int>(f.kind)];
   switch (f.shape) {
     case orva::Shape::Single: break;
-    case orva::Shape::Array: k += "[" + std::to_string(f.bound) + "]"; break;
+    case orva::Shape::Array: k.append("[").append(std::to_string(f.bound)).append("]"); break;
     case orva::Shape::Dynamic: k += "[] (dynamic)"; break;
     case orva::Shape::List: k += " (list)"; break;
   }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/address_table.h"
 #include "internal.h"
 #include "mox/runtime.h"
 
@@ -82,7 +83,7 @@ struct mox_handle_private {
   bool journal_on = false;
   std::vector<mox_rt::JournalRecord> journal;
   std::deque<mox_event_t> events;  // the newest MOX_EVENT_LOG_LIMIT announcements
-  std::unordered_map<const void *, uint32_t> sttr_offsets;
+  mox_rt::AddressTable sttr_offsets;
   std::unordered_map<const void *, mox_rt::OidMapping> oid_mappings;
   uint32_t workspace_size = 0;
   bool suppress_messages = false;

@@ -123,8 +123,8 @@ MOX_API int32_t moxlib_type_header_get_state_tracking_flag(mox_handle_t *h, cons
 MOX_API uint32_t moxlib_get_sttr_offset(mox_handle_t *h, uint32_t db, const void *obj) {
   MOX_RT_ENTER();
   if (!h || !h->priv || !obj) return 0;
-  auto it = h->priv->sttr_offsets.find(obj);
-  return it == h->priv->sttr_offsets.end() ? 0 : it->second;
+  const uint32_t *offset = h->priv->sttr_offsets.find(obj);
+  return offset != nullptr ? *offset : 0;
 }
 
 // 0 on success, 22 for a missing handle or object.
@@ -132,7 +132,7 @@ MOX_API uint32_t moxlib_update_sttr_offset(mox_handle_t *h, uint32_t db, void *o
                                            uint32_t offset) {
   MOX_RT_ENTER();
   if (!h || !h->priv || !obj) return 22;
-  h->priv->sttr_offsets[obj] = offset;
+  h->priv->sttr_offsets.set(obj, offset);
   mox_obj_header_t *hdr = header(obj);
   if (!(hdr->flags & MOX_FLAG_STTR_OFFSET_HELD))
     mox_rt::store(h, db, &hdr->flags, static_cast<uint8_t>(hdr->flags | MOX_FLAG_STTR_OFFSET_HELD),

@@ -145,7 +145,7 @@ MOX_API uint64_t mox_handle_footprint(const mox_handle_t *h) {
     return m.size() * (key_bytes + sizeof(V) + 2 * sizeof(void *)) +
            m.bucket_count() * sizeof(void *);
   };
-  uint64_t bytes = table(p.sttr_offsets, sizeof(void *)) + table(p.oid_mappings, sizeof(void *));
+  uint64_t bytes = p.sttr_offsets.bytes() + table(p.oid_mappings, sizeof(void *));
   bytes += table(p.bundle_messages, 16) + table(p.bundle_refused, 16);
   bytes += table(p.domain.variants, 33) + table(p.domain.table_ok, 33) +
            table(p.domain.message_ok, 33);

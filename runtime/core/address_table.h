@@ -1,0 +1,79 @@
+// An open-addressing table from an object's address to a 32-bit value.
+//
+// Entries live in one array (linear probing, removal by backward shift, no
+// tombstones), so a steady rate of records created and destroyed costs no
+// heap traffic once the array has grown to the working size; a node-based
+// map would allocate and free one node per record.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace mox_rt {
+
+class AddressTable {
+ public:
+  const uint32_t *find(const void *key) const {
+    if (slots_.empty()) return nullptr;
+    for (size_t i = home(key);; i = next(i)) {
+      if (slots_[i].key == key) return &slots_[i].value;
+      if (slots_[i].key == nullptr) return nullptr;
+    }
+  }
+
+  void set(const void *key, uint32_t value) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    size_t i = home(key);
+    while (slots_[i].key != nullptr && slots_[i].key != key) i = next(i);
+    if (slots_[i].key == nullptr) ++used_;
+    slots_[i] = {key, value};
+  }
+
+  void erase(const void *key) {
+    if (slots_.empty()) return;
+    size_t hole = home(key);
+    while (slots_[hole].key != key) {
+      if (slots_[hole].key == nullptr) return;
+      hole = next(hole);
+    }
+    // Shift back every later entry of the probe run that may move into the hole.
+    for (size_t j = next(hole); slots_[j].key != nullptr; j = next(j)) {
+      size_t h = home(slots_[j].key);
+      bool stays = hole <= j ? (hole < h && h <= j) : (hole < h || h <= j);
+      if (!stays) {
+        slots_[hole] = slots_[j];
+        hole = j;
+      }
+    }
+    slots_[hole] = {};
+    --used_;
+  }
+
+  size_t size() const { return used_; }
+  size_t bytes() const { return slots_.capacity() * sizeof(Slot); }
+
+ private:
+  struct Slot {
+    const void *key = nullptr;
+    uint32_t value = 0;
+  };
+
+  size_t home(const void *key) const {
+    uint64_t x = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(x >> 32) & (slots_.size() - 1);
+  }
+  size_t next(size_t i) const { return (i + 1) & (slots_.size() - 1); }
+
+  void grow() {
+    std::vector<Slot> old(slots_.empty() ? 16 : 2 * slots_.size());
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot &s : old)
+      if (s.key != nullptr) set(s.key, s.value);
+  }
+
+  std::vector<Slot> slots_;  // a power of two in size; a null key is a free slot
+  size_t used_ = 0;
+};
+
+}  // namespace mox_rt
