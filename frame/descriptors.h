@@ -126,6 +126,7 @@ struct TypeDesc : EntityDesc {
   uint32_t ops;            // kOp* bits
   void *placeholder;       // returned by creation in _cr mode when it cannot create
   uint32_t list_links;     // list elements: offset of owner/next/prev, else 0
+  uint16_t index;          // position in the catalogue (kTypes, ORVA_EACH_TYPE)
 
   uint32_t data_size_for(int storage_variant) const {
     return data_size[storage_variant > 0 ? 1 : 0];
