@@ -58,6 +58,7 @@ struct Prim;
     static constexpr auto len = P##_len;          \
     static constexpr auto marshal = P##_marshal;  \
     static constexpr auto unmarshal = P##_unmarshal; \
+    static constexpr auto compare = P##_compare;  \
   };
 ORVA_PRIM(U8, u_int8, uint8_t, 1)
 ORVA_PRIM(U16, u_int16, uint16_t, 2)

@@ -106,14 +106,6 @@ template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
                    uint32_t in_place, uint32_t *err);
 
-// Calls fn.template operator()<I>() for every field index of T, in order.
-template <const TypeDesc &T, class Fn>
-inline void each_field(Fn &&fn) {
-  [&]<size_t... I>(std::index_sequence<I...>) {
-    (fn.template operator()<I>(), ...);
-  }(std::make_index_sequence<T.field_count>{});
-}
-
 // Fields that travel: the count of the dynamic array travels with the array.
 constexpr bool travels(const FieldDesc &f) { return (f.flags & kFieldCount) == 0; }
 

@@ -180,7 +180,7 @@ class Records:
                                 f"orva::record_post_copyout_cleanup(orva::k_{t.name}, h, db, dst, (void *)src, err);"))
             if not t.has("no_compare"):
                 ops.append(("int32_t", f"{t.name}_compare", f"const {t.name} *a, const {t.name} *b",
-                            f"return orva::record_compare(orva::k_{t.name}, a, b);"))
+                            f"return orva::type_compare<orva::k_{t.name}>(a, b);"))
             ops += self.wire_ops(t)
         return ops
 
