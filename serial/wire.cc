@@ -231,8 +231,11 @@ struct Encoder {
   bool ok() const { return *err == 0; }
   void add(uint32_t n) { pos += n; }
 
+  // The state-byte steps are kept out of line: every field of every type
+  // calls them, and inlined they would double the encoder's text.
+
   // One state byte; false (90) when the buffer is full.
-  bool state_byte(uint16_t at) {
+  [[gnu::noinline]] bool state_byte(uint16_t at) {
     if (room() <= 0) {
       fail(h, err, kEMSGSIZE);
       return false;
@@ -242,7 +245,7 @@ struct Encoder {
   }
   // n state bytes copied from src (zeros when src is null); false (90) when
   // fewer than n bytes remain.
-  bool state_block(const uint8_t *src, uint32_t n) {
+  [[gnu::noinline]] bool state_block(const uint8_t *src, uint32_t n) {
     if (room() < static_cast<int32_t>(n)) {
       fail(h, err, kEMSGSIZE);
       return false;
@@ -410,13 +413,13 @@ struct Decoder {
   }
 
   // One state byte, only when input remains (a missing one is no error).
-  void state_byte(uint16_t at) {
+  [[gnu::noinline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
     if (area) store<uint8_t>(h, db, area + at, buf[pos]);
     ++pos;
   }
   // Up to n state bytes into dst (null: skipped), cut to what remains.
-  void state_block(uint8_t *dst, uint32_t n) {
+  [[gnu::noinline]] void state_block(uint8_t *dst, uint32_t n) {
     if (!states) return;
     uint32_t have = left() < static_cast<int32_t>(n) ? static_cast<uint32_t>(left()) : n;
     if (have == 0) return;
