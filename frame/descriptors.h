@@ -5,7 +5,9 @@
 // hand.  The generated tables are in the build tree (catalogue_tables.inc).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "mox/runtime.h"
 
@@ -126,6 +128,7 @@ struct TypeDesc : EntityDesc {
   uint32_t ops;            // kOp* bits
   void *placeholder;       // returned by creation in _cr mode when it cannot create
   uint32_t list_links;     // list elements: offset of owner/next/prev, else 0
+  uint16_t index;          // position in the catalogue (kTypes, ORVA_EACH_TYPE)
 
   uint32_t data_size_for(int storage_variant) const {
     return data_size[storage_variant > 0 ? 1 : 0];
@@ -142,6 +145,16 @@ struct EnumDesc : EntityDesc {
   mox_enum_obj_t *placeholder;  // returned by creation in _cr mode when it cannot create
   const char *out_of_range_xml;   // "<qos_pm_state value out of range/>"
 };
+
+// Calls fn.template operator()<I>() for every field index I of T, in
+// declaration order: the engines instantiated per type unroll their walk
+// over the fields with it (T is a descriptor of catalogue_descriptors.h).
+template <const TypeDesc &T, class Fn>
+inline void each_field(Fn &&fn) {
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    (fn.template operator()<I>(), ...);
+  }(std::make_index_sequence<T.field_count>{});
+}
 
 // The trace catalogue section of record types and enumerations.
 extern const quill_section_desc_t kTypesSection;

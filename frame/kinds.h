@@ -2,7 +2,9 @@
 // on a field's Kind once and call the same operation for every type.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "frame/descriptors.h"
 #include "mox/runtime.h"
@@ -41,5 +43,44 @@ struct KindOps {
 
 // The operations of a primitive kind (every Kind but Enum and Record).
 const KindOps &kind_ops(Kind k);
+
+// The same kinds resolved at compile time, for the engines instantiated per
+// type: Prim<K>::marshal is the runtime's own function (u_int32_marshal ...),
+// called directly, and wire is the size of its encoding when that size is
+// fixed (0 for strings and IP addresses, whose size depends on the value).
+template <Kind K>
+struct Prim;
+#define ORVA_PRIM(K, P, CT, WIRE)                 \
+  template <>                                     \
+  struct Prim<Kind::K> {                          \
+    using C = CT;                                 \
+    static constexpr uint32_t wire = WIRE;        \
+    static constexpr auto len = P##_len;          \
+    static constexpr auto marshal = P##_marshal;  \
+    static constexpr auto unmarshal = P##_unmarshal; \
+    static constexpr auto compare = P##_compare;  \
+  };
+ORVA_PRIM(U8, u_int8, uint8_t, 1)
+ORVA_PRIM(U16, u_int16, uint16_t, 2)
+ORVA_PRIM(U32, u_int32, uint32_t, 4)
+ORVA_PRIM(U64, u_int64, uint64_t, 8)
+ORVA_PRIM(I16, int16, int16_t, 2)
+ORVA_PRIM(Boolean, mox_boolean, mox_boolean_t, 1)
+ORVA_PRIM(MacAddr, mox_mac_addr, mox_mac_addr_t, 6)
+ORVA_PRIM(VString, mox_vstring, mox_vstring_t, 0)
+ORVA_PRIM(IpAddress, ip_address, ip_address_t, 0)
+ORVA_PRIM(CalendarTime, calendar_time, calendar_time_t, 12)
+ORVA_PRIM(EnmClientType, enm_client_type, enm_client_type_t, 4)
+ORVA_PRIM(EnmRadioBand, enm_radio_band_type, enm_radio_band_type_t, 4)
+#undef ORVA_PRIM
+
+// The fixed wire size of a primitive kind, 0 when it varies (see Prim).
+constexpr uint32_t prim_wire(Kind k) {
+  return [k]<size_t... K>(std::index_sequence<K...>) {
+    uint32_t n = 0;
+    ((k == Kind(K) ? n = Prim<Kind(K)>::wire : 0), ...);
+    return n;
+  }(std::make_index_sequence<size_t(Kind::EnmRadioBand) + 1>{});
+}
 
 }  // namespace orva

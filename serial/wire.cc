@@ -10,7 +10,9 @@
 #include "serial/wire.h"
 
 #include <cstring>
+#include <utility>
 
+#include "catalogue_descriptors.h"
 #include "frame/conventions.h"
 #include "frame/kinds.h"
 #include "serial/enums.h"
@@ -61,6 +63,21 @@ struct DynamicBlock {
   }
 };
 
+// What every encode and decode checks first: a set error slot ends it at
+// once, a length of 0 or below is 90, a missing record or buffer 2.
+bool starts(mox_handle_t *h, uint32_t *err, int32_t len, const void *obj, const void *buf) {
+  if (!enter(h, err)) return false;
+  if (len <= 0) {
+    fail(h, err, kEMSGSIZE);
+    return false;
+  }
+  if (obj == nullptr || buf == nullptr) {
+    fail(h, err, kENOENT);
+    return false;
+  }
+  return true;
+}
+
 uint8_t dynamic_count(const TypeDesc &t, const FieldDesc &f, const void *obj) {
   return bytes(obj)[t.fields[f.count_field].offset];
 }
@@ -74,47 +91,127 @@ const orva_list_head_t *list_head(const FieldDesc &f, const void *obj) {
 }
 
 // ---------------------------------------------------------------------------
+// Per-type operations
+// ---------------------------------------------------------------------------
+//
+// Each operation is a template over the type's descriptor, a constant
+// expression: the field list is unrolled by a fold over its indexes, so that
+// offsets, kinds, bounds and state positions are constants, the primitive
+// kinds' encoders are called directly (Prim<K>) and nested records call the
+// instantiation of their own type.
+
+// (wire_len and wire_marshal are the per-type length and encoder; nested
+// records are decoded by decode_of, outside the decode budget's entry.)
+template <const TypeDesc &T>
+uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
+                   uint32_t in_place, uint32_t *err);
+
+// Fields that travel: the count of the dynamic array travels with the array.
+constexpr bool travels(const FieldDesc &f) { return (f.flags & kFieldCount) == 0; }
+
+// The wire bytes of a field that do not depend on its value (and, apart,
+// its state bytes): the whole field when every value has a fixed size, the
+// count word of the dynamic array and of lists.
+constexpr uint32_t fixed_value(const FieldDesc &f) {
+  return f.kind == Kind::Enum ? kEnumWireLen : f.kind == Kind::Record ? 0 : prim_wire(f.kind);
+}
+constexpr uint32_t fixed_len(const FieldDesc &f) {
+  switch (f.shape) {
+    case Shape::Single: return fixed_value(f);
+    case Shape::Array: return fixed_value(f) * f.bound;
+    case Shape::Dynamic: return Prim<Kind::U8>::wire;
+    case Shape::List: return 4;  // _mox_list_len_marshal
+  }
+  return 0;
+}
+constexpr uint32_t fixed_states(const FieldDesc &f) {
+  switch (f.shape) {
+    case Shape::Single: return 1;
+    case Shape::Array: return 1 + f.bound;
+    case Shape::Dynamic: return 0;  // the whole byte and one per element: counted with them
+    case Shape::List: return 1;
+  }
+  return 0;
+}
+// Whether the length of the field must be walked.
+constexpr bool walked(const FieldDesc &f) {
+  return f.shape == Shape::Dynamic || f.shape == Shape::List || fixed_value(f) == 0;
+}
+
+// Sums of the fixed parts of the fields up to variant 0 and 1.
+template <const TypeDesc &T>
+struct Fixed {
+  static_assert(T.highest <= 1, "the wire engine knows variants 0 and 1");
+  static constexpr uint32_t sum(bool states, int v) {
+    uint32_t n = 0;
+    for (uint16_t i = 0; i < T.field_count; ++i) {
+      const FieldDesc &f = T.fields[i];
+      if (f.variant > v || !travels(f)) continue;
+      n += states ? fixed_states(f) : fixed_len(f);
+    }
+    return n;
+  }
+  static constexpr uint32_t len[2] = {sum(false, 0), sum(false, 1)};
+  static constexpr uint32_t states[2] = {sum(true, 0), sum(true, 1)};
+};
+
+// ---------------------------------------------------------------------------
 // Length
 // ---------------------------------------------------------------------------
 
-uint32_t value_len(const FieldDesc &f, mox_handle_t *h, uint32_t db, const void *field) {
-  if (f.kind == Kind::Record) return record_len(*f.record, h, db, field);
-  if (f.kind == Kind::Enum) return kEnumWireLen;
-  return kind_ops(f.kind).len(h, db, field);
-}
-
-uint32_t field_len(const TypeDesc &t, const FieldDesc &f, mox_handle_t *h, uint32_t db,
-                   const void *obj, bool states) {
+// The bytes of a field beyond its fixed part, state bytes of the dynamic
+// array included.
+template <const TypeDesc &T, size_t I>
+uint32_t walked_len(mox_handle_t *h, uint32_t db, const void *obj, bool states) {
+  constexpr const FieldDesc &f = T.fields[I];
   const uint8_t *base = obj ? bytes(obj) + f.offset : nullptr;
+  auto value = [&](const uint8_t *field) -> uint32_t {
+    if constexpr (f.kind == Kind::Record)
+      return wire_len<*f.record>(h, db, field);
+    else
+      return Prim<f.kind>::len(h, db, reinterpret_cast<const typename Prim<f.kind>::C *>(field));
+  };
   uint32_t n = 0;
-  switch (f.shape) {
-    case Shape::Single:
-      return value_len(f, h, db, base) + (states ? 1 : 0);
-    case Shape::Array:
-      for (uint32_t e = 0; e < f.bound; ++e)
-        n += value_len(f, h, db, base ? base + e * f.size : nullptr);
-      return n + (states ? 1 + f.bound : 0);
-    case Shape::Dynamic: {
-      n = kind_ops(Kind::U8).len(h, db, nullptr);
-      if (obj == nullptr) return n;
-      const uint8_t *block = load<const uint8_t *>(base);
-      uint32_t count = block ? dynamic_count(t, f, obj) : 0;
-      for (uint32_t e = 0; e < count; ++e) n += record_len(*f.record, h, db, block + e * f.size);
-      // The whole byte is counted even for an empty array (encode skips it).
-      return n + (states ? 1 + count : 0);
-    }
-    case Shape::List: {
-      n = kind_ops(Kind::U32).len(h, db, nullptr);
-      if (obj == nullptr) return n;
-      uint32_t left = list_head(f, obj)->count;
-      for (void *e = list_first(obj, f); e != nullptr && left > 0;
-           e = list_next(obj, f, e, *f.record), --left)
-        n += record_len(*f.record, h, db, e);
-      return n + (states ? 1 : 0);
-    }
+  if constexpr (f.shape == Shape::Single) {
+    n = value(base);
+  } else if constexpr (f.shape == Shape::Array) {
+    for (uint32_t e = 0; e < f.bound; ++e) n += value(base ? base + e * f.size : nullptr);
+  } else if constexpr (f.shape == Shape::Dynamic) {
+    if (obj == nullptr) return 0;
+    const uint8_t *block = load<const uint8_t *>(base);
+    uint32_t count = block ? dynamic_count(T, f, obj) : 0;
+    for (uint32_t e = 0; e < count; ++e) n += wire_len<*f.record>(h, db, block + e * f.size);
+    // The whole byte is counted even for an empty array (encode skips it).
+    return n + (states ? 1 + count : 0);
+  } else {
+    if (obj == nullptr) return 0;
+    uint32_t left = list_head(f, obj)->count;
+    for (void *e = list_first(obj, f); e != nullptr && left > 0;
+         e = list_next(obj, f, e, *f.record), --left)
+      n += wire_len<*f.record>(h, db, e);
   }
   return n;
 }
+
+}  // namespace
+
+template <const TypeDesc &T>
+uint32_t wire_len(mox_handle_t *h, uint32_t db, const void *obj) {
+  // Without a record: the header and the absent fields of the latest variant.
+  int32_t v = obj ? own_variant(T, obj) : T.highest;
+  // The mode is read (a corrupt one stops the process) for every record.
+  bool states = obj != nullptr && tracking(h, T) == Tracking::On;
+  if (v < 0) return kHeaderLen;
+  uint32_t n = kHeaderLen + Fixed<T>::len[v > 0] + (states ? Fixed<T>::states[v > 0] : 0);
+  each_field<T>([&]<size_t I>() {
+    constexpr const FieldDesc &f = T.fields[I];
+    if constexpr (travels(f) && walked(f))
+      if (f.variant <= v) n += walked_len<T, I>(h, db, obj, states);
+  });
+  return n;
+}
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Encode
@@ -134,8 +231,11 @@ struct Encoder {
   bool ok() const { return *err == 0; }
   void add(uint32_t n) { pos += n; }
 
+  // The state-byte steps are kept out of line: every field of every type
+  // calls them, and inlined they would double the encoder's text.
+
   // One state byte; false (90) when the buffer is full.
-  bool state_byte(uint16_t at) {
+  [[gnu::noinline]] bool state_byte(uint16_t at) {
     if (room() <= 0) {
       fail(h, err, kEMSGSIZE);
       return false;
@@ -145,7 +245,7 @@ struct Encoder {
   }
   // n state bytes copied from src (zeros when src is null); false (90) when
   // fewer than n bytes remain.
-  bool state_block(const uint8_t *src, uint32_t n) {
+  [[gnu::noinline]] bool state_block(const uint8_t *src, uint32_t n) {
     if (room() < static_cast<int32_t>(n)) {
       fail(h, err, kEMSGSIZE);
       return false;
@@ -158,57 +258,123 @@ struct Encoder {
     return true;
   }
 
-  void value(const FieldDesc &f, const void *field) {
+  template <const TypeDesc &T, size_t I>
+  void field(const void *obj);
+
+  // The header up to the jump; returns the variant whose fields follow, and
+  // sets jump_at, or returns INT32_MIN after a failure.
+  int32_t begin(const TypeDesc &t, const void *obj, uint32_t domain_check, uint32_t &jump_at);
+  void finish(uint32_t jump_at) {
+    if (ok()) _mox_variant_jump_marshal(h, db, buf + jump_at, pos - jump_at, 4, err);
+  }
+};
+
+template <const TypeDesc &T, size_t I>
+void Encoder::field(const void *obj) {
+  constexpr const FieldDesc &f = T.fields[I];
+  const uint8_t *base = bytes(obj) + f.offset;
+  auto value = [&](const void *field) {
     uint8_t *out = buf + pos;
-    if (f.kind == Kind::Record)
-      add(record_marshal(*f.record, h, db, out, field, room(), 1, err));
-    else if (f.kind == Kind::Enum)
+    if constexpr (f.kind == Kind::Record)
+      add(wire_marshal<*f.record>(h, db, out, field, room(), 1, err));
+    else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
                        err));
     else
-      add(kind_ops(f.kind).marshal(h, db, out, field, room(), err));
+      add(Prim<f.kind>::marshal(h, db, out, static_cast<const typename Prim<f.kind>::C *>(field),
+                                room(), err));
+  };
+  if constexpr (f.shape == Shape::Single) {
+    value(base);
+    if (ok() && states) state_byte(f.state);
+  } else if constexpr (f.shape == Shape::Array) {
+    for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+    if (ok() && states && state_byte(f.state))
+      state_block(area ? area + f.state + 1 : nullptr, f.bound);
+  } else if constexpr (f.shape == Shape::Dynamic) {
+    const uint8_t *block = load<const uint8_t *>(base);
+    uint8_t count = block ? dynamic_count(T, f, obj) : 0;
+    add(Prim<Kind::U8>::marshal(h, db, buf + pos, &count, room(), err));
+    for (uint32_t e = 0; e < count && ok(); ++e)
+      add(wire_marshal<*f.record>(h, db, buf + pos, block + e * f.size, room(), 1, err));
+    if (!ok() || !states || count == 0) return;
+    if (state_byte(f.state)) {
+      const uint8_t *per = area ? load<const uint8_t *>(area + f.state_pointer) : nullptr;
+      state_block(per, count);
+    }
+  } else {
+    uint32_t count = list_head(f, obj)->count;
+    add(_mox_list_len_marshal(h, db, buf + pos, count, room(), err));
+    uint32_t left = count;
+    for (void *e = list_first(obj, f); e != nullptr && left > 0 && ok();
+         e = list_next(obj, f, e, *f.record), --left)
+      add(wire_marshal<*f.record>(h, db, buf + pos, e, room(), 1, err));
+    // The list's byte only while there is room, and no error without.
+    if (ok() && states && room() > 0) buf[pos++] = area ? area[f.state] : 0;
   }
+}
 
-  void field(const TypeDesc &t, const FieldDesc &f, const void *obj) {
-    const uint8_t *base = bytes(obj) + f.offset;
-    switch (f.shape) {
-      case Shape::Single:
-        value(f, base);
-        if (ok() && states) state_byte(f.state);
-        return;
-      case Shape::Array:
-        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(f, base + e * f.size);
-        if (ok() && states && state_byte(f.state))
-          state_block(area ? area + f.state + 1 : nullptr, f.bound);
-        return;
-      case Shape::Dynamic: {
-        const uint8_t *block = load<const uint8_t *>(base);
-        uint8_t count = block ? dynamic_count(t, f, obj) : 0;
-        add(kind_ops(Kind::U8).marshal(h, db, buf + pos, &count, room(), err));
-        for (uint32_t e = 0; e < count && ok(); ++e) {
-          add(record_marshal(*f.record, h, db, buf + pos, block + e * f.size, room(), 1, err));
-        }
-        if (!ok() || !states || count == 0) return;
-        if (state_byte(f.state)) {
-          const uint8_t *per = area ? load<const uint8_t *>(area + f.state_pointer) : nullptr;
-          state_block(per, count);
-        }
-        return;
-      }
-      case Shape::List: {
-        uint32_t count = list_head(f, obj)->count;
-        add(_mox_list_len_marshal(h, db, buf + pos, count, room(), err));
-        uint32_t left = count;
-        for (void *e = list_first(obj, f); e != nullptr && left > 0 && ok();
-             e = list_next(obj, f, e, *f.record), --left)
-          add(record_marshal(*f.record, h, db, buf + pos, e, room(), 1, err));
-        // The list's byte only while there is room, and no error without.
-        if (ok() && states && room() > 0) buf[pos++] = area ? area[f.state] : 0;
-        return;
-      }
+int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check,
+                        uint32_t &jump_at) {
+  if (!starts(h, err, buflen, obj, buf)) return INT32_MIN;
+  int32_t v = mox_get_instance_variant(obj, 1, 0);
+  // The variant the fields follow never exceeds what the storage was laid
+  // out for (own_variant, from the variant just read).
+  int32_t most = header(obj)->storage_variant;
+  if (most > t.highest) most = t.highest;
+  if (domain_check) {
+    uint32_t local = 0;
+    const mox_type_info_t *ti = mox_get_manifested_type_info(obj, &local);
+    int32_t allowed = mox_domain_lookup_variant(h, &h->domain, ti ? ti : t.ti, err);
+    if (*err != 0) return INT32_MIN;
+    if (v > allowed) {
+      fail(h, err, kEIDRM);  // through the epoch report, which decides about the slot
+      v = allowed;
     }
   }
-};
+  if (v > most) v = most;
+
+  add(_mox_instance_variant_marshal(h, db, buf, static_cast<int8_t>(v), buflen, err));
+  uint8_t flags = mox_get_instance_obj_flag(obj);
+  if (tracking(h, t) == Tracking::On) {
+    flags |= MOX_FLAG_STATE_TRACKED;
+    states = true;
+    area = state_area(t, h, db, obj);
+  } else {
+    flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
+  }
+  flags &= kWireFlags;
+  add(_mox_instance_obj_flag_marshal(h, db, buf + pos, flags, room(), err));
+  if (flags & MOX_FLAG_RA_DATA) {
+    const mox_ra_data_t none{};
+    add(_mox_instance_ra_data_marshal(h, db, buf + pos, &none, 0, room(), err));
+  }
+  jump_at = pos;
+  add(_mox_variant_jump_marshal(h, db, buf + pos, 0, room(), err));
+  return ok() ? v : INT32_MIN;
+}
+
+}  // namespace
+
+template <const TypeDesc &T>
+uint32_t wire_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
+                      uint32_t domain_check, uint32_t *err) {
+  Encoder en{h, db, buf, buflen, err};
+  uint32_t jump_at = 0;
+  int32_t v = en.begin(T, obj, domain_check, jump_at);
+  if (v == INT32_MIN) return en.pos;
+  if (v >= 0) {
+    each_field<T>([&]<size_t I>() {
+      constexpr const FieldDesc &f = T.fields[I];
+      if constexpr (travels(f))
+        if (f.variant <= v && en.ok()) en.field<T, I>(obj);
+    });
+  }
+  en.finish(jump_at);
+  return en.pos;
+}
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Decode
@@ -228,6 +394,9 @@ struct Decoder {
   uint8_t *area = nullptr;         // where they go; null: they are skipped
   uint8_t *area_of_obj = nullptr;  // the destination's own state area, even when skipping
   bool no_storage = false;         // the dynamic array's storage could not be had: return 0
+  int8_t v = 0;                    // the variant whose fields follow
+  uint32_t jump_base = 0, jump = 0;
+  uint8_t keep = 0;                // the flags the destination takes
 
   int32_t left() const { return len - static_cast<int32_t>(pos); }
   bool ok() const { return *err == 0; }
@@ -244,13 +413,13 @@ struct Decoder {
   }
 
   // One state byte, only when input remains (a missing one is no error).
-  void state_byte(uint16_t at) {
+  [[gnu::noinline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
     if (area) store<uint8_t>(h, db, area + at, buf[pos]);
     ++pos;
   }
   // Up to n state bytes into dst (null: skipped), cut to what remains.
-  void state_block(uint8_t *dst, uint32_t n) {
+  [[gnu::noinline]] void state_block(uint8_t *dst, uint32_t n) {
     if (!states) return;
     uint32_t have = left() < static_cast<int32_t>(n) ? static_cast<uint32_t>(left()) : n;
     if (have == 0) return;
@@ -261,37 +430,36 @@ struct Decoder {
     pos += have;
   }
 
-  void value(const FieldDesc &f, void *field) {
-    const uint8_t *in = buf + pos;
-    if (f.kind == Kind::Record)
-      took(record_unmarshal(*f.record, h, db, in, field, left(), in_place, err));
-    else if (f.kind == Kind::Enum)
-      took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
-                          in_place, err));
-    else
-      took(kind_ops(f.kind).unmarshal(h, db, in, field, left(), in_place, err));
-  }
+  bool begin();   // the header up to the jump; false: return pos
+  uint32_t end(); // the skipped tail, the variant, flags and type-info reference
 
-  void field(uint16_t i) {
-    const FieldDesc &f = t.fields[i];
+  template <const TypeDesc &T, size_t I>
+  void field() {
+    constexpr const FieldDesc &f = T.fields[I];
     uint8_t *base = bytes(obj) + f.offset;
-    switch (f.shape) {
-      case Shape::Single:
-        value(f, base);
-        if (ok()) state_byte(f.state);
-        return;
-      case Shape::Array:
-        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(f, base + e * f.size);
-        if (!ok()) return;
-        state_byte(f.state);
-        state_block(area ? area + f.state + 1 : nullptr, f.bound);
-        return;
-      case Shape::Dynamic:
-        dynamic(f);
-        return;
-      case Shape::List:
-        list(i);
-        return;
+    auto value = [&](void *field) {
+      const uint8_t *in = buf + pos;
+      if constexpr (f.kind == Kind::Record)
+        took(decode_of<*f.record>(h, db, in, field, left(), in_place, err));
+      else if constexpr (f.kind == Kind::Enum)
+        took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
+                            in_place, err));
+      else
+        took(Prim<f.kind>::unmarshal(h, db, in, static_cast<typename Prim<f.kind>::C *>(field),
+                                     left(), in_place, err));
+    };
+    if constexpr (f.shape == Shape::Single) {
+      value(base);
+      if (ok()) state_byte(f.state);
+    } else if constexpr (f.shape == Shape::Array) {
+      for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+      if (!ok()) return;
+      state_byte(f.state);
+      state_block(area ? area + f.state + 1 : nullptr, f.bound);
+    } else if constexpr (f.shape == Shape::Dynamic) {
+      dynamic<T, I>();
+    } else {
+      list<T, I>();
     }
   }
 
@@ -314,81 +482,21 @@ struct Decoder {
     store<uint8_t *>(h, db, sp, nullptr);
   }
 
-  void dynamic(const FieldDesc &f) {
-    const TypeDesc &et = *f.record;
-    uint8_t *count_at = bytes(obj) + t.fields[f.count_field].offset;
-    uint8_t **block_at = dynamic_block(f, obj);
-    uint32_t old = *count_at;
+  // The storage of the dynamic array for count elements, initialized; null
+  // when the decode ends (err or no_storage set, or count 0).
+  uint8_t *dynamic_storage(const FieldDesc &f, uint8_t count, uint8_t *&per);
+
+  template <const TypeDesc &T, size_t I>
+  void dynamic() {
+    constexpr const FieldDesc &f = T.fields[I];
     uint8_t count = 0;
-    took(kind_ops(Kind::U8).unmarshal(h, db, buf + pos, &count, left(), in_place, err));
+    took(Prim<Kind::U8>::unmarshal(h, db, buf + pos, &count, left(), in_place, err));
     if (!ok()) return;
-    // Every element takes at least a header: refuse a count the input cannot hold
-    // before anything is released or allocated.
-    if (static_cast<uint64_t>(count) * kMinRecordWire > static_cast<uint64_t>(left())) {
-      fail(h, err, kEMSGSIZE);
-      return;
-    }
-    DynamicBlock lay(f, h);
-    uint8_t *block = *block_at;
-    bool reuse = in_place && block != nullptr && count == old && count != 0;
-    if (block != nullptr) destroy_elements(f, block, old);
-    if (reuse) {
-      announce(h, block, lay.size(count), db);
-      std::memset(block, 0, lay.size(count));
-    } else if (block != nullptr) {
-      h->record_free(h->record_heap, db, block);
-      store<uint8_t *>(h, db, block_at, nullptr);
-      block = nullptr;
-    }
-    if (*count_at != 0) store<uint8_t>(h, db, count_at, 0);  // nothing is held now
-    if (count == 0) {
-      release_state_block(f);
-      return;
-    }
-    if (!reuse) {
-      block = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, lay.size(count)));
-      if (block == nullptr) {
-        fail(h, err, kENOMEM);
-        no_storage = true;
-        return;
-      }
-      memset_cr(block, 0, lay.size(count));  // nobody can see the block yet
-      store<uint8_t *>(h, db, block_at, block);
-    }
     uint8_t *per = nullptr;
-    if (uint8_t **sp = state_pointer(f)) {
-      if (reuse && *sp != nullptr) {
-        per = *sp;
-      } else {
-        release_state_block(f);
-        per = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, count));
-        if (per == nullptr) {
-          fail(h, err, kENOMEM);
-          no_storage = true;
-          return;
-        }
-        memset_cr(per, 0, count);
-        store<uint8_t *>(h, db, sp, per);
-      }
-    }
-    // Initialize every element before decoding any, so that the array can be
-    // destroyed whatever element the decoding stops at.
-    for (uint32_t e = 0; e < count; ++e) {
-      uint8_t *elem = lay.element(block, e);
-      uint8_t *elem_area = lay.state ? lay.area(block, count, e) : nullptr;
-      if (elem_area)
-        moxlib_update_sttr_offset(h, db, elem, static_cast<uint32_t>(elem_area - elem));
-      record_initialize(et, h, db, elem, et.ti, 1, 0, MOX_FLAG_NESTED, elem_area, err);
-      if (!ok()) {
-        destroy_elements(f, block, e);
-        h->record_free(h->record_heap, db, block);
-        store<uint8_t *>(h, db, block_at, nullptr);
-        return;
-      }
-    }
-    store<uint8_t>(h, db, count_at, count);
+    uint8_t *block = dynamic_storage(f, count, per);
+    if (block == nullptr) return;
     for (uint32_t e = 0; e < count && ok(); ++e)
-      took(record_unmarshal(et, h, db, buf + pos, lay.element(block, e), left(), in_place, err));
+      took(decode_of<*f.record>(h, db, buf + pos, block + e * f.size, left(), in_place, err));
     if (!ok()) return;
     state_byte(f.state);
     state_block(area ? per : nullptr, count);
@@ -433,20 +541,27 @@ struct Decoder {
 
   // --- the list -----------------------------------------------------------
 
-  void list(uint16_t i) {
-    const FieldDesc &f = t.fields[i];
-    const TypeDesc &et = *f.record;
-    uint32_t count = 0;
+  // The entry count, checked against the input; false: the decode ends.
+  bool list_count(uint32_t &count) {
     took(_mox_list_len_unmarshal(h, db, buf + pos, &count, left(), err));
-    if (!ok()) return;
+    if (!ok()) return false;
     if (static_cast<uint64_t>(count) * kMinRecordWire > static_cast<uint64_t>(left())) {
       fail(h, err, kEMSGSIZE);
-      return;
+      return false;
     }
+    return true;
+  }
+
+  template <const TypeDesc &T, size_t I>
+  void list() {
+    constexpr const FieldDesc &f = T.fields[I];
+    constexpr const TypeDesc &et = *f.record;
+    uint32_t count = 0;
+    if (!list_count(count)) return;
     const orva_list_head_t *head = list_head(f, obj);
     if (in_place && head->count == count) {
       for (void *e = list_first(obj, f); e != nullptr && ok(); e = list_next(obj, f, e, et)) {
-        took(record_unmarshal(et, h, db, buf + pos, e, left(), in_place, err));
+        took(decode_of<et>(h, db, buf + pos, e, left(), in_place, err));
         if (!ok())
           trace_at(static_cast<uint16_t>(f.msg + 1), std::strerror(static_cast<int>(*err)));
       }
@@ -455,21 +570,179 @@ struct Decoder {
       // Without the in-place flag the destination counts as fresh: the
       // decoded entries are appended to whatever it holds.
       if (in_place && (head->count != 0 || list_first(obj, f) != nullptr))
-        list_destroy_entries(t, i, h, db, obj);
+        list_destroy_entries(T, I, h, db, obj);
       for (uint32_t n = 0; n < count && ok(); ++n) {
         void *entry = record_new(et, h, db);
         if (entry == nullptr) {
           fail(h, err, kENOMEM);
           return;
         }
-        took(record_unmarshal(et, h, db, buf + pos, entry, left(), 0, err));
-        if (ok()) list_set_last(t, i, h, db, obj, entry, err);
+        took(decode_of<et>(h, db, buf + pos, entry, left(), 0, err));
+        if (ok()) list_set_last(T, I, h, db, obj, entry, err);
         if (!ok()) record_destroy_internal(et, h, db, entry, 1);  // not linked: still ours
       }
     }
     if (ok()) state_byte(f.state);
   }
 };
+
+uint8_t *Decoder::dynamic_storage(const FieldDesc &f, uint8_t count, uint8_t *&per) {
+  const TypeDesc &et = *f.record;
+  uint8_t *count_at = bytes(obj) + t.fields[f.count_field].offset;
+  uint8_t **block_at = dynamic_block(f, obj);
+  uint32_t old = *count_at;
+  // Every element takes at least a header: refuse a count the input cannot hold
+  // before anything is released or allocated.
+  if (static_cast<uint64_t>(count) * kMinRecordWire > static_cast<uint64_t>(left())) {
+    fail(h, err, kEMSGSIZE);
+    return nullptr;
+  }
+  DynamicBlock lay(f, h);
+  uint8_t *block = *block_at;
+  bool reuse = in_place && block != nullptr && count == old && count != 0;
+  if (block != nullptr) destroy_elements(f, block, old);
+  if (reuse) {
+    announce(h, block, lay.size(count), db);
+    std::memset(block, 0, lay.size(count));
+  } else if (block != nullptr) {
+    h->record_free(h->record_heap, db, block);
+    store<uint8_t *>(h, db, block_at, nullptr);
+    block = nullptr;
+  }
+  if (*count_at != 0) store<uint8_t>(h, db, count_at, 0);  // nothing is held now
+  if (count == 0) {
+    release_state_block(f);
+    return nullptr;
+  }
+  if (!reuse) {
+    block = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, lay.size(count)));
+    if (block == nullptr) {
+      fail(h, err, kENOMEM);
+      no_storage = true;
+      return nullptr;
+    }
+    memset_cr(block, 0, lay.size(count));  // nobody can see the block yet
+    store<uint8_t *>(h, db, block_at, block);
+  }
+  if (uint8_t **sp = state_pointer(f)) {
+    if (reuse && *sp != nullptr) {
+      per = *sp;
+    } else {
+      release_state_block(f);
+      per = static_cast<uint8_t *>(h->record_alloc(h->record_heap, db, count));
+      if (per == nullptr) {
+        fail(h, err, kENOMEM);
+        no_storage = true;
+        return nullptr;
+      }
+      memset_cr(per, 0, count);
+      store<uint8_t *>(h, db, sp, per);
+    }
+  }
+  // Initialize every element before decoding any, so that the array can be
+  // destroyed whatever element the decoding stops at.
+  for (uint32_t e = 0; e < count; ++e) {
+    uint8_t *elem = lay.element(block, e);
+    uint8_t *elem_area = lay.state ? lay.area(block, count, e) : nullptr;
+    if (elem_area)
+      moxlib_update_sttr_offset(h, db, elem, static_cast<uint32_t>(elem_area - elem));
+    record_initialize(et, h, db, elem, et.ti, 1, 0, MOX_FLAG_NESTED, elem_area, err);
+    if (!ok()) {
+      destroy_elements(f, block, e);
+      h->record_free(h->record_heap, db, block);
+      store<uint8_t *>(h, db, block_at, nullptr);
+      return nullptr;
+    }
+  }
+  store<uint8_t>(h, db, count_at, count);
+  return block;
+}
+
+bool Decoder::begin() {
+  if (!starts(h, err, len, obj, buf)) return false;
+  uint8_t wire_flags = 0;
+  took(_mox_instance_variant_unmarshal(h, db, buf, &v, left(), err));
+  if (ok()) took(_mox_instance_obj_flag_unmarshal(h, db, buf + pos, &wire_flags, left(), err));
+  if (ok() && (wire_flags & MOX_FLAG_RA_DATA)) {
+    mox_ra_data_t ra{};
+    uint8_t ra_flag = 0;
+    took(_mox_instance_ra_data_unmarshal(h, db, buf + pos, &ra, &ra_flag, left(), err));
+  }
+  if (!ok()) return false;
+
+  mox_obj_header_t *hd = header(obj);
+  int32_t most = hd->storage_variant > t.highest ? t.highest : hd->storage_variant;
+  if (v > most) v = static_cast<int8_t>(most);
+
+  jump_base = pos;
+  took(_mox_variant_jump_unmarshal(h, db, buf + pos, &jump, left(), err));
+  if (!ok()) return false;
+
+  // Only the two flags the wire defines reach the destination.
+  keep = wire_flags & kWireFlags;
+  area_of_obj = state_area(t, h, db, obj);
+  states = (wire_flags & MOX_FLAG_STATE_TRACKED) != 0;
+  switch (tracking(h, t)) {
+    case Tracking::On:
+      if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
+      if (states) area = area_of_obj;
+      keep |= MOX_FLAG_STATE_TRACKED;
+      break;
+    default:
+      keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
+      break;
+  }
+  if (v >= 0) {
+    // A destination that carried no fields (an earlier decode of a negative
+    // variant) takes the new variant before its fields are decoded: the list
+    // appends on the way refuse a record of negative variant.  Such a record
+    // holds nothing, so destroy may walk its fields whatever the decode does.
+    if (hd->variant < 0) store<int8_t>(h, db, &hd->variant, v);
+  } else {
+    release_content(t, obj);
+  }
+  return true;
+}
+
+uint32_t Decoder::end() {
+  mox_obj_header_t *hd = header(obj);
+  // The tail of a newer variant is skipped, as far as the input reaches.
+  if (ok()) {
+    uint64_t to = static_cast<uint64_t>(jump_base) + jump;
+    if (to > static_cast<uint64_t>(len)) to = static_cast<uint64_t>(len);
+    if (to > pos) {
+      trace(t, Msg::UnmarshalSkip, pos, jump_base, jump);
+      pos = static_cast<uint32_t>(to);
+    }
+  }
+
+  // The variant is stored even after a failure: it tells destroy which
+  // fields the record now holds.
+  if (hd->variant != v) store<int8_t>(h, db, &hd->variant, v);
+  if ((hd->flags | keep) != hd->flags) store<uint8_t>(h, db, &hd->flags, hd->flags | keep);
+  // Storage for the dynamic array that could not be allocated ends the
+  // decode with nothing consumed.
+  if (no_storage) return 0;
+  void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
+  if (!ok() || slot == nullptr) return pos;
+  store<void *>(h, db, slot, placed_type_info(h, db, t.ti));
+  return pos;
+}
+
+template <const TypeDesc &T>
+uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
+                   uint32_t in_place, uint32_t *err) {
+  Decoder de{T, h, db, buf, len, in_place, err, obj};
+  if (!de.begin()) return de.pos;
+  if (de.v >= 0) {
+    each_field<T>([&]<size_t I>() {
+      constexpr const FieldDesc &f = T.fields[I];
+      if constexpr (travels(f))
+        if (f.variant <= de.v && de.ok()) de.field<T, I>();
+    });
+  }
+  return de.end();
+}
 
 // ---------------------------------------------------------------------------
 // Decode budget
@@ -527,188 +800,57 @@ class BudgetScope {
 
 thread_local BudgetScope *BudgetScope::top_ = nullptr;
 
-uint32_t decode_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf,
-                       void *obj, int32_t len, uint32_t in_place, uint32_t *err);
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Entry points
 // ---------------------------------------------------------------------------
 
-uint32_t record_len(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *obj) {
-  // Without a record: the header and the absent fields of the latest variant.
-  int32_t v = obj ? own_variant(t, obj) : t.highest;
-  // The mode is read (a corrupt one stops the process) for every record.
-  bool states = obj != nullptr && tracking(h, t) == Tracking::On;
-  if (v < 0) return kHeaderLen;
-  uint32_t n = kHeaderLen;
-  for (uint16_t i = 0; i < t.field_count; ++i) {
-    const FieldDesc &f = t.fields[i];
-    if (f.variant > v || (f.flags & kFieldCount)) continue;
-    n += field_len(t, f, h, db, obj, states);
+template <const TypeDesc &T>
+uint32_t wire_unmarshal(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
+                        uint32_t in_place, uint32_t *err) {
+  if (h == nullptr || *err != 0) return decode_of<T>(h, db, buf, obj, len, in_place, err);
+  BudgetScope budget(h, mox_get_decode_budget(h));
+  uint32_t n = decode_of<T>(h, db, buf, obj, len, in_place, err);
+  if (budget.exceeded()) {
+    if (*err == 0) fail(h, err, kENOMEM);
+    trace(T, Msg::DecodeBudget);
   }
   return n;
+}
+
+// One instantiation per type; the run-time entry points below reach them
+// through a table in catalogue order (TypeDesc::index).
+#define ORVA_WIRE_INSTANCES(n)                                                                    template uint32_t wire_len<k_##n>(mox_handle_t *, uint32_t, const void *);                      template uint32_t wire_marshal<k_##n>(mox_handle_t *, uint32_t, uint8_t *, const void *,                                              int32_t, uint32_t, uint32_t *);                           template uint32_t wire_unmarshal<k_##n>(mox_handle_t *, uint32_t, const uint8_t *, void *,                                              int32_t, uint32_t, uint32_t *);
+ORVA_EACH_TYPE(ORVA_WIRE_INSTANCES)
+#undef ORVA_WIRE_INSTANCES
+
+namespace {
+
+struct WireOps {
+  decltype(&wire_len<k_qos_client_data_t>) len;
+  decltype(&wire_marshal<k_qos_client_data_t>) marshal;
+  decltype(&wire_unmarshal<k_qos_client_data_t>) unmarshal;
+};
+#define ORVA_WIRE_ENTRY(n) {&wire_len<k_##n>, &wire_marshal<k_##n>, &wire_unmarshal<k_##n>},
+constexpr WireOps kWire[] = {ORVA_EACH_TYPE(ORVA_WIRE_ENTRY)};
+#undef ORVA_WIRE_ENTRY
+
+}  // namespace
+
+uint32_t record_len(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *obj) {
+  return kWire[t.index].len(h, db, obj);
 }
 
 uint32_t record_marshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, uint8_t *buf,
                         const void *obj, int32_t buflen, uint32_t domain_check, uint32_t *err) {
-  if (!enter(h, err)) return 0;
-  if (buflen <= 0) {
-    fail(h, err, kEMSGSIZE);
-    return 0;
-  }
-  if (obj == nullptr || buf == nullptr) {
-    fail(h, err, kENOENT);
-    return 0;
-  }
-  int32_t v = mox_get_instance_variant(obj, 1, 0);
-  if (domain_check) {
-    uint32_t local = 0;
-    const mox_type_info_t *ti = mox_get_manifested_type_info(obj, &local);
-    int32_t allowed = mox_domain_lookup_variant(h, &h->domain, ti ? ti : t.ti, err);
-    if (*err != 0) return 0;
-    if (v > allowed) {
-      fail(h, err, kEIDRM);  // through the epoch report, which decides about the slot
-      v = allowed;
-    }
-  }
-  int32_t own = own_variant(t, obj);
-  if (v > own) v = own;
-
-  Encoder en{h, db, buf, buflen, err};
-  en.add(_mox_instance_variant_marshal(h, db, buf, static_cast<int8_t>(v), buflen, err));
-
-  uint8_t flags = mox_get_instance_obj_flag(obj);
-  if (tracking(h, t) == Tracking::On) {
-    flags |= MOX_FLAG_STATE_TRACKED;
-    en.states = true;
-    en.area = state_area(t, h, db, obj);
-  } else {
-    flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
-  }
-  flags &= kWireFlags;
-  en.add(_mox_instance_obj_flag_marshal(h, db, buf + en.pos, flags, en.room(), err));
-  if (flags & MOX_FLAG_RA_DATA) {
-    const mox_ra_data_t none{};
-    en.add(_mox_instance_ra_data_marshal(h, db, buf + en.pos, &none, 0, en.room(), err));
-  }
-  uint32_t jump_at = en.pos;
-  en.add(_mox_variant_jump_marshal(h, db, buf + en.pos, 0, en.room(), err));
-  if (!en.ok()) return en.pos;
-
-  if (v >= 0) {
-    for (uint16_t i = 0; i < t.field_count && en.ok(); ++i) {
-      const FieldDesc &f = t.fields[i];
-      if (f.variant > v || (f.flags & kFieldCount)) continue;
-      en.field(t, f, obj);
-    }
-  }
-  if (!en.ok()) return en.pos;
-  _mox_variant_jump_marshal(h, db, buf + jump_at, en.pos - jump_at, 4, err);
-  return en.pos;
+  return kWire[t.index].marshal(h, db, buf, obj, buflen, domain_check, err);
 }
 
 uint32_t record_unmarshal(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf,
                           void *obj, int32_t len, uint32_t in_place, uint32_t *err) {
-  if (h == nullptr || *err != 0) return decode_record(t, h, db, buf, obj, len, in_place, err);
-  BudgetScope budget(h, mox_get_decode_budget(h));
-  uint32_t n = decode_record(t, h, db, buf, obj, len, in_place, err);
-  if (budget.exceeded()) {
-    if (*err == 0) fail(h, err, kENOMEM);
-    trace(t, Msg::DecodeBudget);
-  }
-  return n;
+  return kWire[t.index].unmarshal(h, db, buf, obj, len, in_place, err);
 }
-
-namespace {
-
-uint32_t decode_record(const TypeDesc &t, mox_handle_t *h, uint32_t db, const uint8_t *buf,
-                       void *obj, int32_t len, uint32_t in_place, uint32_t *err) {
-  if (!enter(h, err)) return 0;
-  if (len <= 0) {
-    fail(h, err, kEMSGSIZE);
-    return 0;
-  }
-  if (obj == nullptr || buf == nullptr) {
-    fail(h, err, kENOENT);
-    return 0;
-  }
-  Decoder de{t, h, db, buf, len, in_place, err, obj};
-  int8_t v = 0;
-  uint8_t wire_flags = 0;
-  de.took(_mox_instance_variant_unmarshal(h, db, buf, &v, de.left(), err));
-  if (de.ok())
-    de.took(_mox_instance_obj_flag_unmarshal(h, db, buf + de.pos, &wire_flags, de.left(), err));
-  if (de.ok() && (wire_flags & MOX_FLAG_RA_DATA)) {
-    mox_ra_data_t ra{};
-    uint8_t ra_flag = 0;
-    de.took(_mox_instance_ra_data_unmarshal(h, db, buf + de.pos, &ra, &ra_flag, de.left(), err));
-  }
-  if (!de.ok()) return de.pos;
-
-  mox_obj_header_t *hd = header(obj);
-  int32_t most = hd->storage_variant > t.highest ? t.highest : hd->storage_variant;
-  if (v > most) v = static_cast<int8_t>(most);
-
-  uint32_t jump_base = de.pos, jump = 0;
-  de.took(_mox_variant_jump_unmarshal(h, db, buf + de.pos, &jump, de.left(), err));
-  if (!de.ok()) return de.pos;
-
-  // Only the two flags the wire defines reach the destination.
-  uint8_t keep = wire_flags & kWireFlags;
-  de.area_of_obj = state_area(t, h, db, obj);
-  de.states = (wire_flags & MOX_FLAG_STATE_TRACKED) != 0;
-  switch (tracking(h, t)) {
-    case Tracking::On:
-      if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
-      if (de.states) de.area = de.area_of_obj;
-      keep |= MOX_FLAG_STATE_TRACKED;
-      break;
-    default:
-      keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
-      break;
-  }
-
-  if (v >= 0) {
-    // A destination that carried no fields (an earlier decode of a negative
-    // variant) takes the new variant before its fields are decoded: the list
-    // appends on the way refuse a record of negative variant.  Such a record
-    // holds nothing, so destroy may walk its fields whatever the decode does.
-    if (hd->variant < 0) store<int8_t>(h, db, &hd->variant, v);
-    for (uint16_t i = 0; i < t.field_count && de.ok(); ++i) {
-      const FieldDesc &f = t.fields[i];
-      if (f.variant > v || (f.flags & kFieldCount)) continue;
-      de.field(i);
-    }
-  } else {
-    de.release_content(t, obj);
-  }
-
-  // The tail of a newer variant is skipped, as far as the input reaches.
-  if (de.ok()) {
-    uint64_t end = static_cast<uint64_t>(jump_base) + jump;
-    if (end > static_cast<uint64_t>(len)) end = static_cast<uint64_t>(len);
-    if (end > de.pos) {
-      trace(t, Msg::UnmarshalSkip, de.pos, jump_base, jump);
-      de.pos = static_cast<uint32_t>(end);
-    }
-  }
-
-  // The variant is stored even after a failure: it tells destroy which
-  // fields the record now holds.
-  if (hd->variant != v) store<int8_t>(h, db, &hd->variant, v);
-  if ((hd->flags | keep) != hd->flags) store<uint8_t>(h, db, &hd->flags, hd->flags | keep);
-  // Storage for the dynamic array that could not be allocated ends the
-  // decode with nothing consumed.
-  if (de.no_storage) return 0;
-  void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
-  if (!de.ok() || slot == nullptr) return de.pos;
-  store<void *>(h, db, slot, placed_type_info(h, db, t.ti));
-  return de.pos;
-}
-
-}  // namespace
 
 uint32_t record_clone(const TypeDesc &t, mox_handle_t *h, uint32_t db, const void *src, void **dst,
                       uint8_t *buf, int32_t buflen, bool fresh, uint32_t *err) {

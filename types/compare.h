@@ -7,6 +7,11 @@
 
 namespace orva {
 
+// The order of one type, instantiated over its descriptor (the exported
+// T_compare calls it directly).
+template <const TypeDesc &T>
+int32_t type_compare(const void *a, const void *b);
+
 int32_t record_compare(const TypeDesc &t, const void *a, const void *b);
 
 }  // namespace orva

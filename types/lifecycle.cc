@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "catalogue_descriptors.h"
 #include "frame/conventions.h"
 #include "frame/kinds.h"
 #include "serial/enums.h"
@@ -17,13 +18,13 @@ namespace {
 uint8_t *bytes(void *p) { return static_cast<uint8_t *>(p); }
 
 // The address of element i of field f in obj (i is 0 for a single field).
-void *field_at(void *obj, const FieldDesc &f, uint32_t i = 0) {
+inline void *field_at(void *obj, const FieldDesc &f, uint32_t i = 0) {
   return bytes(obj) + f.offset + i * f.size;
 }
 
-uint32_t elements(const FieldDesc &f) { return f.shape == Shape::Array ? f.bound : 1; }
+constexpr uint32_t elements(const FieldDesc &f) { return f.shape == Shape::Array ? f.bound : 1; }
 
-bool object_kind(Kind k) {
+constexpr bool object_kind(Kind k) {
   switch (k) {
     case Kind::Boolean:
     case Kind::MacAddr:
@@ -72,74 +73,103 @@ bool holds_nested(const TypeDesc &t) {
   return false;
 }
 
-void initialize_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t notify,
-                       uint32_t skip_stats, uint8_t *base, uint32_t *err) {
-  for (uint16_t i = 0; i < t.field_count; ++i) {
-    const FieldDesc &f = t.fields[i];
-    if (f.shape == Shape::List) {
-      list_initialize(t, i, h, db, obj, notify);
-      continue;
-    }
-    if (f.shape == Shape::Dynamic) continue;  // starts empty, without a block
-    for (uint32_t e = 0; e < elements(f); ++e) {
-      void *field = field_at(obj, f, e);
-      if (f.kind == Kind::Record) {
-        record_initialize(*f.record, h, db, field, f.record->ti, notify, skip_stats,
-                          MOX_FLAG_NESTED, base, err);
-      } else if (f.kind == Kind::Enum) {
-        enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti, notify,
-                        MOX_FLAG_NESTED, err);
-      } else if (object_kind(f.kind)) {
-        const KindOps &k = kind_ops(f.kind);
-        k.initialize(h, db, field, k.ti, notify, skip_stats, MOX_FLAG_NESTED, base, err);
-      }
-    }
-  }
+// Whether initialize and destroy have anything to do for a field: integers
+// need nothing (the storage is cleared before initialize, and they hold
+// nothing to release); the dynamic array starts empty.
+constexpr bool needs_init(const FieldDesc &f) {
+  return f.shape == Shape::List ||
+         (f.shape != Shape::Dynamic &&
+          (f.kind == Kind::Record || f.kind == Kind::Enum || object_kind(f.kind)));
+}
+constexpr bool needs_release(const FieldDesc &f) {
+  return f.shape == Shape::List || f.shape == Shape::Dynamic || f.kind == Kind::Record ||
+         f.kind == Kind::MacAddr || f.kind == Kind::VString || f.kind == Kind::IpAddress ||
+         f.kind == Kind::CalendarTime;
 }
 
-void release_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {
-  for (uint16_t i = 0; i < t.field_count; ++i) {
-    const FieldDesc &f = t.fields[i];
-    if (f.shape == Shape::List) {
-      list_destroy_entries(t, i, h, db, obj);
-      continue;
+// Initialize and release, per type: a fold over the fields that need work,
+// offsets and bounds constant, kinds resolved at compile time.
+template <const TypeDesc &T>
+void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t notify,
+                          uint32_t skip_stats, uint8_t *base, uint32_t *err) {
+  each_field<T>([&]<size_t I>() {
+    constexpr const FieldDesc &f = T.fields[I];
+    if constexpr (f.shape == Shape::List) {
+      list_initialize(T, I, h, db, obj, notify);
+    } else if constexpr (needs_init(f)) {
+      for (uint32_t e = 0; e < elements(f); ++e) {
+        void *field = field_at(obj, f, e);
+        if constexpr (f.kind == Kind::Record) {
+          record_initialize(*f.record, h, db, field, f.record->ti, notify, skip_stats,
+                            MOX_FLAG_NESTED, base, err);
+        } else if constexpr (f.kind == Kind::Enum) {
+          enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti,
+                          notify, MOX_FLAG_NESTED, err);
+        } else {
+          const KindOps &k = kind_ops(f.kind);
+          k.initialize(h, db, field, k.ti, notify, skip_stats, MOX_FLAG_NESTED, base, err);
+        }
+      }
     }
-    if (f.shape == Shape::Dynamic) {
+  });
+}
+
+template <const TypeDesc &T>
+void release_fields_of(mox_handle_t *h, uint32_t db, void *obj) {
+  each_field<T>([&]<size_t I>() {
+    constexpr const FieldDesc &f = T.fields[I];
+    if constexpr (f.shape == Shape::List) {
+      list_destroy_entries(T, I, h, db, obj);
+    } else if constexpr (f.shape == Shape::Dynamic) {
       void **block = reinterpret_cast<void **>(field_at(obj, f));
       if (*block != nullptr) {
-        const TypeDesc &et = *f.record;
-        uint32_t count = bytes(obj)[t.fields[f.count_field].offset];
+        uint32_t count = bytes(obj)[T.fields[f.count_field].offset];
         for (uint32_t e = 0; e < count; ++e)
-          record_destroy_internal(et, h, db, bytes(*block) + e * f.size, 0);
+          record_destroy_internal(*f.record, h, db, bytes(*block) + e * f.size, 0);
         h->record_free(h->record_heap, db, *block);
         store<void *>(h, db, block, nullptr);
       }
       // The per-element state block goes with the record, even when the
       // element block is already gone (_remove_elements leaves it in place).
-      if (uint8_t *area = state_area(t, h, db, obj)) {
+      if (uint8_t *area = state_area(T, h, db, obj)) {
         void **states = reinterpret_cast<void **>(area + f.state_pointer);
         if (*states != nullptr) {
           h->record_free(h->record_heap, db, *states);
           store<void *>(h, db, states, nullptr);
         }
       }
-      continue;
-    }
-    for (uint32_t e = 0; e < elements(f); ++e) {
-      void *field = field_at(obj, f, e);
-      if (f.kind == Kind::Record) {
-        record_destroy_internal(*f.record, h, db, field, 0);
-        continue;
+    } else if constexpr (needs_release(f)) {
+      for (uint32_t e = 0; e < elements(f); ++e) {
+        void *field = field_at(obj, f, e);
+        if constexpr (f.kind == Kind::Record) {
+          record_destroy_internal(*f.record, h, db, field, 0);
+        } else {
+          const KindOps &k = kind_ops(f.kind);
+          uint32_t local = 0;
+          k.decr_object_reference(h, db, field, &local);
+          if (local != 0) trace_at(f.msg, local, error_text(local));
+          k.destroy_internal(h, db, field, 0);
+        }
       }
-      if (f.kind == Kind::Enum || !object_kind(f.kind)) continue;
-      const KindOps &k = kind_ops(f.kind);
-      if (k.decr_object_reference == nullptr) continue;  // booleans, runtime enumerations
-      uint32_t local = 0;
-      k.decr_object_reference(h, db, field, &local);
-      if (local != 0) trace_at(f.msg, local, error_text(local));
-      k.destroy_internal(h, db, field, 0);
     }
-  }
+  });
+}
+
+struct LifeOps {
+  decltype(&initialize_fields_of<k_qos_client_data_t>) initialize;
+  decltype(&release_fields_of<k_qos_client_data_t>) release;
+};
+#define ORVA_LIFE_ENTRY(n) {&initialize_fields_of<k_##n>, &release_fields_of<k_##n>},
+constexpr LifeOps kLife[] = {ORVA_EACH_TYPE(ORVA_LIFE_ENTRY)};
+#undef ORVA_LIFE_ENTRY
+
+void initialize_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t notify,
+                       uint32_t skip_stats, uint8_t *base, uint32_t *err) {
+  kLife[t.index].initialize(h, db, obj, notify, skip_stats, base, err);
+}
+
+void release_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {
+  kLife[t.index].release(h, db, obj);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "catalogue_descriptors.h"
 #include "frame/catalogue.h"
 #include "frame/conventions.h"
 #include "handle.h"
@@ -14,12 +15,6 @@
 #include "trace_capture.h"
 #include "types/lifecycle.h"
 
-namespace orva {
-extern const EnumDesc k_qos_cac_state_type;
-extern const EnumDesc k_qos_pm_type;
-extern const TypeDesc k_qos_ap_radio_key_t;
-extern const TypeDesc k_qos_client_data_t;
-}  // namespace orva
 
 namespace orva_test {
 namespace {

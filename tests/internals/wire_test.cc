@@ -7,12 +7,14 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "frame/catalogue.h"
 #include "frame/conventions.h"
+#include "frame/kinds.h"
 #include "handle.h"
 #include "journal_check.h"
 #include "record_fill.h"
@@ -229,6 +231,36 @@ TEST(Wire, RoundTripEveryTypeBothModesAndAcross) {
     orva::record_destroy(t, h, kDb, src);
     EXPECT_EQ(h.live_bytes(), 0u);
   });
+}
+
+// The bytes themselves: per mode, one FNV-1a digest over every type's
+// encodings (fresh, filled with two seeds) and its lengths (null record,
+// filled), as the engine wrote them before its per-type instantiation.
+TEST(Wire, EncodingsOfEveryTypeAreTheKnownBytes) {
+  std::map<uint32_t, uint64_t> digest{{MOX_STTR_OFF, 14695981039346656037ull},
+                                      {MOX_STTR_ON, 14695981039346656037ull}};
+  each_type_and_mode([&](const TypeDesc &t, uint32_t, uint32_t mode, ScopedHandle &h) {
+    uint64_t &d = digest[mode];
+    auto mix = [&](const Bytes &b) {
+      for (uint8_t c : b) d = (d ^ c) * 1099511628211ull;
+    };
+    void *rec = orva::record_create(t, h, kDb);
+    mix(encode(t, h, rec));
+    for (uint32_t seed : {3u, 11u}) {
+      fill_record(t, h, kDb, rec, seed);
+      Bytes b = encode(t, h, rec);
+      mix(b);
+      mix({uint8_t(b.size()), uint8_t(orva::record_len(t, h, kDb, nullptr))});
+    }
+    orva::record_destroy(t, h, kDb, rec);
+  });
+  EXPECT_EQ(digest[MOX_STTR_OFF], 0x82956bf7eed1e627ull);
+  EXPECT_EQ(digest[MOX_STTR_ON], 0x3062192a0af52d24ull);
+  // The fixed sizes the engine adds up at compile time are the runtime's.
+  ScopedHandle h(MOX_STTR_OFF);
+  for (int k = 0; k <= int(orva::Kind::EnmRadioBand); ++k)
+    if (uint32_t n = orva::prim_wire(orva::Kind(k)))
+      EXPECT_EQ(n, orva::kind_ops(orva::Kind(k)).len(h, kDb, nullptr)) << k;
 }
 
 // Every prefix of every valid encoding decodes to an error or to a record,

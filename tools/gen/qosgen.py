@@ -3,7 +3,8 @@
 
 Output (all into --out, never committed):
   orva_qos_data/orva_qos_data_decls.h  C declarations of every export
-  catalogue_tables.inc                 descriptors, type-info records, trace texts
+  catalogue_tables.inc                 type-info records, trace texts, type lists
+  catalogue_descriptors.h              descriptors as constant expressions
   exports.inc                          one-line extern "C" wrappers over the engines
   layout_checks.inc                    static_asserts of generated layouts
   orva_qos_data.map                    linker version script: exactly the exports
@@ -221,12 +222,7 @@ class Generator:
     def exports_inc(self) -> str:
         o = [BANNER, '// Included by frame/exports.cc: every exported operation is a one-line\n'
              '// call of its engine with the entity\'s descriptor.\n\n']
-        o.append("namespace orva {\n")
-        for t in self.cat.types:
-            o.append(f"extern const TypeDesc k_{t.name};\n")
-        for e in self.cat.enums:
-            o.append(f"extern const EnumDesc k_{e.name};\n")
-        o.append("}  // namespace orva\n\nextern \"C\" {\n\n")
+        o.append('#include "catalogue_descriptors.h"\n\nextern "C" {\n\n')
         for e in self.cat.enums:
             for ret, name, params, body in ENUM_OPS:
                 sub = {"e": e.name, "E": enum_ctype(e)}
@@ -248,7 +244,7 @@ class Generator:
     # ----------------------------------------------------------------------
     def tables_inc(self) -> str:
         cat = self.cat
-        o = [BANNER, "// Included by frame/catalogue.cc.\n\n"]
+        o = [BANNER, "// Included by frame/catalogue.cc.\n\n", '#include "catalogue_descriptors.h"\n\n']
         # Variant entries and variant-info blocks.
         o.append("namespace orva::gen {\n\n")
         for e in cat.type_info_list():
@@ -290,56 +286,6 @@ class Generator:
                      f"{len(texts)}u, section{s.number}_formats}};\n")
             o.append(f"extern const uint32_t *const kSection{s.number}Levels = section{s.number}_levels;\n\n")
         o.append("extern const quill_section_desc_t kTypesSection = kSection2;\n\n")
-        # Message indexes per entity.
-        for scope, entities in (("type", cat.types), ("enum", cat.enums)):
-            for ent in entities:
-                idx = ", ".join(str(i) for i in self.msgs_of(scope, ent.name))
-                o.append(f"static const uint16_t {ent.name}_msgs[] = {{{idx}}};\n")
-                o.append(f"static_assert(std::size({ent.name}_msgs) == size_t(Msg::Count));\n")
-        o.append("\n")
-        # Forward declarations of the descriptors (fields refer to each other).
-        for t in cat.types:
-            o.append(f"extern const TypeDesc k_{t.name};\n")
-        for e in cat.enums:
-            o.append(f"extern const EnumDesc k_{e.name};\n")
-        o.append("\n")
-        # Enumerations.
-        for e in cat.enums:
-            members = ", ".join(c_string(m.name) for m in e.members)
-            o.append(f"static const char *const {e.name}_members[] = {{{members}}};\n")
-            o.append(f"static mox_enum_obj_t {e.name}_placeholder;\n")
-            o.append(f"const EnumDesc k_{e.name} = {{{{{c_string(e.name)}, &{type_info_symbol(e)}, "
-                     f"{e.highest}, {e.name}_msgs}}, {e.name}_members, {len(e.members)}, "
-                     f"{{{e.count_up_to(0)}, {e.count_up_to(1)}}}, &{e.name}_placeholder, "
-                     f"{c_string('<' + e.name + ' value out of range/>')}}};\n")
-        o.append("\n")
-        # Record types.
-        enum_names = {e.name for e in cat.enums}
-        type_names = {t.name for t in cat.types}
-        R = self.records
-        for t in cat.types:
-            o.append(f"static {t.name} {t.name}_placeholder;\n")
-            o.append(f"static const FieldDesc {t.name}_fields[] = {{\n")
-            for f, off, size, state, area, ptr, msg, flags, count in R.descriptor_fields(t):
-                if f.kind in type_names:
-                    kind, rec, en = "Record", f"&k_{f.kind}", "nullptr"
-                elif f.kind in enum_names:
-                    kind, rec, en = "Enum", "nullptr", f"&k_{f.kind}"
-                else:
-                    kind, rec, en = KIND_ENUMERATORS[f.kind], "nullptr", "nullptr"
-                o.append(f"    {{{c_string(f.name)}, Kind::{kind}, Shape::{SHAPES[f.shape]}, {f.bound}, "
-                         f"{f.variant}, {'true' if f.key else 'false'}, {rec}, {en}, uint32_t({off}), "
-                         f"uint32_t({size}), uint16_t({state}), uint16_t({area}), uint16_t({ptr}), "
-                         f"{msg}, {flags}, {count}}},\n")
-            o.append("};\n")
-            v0, end = R.data_sizes(t)
-            st0, st1 = R.state_sizes(t)
-            links = f"offsetof({t.name}, links)" if t.name in R.list_elements else "0"
-            o.append(f"const TypeDesc k_{t.name} = {{{{{c_string(t.name)}, &{type_info_symbol(t)}, "
-                     f"{t.highest}, {t.name}_msgs}}, {t.name}_fields, {len(t.fields)}, "
-                     f"{{uint32_t({v0}), uint32_t({end})}}, {{uint32_t({st0}), uint32_t({st1})}}, "
-                     f"sizeof({t.name}), {R.type_ops_mask(t)}, &{t.name}_placeholder, "
-                     f"uint32_t({links})}};\n\n")
         o.append("extern const TypeDesc *const kTypes[] = {\n")
         for t in cat.types:
             o.append(f"    &k_{t.name},\n")
@@ -351,6 +297,84 @@ class Generator:
         o.append("};\n")
         o.append(f"extern const uint32_t kEnumCount = {len(cat.enums)};\n\n")
         o.append("}  // namespace orva\n")
+        return "".join(o)
+
+    # ----------------------------------------------------------------------
+    def types_in_nesting_order(self):
+        """The record types, each after the types it holds (its descriptor
+        refers to theirs, and constant expressions see only what precedes)."""
+        names = {t.name: t for t in self.cat.types}
+        done, out = set(), []
+
+        def visit(t):
+            if t.name in done:
+                return
+            done.add(t.name)
+            for f in t.fields:
+                if f.kind in names:
+                    visit(names[f.kind])
+            out.append(t)
+        for t in self.cat.types:
+            visit(t)
+        return out
+
+    def descriptors_header(self) -> str:
+        """The descriptors as constant expressions: the engines instantiate
+        their per-type operations over them at compile time."""
+        cat = self.cat
+        o = [BANNER, "// The catalogue's descriptors as constant expressions (frame/descriptors.h).\n",
+             "#pragma once\n\n#include <cstddef>\n#include <iterator>\n\n",
+             '#include "frame/descriptors.h"\n#include "orva_qos_data/orva_qos_data_decls.h"\n\n',
+             "namespace orva {\n\n"]
+        # Message indexes per entity.
+        for scope, entities in (("type", cat.types), ("enum", cat.enums)):
+            for ent in entities:
+                idx = ", ".join(str(i) for i in self.msgs_of(scope, ent.name))
+                o.append(f"namespace gen {{ inline constexpr uint16_t {ent.name}_msgs[] = {{{idx}}}; }}\n")
+                o.append(f"static_assert(std::size(gen::{ent.name}_msgs) == size_t(Msg::Count));\n")
+        o.append("\n")
+        # Enumerations.
+        for e in cat.enums:
+            members = ", ".join(c_string(m.name) for m in e.members)
+            o.append(f"namespace gen {{\ninline constexpr const char *{e.name}_members[] = {{{members}}};\n")
+            o.append(f"inline mox_enum_obj_t {e.name}_placeholder;\n}}  // namespace gen\n")
+            o.append(f"inline constexpr EnumDesc k_{e.name} = {{{{{c_string(e.name)}, &{type_info_symbol(e)}, "
+                     f"{e.highest}, gen::{e.name}_msgs}}, gen::{e.name}_members, {len(e.members)}, "
+                     f"{{{e.count_up_to(0)}, {e.count_up_to(1)}}}, &gen::{e.name}_placeholder, "
+                     f"{c_string('<' + e.name + ' value out of range/>')}}};\n")
+        o.append("\n")
+        # Record types, each after the types it holds.
+        enum_names = {e.name for e in cat.enums}
+        type_names = {t.name for t in cat.types}
+        index = {t.name: i for i, t in enumerate(cat.types)}
+        R = self.records
+        for t in self.types_in_nesting_order():
+            o.append(f"namespace gen {{\ninline {t.name} {t.name}_placeholder;\n")
+            o.append(f"inline constexpr FieldDesc {t.name}_fields[] = {{\n")
+            for f, off, size, state, area, ptr, msg, flags, count in R.descriptor_fields(t):
+                if f.kind in type_names:
+                    kind, rec, en = "Record", f"&k_{f.kind}", "nullptr"
+                elif f.kind in enum_names:
+                    kind, rec, en = "Enum", "nullptr", f"&k_{f.kind}"
+                else:
+                    kind, rec, en = KIND_ENUMERATORS[f.kind], "nullptr", "nullptr"
+                o.append(f"    {{{c_string(f.name)}, Kind::{kind}, Shape::{SHAPES[f.shape]}, {f.bound}, "
+                         f"{f.variant}, {'true' if f.key else 'false'}, {rec}, {en}, uint32_t({off}), "
+                         f"uint32_t({size}), uint16_t({state}), uint16_t({area}), uint16_t({ptr}), "
+                         f"{msg}, {flags}, {count}}},\n")
+            o.append("};\n}  // namespace gen\n")
+            v0, end = R.data_sizes(t)
+            st0, st1 = R.state_sizes(t)
+            links = f"offsetof({t.name}, links)" if t.name in R.list_elements else "0"
+            o.append(f"inline constexpr TypeDesc k_{t.name} = {{{{{c_string(t.name)}, &{type_info_symbol(t)}, "
+                     f"{t.highest}, gen::{t.name}_msgs}}, gen::{t.name}_fields, {len(t.fields)}, "
+                     f"{{uint32_t({v0}), uint32_t({end})}}, {{uint32_t({st0}), uint32_t({st1})}}, "
+                     f"sizeof({t.name}), {R.type_ops_mask(t)}, &gen::{t.name}_placeholder, "
+                     f"uint32_t({links}), {index[t.name]}}};\n\n")
+        o.append("// Every record type in catalogue order (TypeDesc::index): X(name) per type.\n")
+        o.append("#define ORVA_EACH_TYPE(X) \\\n")
+        o.append("".join(f"  X({t.name}) \\\n" for t in cat.types))
+        o.append("\n\n}  // namespace orva\n")
         return "".join(o)
 
     # ----------------------------------------------------------------------
@@ -405,6 +429,7 @@ def main() -> int:
         "orva_qos_data/orva_qos_data_decls.h": gen.decls_header(),
         "exports.inc": gen.exports_inc(),
         "catalogue_tables.inc": gen.tables_inc(),
+        "catalogue_descriptors.h": gen.descriptors_header(),
         "layout_checks.inc": gen.layout_checks(),
     }
     files["orva_qos_data.map"] = gen.version_script()

@@ -180,7 +180,7 @@ class Records:
                                 f"orva::record_post_copyout_cleanup(orva::k_{t.name}, h, db, dst, (void *)src, err);"))
             if not t.has("no_compare"):
                 ops.append(("int32_t", f"{t.name}_compare", f"const {t.name} *a, const {t.name} *b",
-                            f"return orva::record_compare(orva::k_{t.name}, a, b);"))
+                            f"return orva::type_compare<orva::k_{t.name}>(a, b);"))
             ops += self.wire_ops(t)
         return ops
 
@@ -189,15 +189,15 @@ class Records:
         n, k = t.name, f"orva::k_{t.name}"
         ops = [
             ("uint32_t", f"{n}_len", f"{H}, {DB}, const {n} *obj",
-             f"return orva::record_len({k}, h, db, obj);"),
+             f"return orva::wire_len<{k}>(h, db, obj);"),
             ("uint32_t", f"{n}_marshal", f"{H}, {DB}, uint8_t *buf, const {n} *obj, int32_t buflen, {ERR}",
-             f"return orva::record_marshal({k}, h, db, buf, obj, buflen, 1, err);"),
+             f"return orva::wire_marshal<{k}>(h, db, buf, obj, buflen, 1, err);"),
             ("uint32_t", f"{n}_marshal_internal",
              f"{H}, {DB}, uint8_t *buf, const {n} *obj, int32_t buflen, uint32_t domain_check, {ERR}",
-             f"return orva::record_marshal({k}, h, db, buf, obj, buflen, domain_check, err);"),
+             f"return orva::wire_marshal<{k}>(h, db, buf, obj, buflen, domain_check, err);"),
             ("uint32_t", f"{n}_unmarshal",
              f"{H}, {DB}, const uint8_t *buf, {n} *obj, int32_t len, uint32_t in_place, {ERR}",
-             f"return orva::record_unmarshal({k}, h, db, buf, obj, len, in_place, err);"),
+             f"return orva::wire_unmarshal<{k}>(h, db, buf, obj, len, in_place, err);"),
         ]
         clone = f"{H}, {DB}, const {n} *src, {n} **dst, uint8_t *buf, int32_t buflen, {ERR}"
         if t.has("clone"):
