@@ -74,6 +74,26 @@ ORVA_PRIM(EnmClientType, enm_client_type, enm_client_type_t, 4)
 ORVA_PRIM(EnmRadioBand, enm_radio_band_type, enm_radio_band_type_t, 4)
 #undef ORVA_PRIM
 
+// Fixed arrays of the integer kinds travel through one runtime call each
+// way (the same bytes and announcements as one call per element).
+template <Kind K>
+struct PrimArray {
+  static constexpr bool bulk = false;
+};
+#define ORVA_PRIM_ARRAY(K, P)                              \
+  template <>                                              \
+  struct PrimArray<Kind::K> {                              \
+    static constexpr bool bulk = true;                     \
+    static constexpr auto marshal = P##_array_marshal;     \
+    static constexpr auto unmarshal = P##_array_unmarshal; \
+  };
+ORVA_PRIM_ARRAY(U8, u_int8)
+ORVA_PRIM_ARRAY(U16, u_int16)
+ORVA_PRIM_ARRAY(U32, u_int32)
+ORVA_PRIM_ARRAY(U64, u_int64)
+ORVA_PRIM_ARRAY(I16, int16)
+#undef ORVA_PRIM_ARRAY
+
 // The fixed wire size of a primitive kind, 0 when it varies (see Prim).
 constexpr uint32_t prim_wire(Kind k) {
   return [k]<size_t... K>(std::index_sequence<K...>) {

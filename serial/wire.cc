@@ -288,7 +288,14 @@ void Encoder::field(const void *obj) {
     value(base);
     if (ok() && states) state_byte(f.state);
   } else if constexpr (f.shape == Shape::Array) {
-    for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+    if constexpr (PrimArray<f.kind>::bulk) {
+      using C = typename Prim<f.kind>::C;
+      static_assert(f.size == sizeof(C));
+      add(PrimArray<f.kind>::marshal(h, db, buf + pos, reinterpret_cast<const C *>(base), f.bound,
+                                     room(), err));
+    } else {
+      for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+    }
     if (ok() && states && state_byte(f.state))
       state_block(area ? area + f.state + 1 : nullptr, f.bound);
   } else if constexpr (f.shape == Shape::Dynamic) {
@@ -452,7 +459,14 @@ struct Decoder {
       value(base);
       if (ok()) state_byte(f.state);
     } else if constexpr (f.shape == Shape::Array) {
-      for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+      if constexpr (PrimArray<f.kind>::bulk) {
+        using C = typename Prim<f.kind>::C;
+        static_assert(f.size == sizeof(C));
+        took(PrimArray<f.kind>::unmarshal(h, db, buf + pos, reinterpret_cast<C *>(base), f.bound,
+                                          left(), in_place, err));
+      } else {
+        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+      }
       if (!ok()) return;
       state_byte(f.state);
       state_block(area ? area + f.state + 1 : nullptr, f.bound);
