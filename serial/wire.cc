@@ -102,6 +102,11 @@ const orva_list_head_t *list_head(const FieldDesc &f, const void *obj) {
 
 // (wire_len and wire_marshal are the per-type length and encoder; nested
 // records are decoded by decode_of, outside the decode budget's entry.)
+// Nested records are encoded by marshal_of; placed: where this record's state
+// bytes lie in its tracked parent's area (null: the area is looked up).
+template <const TypeDesc &T>
+uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
+                    uint32_t domain_check, uint32_t *err, const uint8_t *placed);
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
                    uint32_t in_place, uint32_t *err);
@@ -231,17 +236,18 @@ struct Encoder {
   bool ok() const { return *err == 0; }
   void add(uint32_t n) { pos += n; }
 
-  // The state-byte steps are kept out of line: every field of every type
-  // calls them, and inlined they would double the encoder's text.
-
-  // One state byte; false (90) when the buffer is full.
-  [[gnu::noinline]] bool state_byte(uint16_t at) {
-    if (room() <= 0) {
-      fail(h, err, kEMSGSIZE);
-      return false;
-    }
+  // One state byte; false (90) when the buffer is full.  Every field of
+  // every type takes one: the common step is a compare and a copy inline,
+  // the failure out of line.
+  [[gnu::always_inline]] bool state_byte(uint16_t at) {
+    if (room() <= 0) [[unlikely]]
+      return full();
     buf[pos++] = area ? area[at] : 0;
     return true;
+  }
+  [[gnu::noinline, gnu::cold]] bool full() {
+    fail(h, err, kEMSGSIZE);
+    return false;
   }
   // n state bytes copied from src (zeros when src is null); false (90) when
   // fewer than n bytes remain.
@@ -263,7 +269,8 @@ struct Encoder {
 
   // The header up to the jump; returns the variant whose fields follow, and
   // sets jump_at, or returns INT32_MIN after a failure.
-  int32_t begin(const TypeDesc &t, const void *obj, uint32_t domain_check, uint32_t &jump_at);
+  int32_t begin(const TypeDesc &t, const void *obj, uint32_t domain_check, uint32_t &jump_at,
+                const uint8_t *placed);
   void finish(uint32_t jump_at) {
     if (ok()) _mox_variant_jump_marshal(h, db, buf + jump_at, pos - jump_at, 4, err);
   }
@@ -273,10 +280,14 @@ template <const TypeDesc &T, size_t I>
 void Encoder::field(const void *obj) {
   constexpr const FieldDesc &f = T.fields[I];
   const uint8_t *base = bytes(obj) + f.offset;
-  auto value = [&](const void *field) {
+  auto value = [&](const void *field, uint32_t e) {
     uint8_t *out = buf + pos;
     if constexpr (f.kind == Kind::Record)
-      add(wire_marshal<*f.record>(h, db, out, field, room(), 1, err));
+      // An embedded record's state bytes lie in this record's area, where
+      // initialize placed them (the runtime's offset for it says the same).
+      add(marshal_of<*f.record>(
+          h, db, out, field, room(), 1, err,
+          area ? area + f.state_area + e * f.record->state_size_for(f.record->highest) : nullptr));
     else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
                        err));
@@ -285,7 +296,7 @@ void Encoder::field(const void *obj) {
                                 room(), err));
   };
   if constexpr (f.shape == Shape::Single) {
-    value(base);
+    value(base, 0);
     if (ok() && states) state_byte(f.state);
   } else if constexpr (f.shape == Shape::Array) {
     if constexpr (PrimArray<f.kind>::bulk) {
@@ -294,7 +305,7 @@ void Encoder::field(const void *obj) {
       add(PrimArray<f.kind>::marshal(h, db, buf + pos, reinterpret_cast<const C *>(base), f.bound,
                                      room(), err));
     } else {
-      for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+      for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size, e);
     }
     if (ok() && states && state_byte(f.state))
       state_block(area ? area + f.state + 1 : nullptr, f.bound);
@@ -322,7 +333,7 @@ void Encoder::field(const void *obj) {
 }
 
 int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check,
-                        uint32_t &jump_at) {
+                        uint32_t &jump_at, const uint8_t *placed) {
   if (!starts(h, err, buflen, obj, buf)) return INT32_MIN;
   int32_t v = mox_get_instance_variant(obj, 1, 0);
   // The variant the fields follow never exceeds what the storage was laid
@@ -346,7 +357,8 @@ int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check
   if (tracking(h, t) == Tracking::On) {
     flags |= MOX_FLAG_STATE_TRACKED;
     states = true;
-    area = state_area(t, h, db, obj);
+    constexpr uint8_t kPlaced = MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD;
+    area = placed && (header(obj)->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
   } else {
     flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
@@ -366,9 +378,17 @@ int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check
 template <const TypeDesc &T>
 uint32_t wire_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                       uint32_t domain_check, uint32_t *err) {
+  return marshal_of<T>(h, db, buf, obj, buflen, domain_check, err, nullptr);
+}
+
+namespace {
+
+template <const TypeDesc &T>
+uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
+                    uint32_t domain_check, uint32_t *err, const uint8_t *placed) {
   Encoder en{h, db, buf, buflen, err};
   uint32_t jump_at = 0;
-  int32_t v = en.begin(T, obj, domain_check, jump_at);
+  int32_t v = en.begin(T, obj, domain_check, jump_at, placed);
   if (v == INT32_MIN) return en.pos;
   if (v >= 0) {
     each_field<T>([&]<size_t I>() {
@@ -380,8 +400,6 @@ uint32_t wire_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *ob
   en.finish(jump_at);
   return en.pos;
 }
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // Decode
@@ -420,7 +438,8 @@ struct Decoder {
   }
 
   // One state byte, only when input remains (a missing one is no error).
-  [[gnu::noinline]] void state_byte(uint16_t at) {
+  // Inline: the test is all a decode without state bytes pays per field.
+  [[gnu::always_inline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
     if (area) store<uint8_t>(h, db, area + at, buf[pos]);
     ++pos;
