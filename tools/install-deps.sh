@@ -6,7 +6,7 @@
 #                                   valgrind for tools/bench-report.py --callgrind
 set -euo pipefail
 packages=(cmake ninja-build g++ python3 libxml2-dev libgtest-dev libgmock-dev libbenchmark-dev
-          binutils g++-multilib clang-14 libclang-rt-14-dev)
+          binutils pkg-config g++-multilib clang-14 libclang-rt-14-dev)
 case "${1:-}" in
   "") ;;
   --bench) packages+=(libprotobuf-c-dev protobuf-c-compiler valgrind) ;;

@@ -9,6 +9,7 @@ Output (all into --out, never committed):
   layout_checks.inc                    static_asserts of generated layouts
   orva_qos_data.map                    linker version script: exactly the exports
   manifest.cc                          the type manifest section (tools/gen/manifest.py)
+  reference/*.md                       the API reference (tools/gen/reference.py)
 
 The output is deterministic: same catalogue, same bytes.
 """
@@ -22,6 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import catalogue as cat_mod  # noqa: E402
 from manifest import Manifest  # noqa: E402
 from records import Records  # noqa: E402
+import reference  # noqa: E402
 
 BANNER = "/* Generated from types/catalogue.qos by tools/gen/qosgen.py. Do not edit. */\n"
 
@@ -436,6 +438,8 @@ def main() -> int:
     files["manifest.cc"] = manifest
     for rel, text in files.items():
         write_if_changed(os.path.join(args.out, rel), text)
+    reference.write(os.path.join(args.out, "reference"), cat, files["orva_qos_data/orva_qos_data_decls.h"],
+                    files["orva_qos_data.map"], type_info_symbol, write_if_changed)
     return 0
 
 
