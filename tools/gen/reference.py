@@ -189,6 +189,7 @@ class Reference:
         # entity name -> [(section, name, description)] in export-list order
         self.ops = {e.name: [] for e in self.entities}
         self.ops["module"] = []
+        self.used = {}         # (scope, suffix) -> exported names it describes
         names = set(exported(version_script))
         undeclared = sorted(names - set(self.decls))
         if undeclared:
@@ -223,11 +224,15 @@ class Reference:
         rest = name[len(e.name) + 1:]
         fields = sorted(enumerate(getattr(e, "fields", [])), key=lambda f: -len(f[1].name))
         for i, f in fields:
-            if rest.startswith(f.name + "_") and ("field", rest[len(f.name) + 1:]) in DESCRIPTIONS:
-                return e.name, i, f"Field `{f.name}`", DESCRIPTIONS[("field", rest[len(f.name) + 1:])]
-        scope = {"type": "record"}.get(e.kind, e.kind)
-        text = DESCRIPTIONS.get((scope, rest))
-        return (e.name, -1, "Operations of the type", text) if text else None
+            key = ("field", rest[len(f.name) + 1:])
+            if rest.startswith(f.name + "_") and key in DESCRIPTIONS:
+                self.used[key] = self.used.get(key, 0) + 1
+                return e.name, i, f"Field `{f.name}`", DESCRIPTIONS[key]
+        key = ({"type": "record"}.get(e.kind, e.kind), rest)
+        if key not in DESCRIPTIONS:
+            return None
+        self.used[key] = self.used.get(key, 0) + 1
+        return e.name, -1, "Operations of the type", DESCRIPTIONS[key]
 
     # -- pages -------------------------------------------------------------------
     def op_sections(self, owner):
@@ -306,10 +311,10 @@ class Reference:
                          "table": lambda: f"`{e.data}` by `{e.key}`",
                          "message": lambda: f"`{e.payload}`"}[kind]()
                 o.append(f"| [`{e.name}`]({e.name}.md) | {len(self.ops[e.name])} | {holds} |\n")
-        o.append("\n## Operation families\n\n| Family | Suffix | What it does |\n|---|---|---|\n")
+        o.append("\n## Operation families\n\n| Family | Suffix | Exported | What it does |\n|---|---|---|---|\n")
         for (scope, suffix), text in DESCRIPTIONS.items():
             if scope in ("record", "field", "enum", "table", "message"):
-                o.append(f"| {scope} | `_{suffix}` | {text} |\n")
+                o.append(f"| {scope} | `_{suffix}` | {self.used.get((scope, suffix), 'not yet')} | {text} |\n")
         return "".join(o)
 
     def pages(self):
