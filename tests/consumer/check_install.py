@@ -50,6 +50,7 @@ pc = os.path.join(work, "pkg_config", "first_program")
 os.makedirs(os.path.dirname(pc))
 run([cc, "-std=c11", "-Wall", "-Wextra", "-pedantic-errors", "-Werror", *extra, program, *flags,
      f"-Wl,-rpath,{lib}", "-o", pc])
+check("qosdata sample" in run([os.path.join(prefix, "bin", "qosdata"), "--help"]), "installed qosdata runs")
 for exe in (os.path.join(fp, "first_program"), pc):
     out = run([exe])
     check(out.count(": ok (error 0)") == 2, f"{exe} runs the round trip with tracking on and off")
