@@ -30,7 +30,9 @@
 // enumeration operations by name, as any runtime user would.  It carries the
 // module linked in (its exported operations are exported from the
 // executable) so that it can also read the module's catalogue for `type` and
-// for printing the sample.
+// for printing the sample, and decode and print a record of any type through
+// the engines' run-time entry points (T_print is exported only for the types
+// that stand alone).
 #include <dlfcn.h>
 
 #include <cerrno>
