@@ -3,6 +3,7 @@
 #include "frame/conventions.h"
 #include "frame/registration.h"
 #include "serial/enums.h"
+#include "serial/print.h"
 #include "serial/wire.h"
 #include "types/accessors.h"
 #include "types/class_map_list.h"

@@ -54,6 +54,7 @@ struct Prim;
   template <>                                     \
   struct Prim<Kind::K> {                          \
     using C = CT;                                 \
+    static constexpr auto print = P##_print;      \
     static constexpr uint32_t wire = WIRE;        \
     static constexpr auto len = P##_len;          \
     static constexpr auto marshal = P##_marshal;  \

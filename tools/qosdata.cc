@@ -14,16 +14,25 @@
 //                            accessors, with state tracking on, and print
 //                            its fields with their state bytes and its
 //                            wire length
+//   qosdata sample --wire FILE
+//                            write the sample record's wire form to FILE
+//                            ("-": standard output)
+//   qosdata print TYPE FILE  decode a record of TYPE from its wire form in
+//                            FILE ("-": standard input) and print it as text
 //
 // Bad arguments (an unknown subcommand, a missing or extra argument, an
-// unknown enumeration, a value that is not a member value) are reported in
-// one line on stderr, with exit status 1.
+// unknown enumeration or type, a value that is not a member value) and
+// input that does not decode (unreadable, short, corrupt, or followed by
+// bytes that belong to no record) are reported in one line on stderr, with
+// exit status 1.
 //
 // The tool finds the module through the runtime's module list and its
 // enumeration operations by name, as any runtime user would.  It carries the
 // module linked in (its exported operations are exported from the
 // executable) so that it can also read the module's catalogue for `type` and
-// for printing the sample.
+// for printing the sample, and decode and print a record of any type through
+// the engines' run-time entry points (T_print is exported only for the types
+// that stand alone).
 #include <dlfcn.h>
 
 #include <cerrno>
@@ -32,10 +41,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "frame/catalogue.h"
 #include "frame/descriptors.h"
 #include "orva_qos_data/orva_qos_data.h"
+#include "serial/print.h"
+#include "serial/wire.h"
 #include "types/class_map_list.h"
 #include "types/lifecycle.h"
 
@@ -362,14 +374,14 @@ void fill_call_record(mox_handle_t *h, apf_call_record_t *cr, uint32_t n, uint32
 }
 
 // Builds a client record the way the QoS process does, through the exported
-// accessors, and prints it.
-int show_sample(mox_handle_t *h) {
+// accessors, with state tracking on; null after a one-line complaint.
+qos_client_data_t *build_sample(mox_handle_t *h) {
   const uint32_t db = MOX_NO_DB;
   mox_handle_set_sttr_mode(h, MOX_STTR_ON);
   qos_client_data_t *rec = qos_client_data_t_create(h, db);
   if (rec == nullptr) {
     std::fprintf(stderr, "qosdata: cannot create a qos_client_data_t\n");
-    return 1;
+    return nullptr;
   }
   uint32_t err = 0;
   const uint8_t mac[6] = {0x00, 0x1b, 0x54, 0x0a, 0x3c, 0x7e};
@@ -406,19 +418,126 @@ int show_sample(mox_handle_t *h) {
     qos_client_data_t_call_record_set(h, db, rec, n, cr, &err);
     apf_call_record_t_destroy(h, db, cr);
   }
-  int rc = 0;
   if (err != 0) {
     std::fprintf(stderr, "qosdata: building the sample failed: %s\n", std::strerror(static_cast<int>(err)));
-    rc = 1;
-  } else {
-    const auto *hdr = reinterpret_cast<const mox_obj_header_t *>(rec);
-    std::printf("sample qos_client_data_t (variant %d, flags 0x%02x, state tracking on)\n", hdr->variant,
-                hdr->flags);
-    print_record(*find_type("qos_client_data_t"), h, rec, 2);
-    std::printf("wire length: %u bytes\n", qos_client_data_t_len(h, db, rec));
+    qos_client_data_t_destroy(h, db, rec);
+    return nullptr;
   }
-  qos_client_data_t_destroy(h, db, rec);
-  return rc;
+  return rec;
+}
+
+// Builds the sample and prints it.
+int show_sample(mox_handle_t *h) {
+  qos_client_data_t *rec = build_sample(h);
+  if (rec == nullptr) return 1;
+  const auto *hdr = reinterpret_cast<const mox_obj_header_t *>(rec);
+  std::printf("sample qos_client_data_t (variant %d, flags 0x%02x, state tracking on)\n", hdr->variant,
+              hdr->flags);
+  print_record(*find_type("qos_client_data_t"), h, rec, 2);
+  std::printf("wire length: %u bytes\n", qos_client_data_t_len(h, MOX_NO_DB, rec));
+  qos_client_data_t_destroy(h, MOX_NO_DB, rec);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Records in their wire form
+
+// The bytes of path ("-": standard input), false after a one-line complaint.
+bool read_input(const std::string &path, std::vector<uint8_t> &out) {
+  FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    std::fprintf(stderr, "qosdata: %s: %s\n", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
+  bool ok = !std::ferror(f);
+  if (!ok) std::fprintf(stderr, "qosdata: %s: %s\n", path.c_str(), std::strerror(errno));
+  if (f != stdin) std::fclose(f);
+  return ok;
+}
+
+// Writes bytes to path ("-": standard output), false after a one-line complaint.
+bool write_output(const std::string &path, const void *data, size_t len) {
+  FILE *f = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
+  bool ok = f != nullptr && std::fwrite(data, 1, len, f) == len;
+  if (f != nullptr && f != stdout) ok = std::fclose(f) == 0 && ok;
+  if (!ok) std::fprintf(stderr, "qosdata: %s: %s\n", path.c_str(), std::strerror(errno));
+  return ok;
+}
+
+int write_sample_wire(mox_handle_t *h, const std::string &path) {
+  qos_client_data_t *rec = build_sample(h);
+  if (rec == nullptr) return 1;
+  std::vector<uint8_t> wire(qos_client_data_t_len(h, MOX_NO_DB, rec));
+  uint32_t err = 0;
+  uint32_t n = qos_client_data_t_marshal(h, MOX_NO_DB, wire.data(), rec, int32_t(wire.size()), &err);
+  qos_client_data_t_destroy(h, MOX_NO_DB, rec);
+  if (err != 0) {
+    std::fprintf(stderr, "qosdata: encoding the sample failed: %s\n", std::strerror(static_cast<int>(err)));
+    return 1;
+  }
+  return write_output(path, wire.data(), n) ? 0 : 1;
+}
+
+// A record of type t decoded from the wire form in path ("-": standard
+// input), or null after a one-line complaint.  The handle's tracking mode is
+// taken from the record's wire flags, so that the state bytes it carries are
+// decoded into its state area.  The caller destroys the record.
+void *decode_input(mox_handle_t *h, const orva::TypeDesc &t, const std::string &path) {
+  std::vector<uint8_t> in;
+  in.reserve(1);  // an empty input is still a buffer, of length 0
+  if (!read_input(path, in)) return nullptr;
+  const int32_t len = in.size() > INT32_MAX ? INT32_MAX : static_cast<int32_t>(in.size());
+  uint32_t err = 0;
+  int8_t variant = 0;
+  uint8_t flags = 0;
+  uint32_t at = _mox_instance_variant_unmarshal(h, MOX_NO_DB, in.data(), &variant, len, &err);
+  _mox_instance_obj_flag_unmarshal(h, MOX_NO_DB, in.data() + at, &flags, len - int32_t(at), &err);
+  void *obj = nullptr;
+  uint32_t used = 0;
+  if (err == 0) {
+    mox_handle_set_sttr_mode(h, (flags & MOX_FLAG_STATE_TRACKED) ? MOX_STTR_ON : MOX_STTR_OFF);
+    obj = orva::record_create(t, h, MOX_NO_DB);
+    if (obj == nullptr) err = ENOMEM;
+  }
+  if (obj != nullptr) used = orva::record_unmarshal(t, h, MOX_NO_DB, in.data(), obj, len, 0, &err);
+  if (err == 0 && used == in.size()) return obj;
+  if (err != 0)
+    std::fprintf(stderr, "qosdata: %s: not the wire form of a %s: %s (error %u)\n", path.c_str(),
+                 t.name, std::strerror(static_cast<int>(err)), err);
+  else
+    std::fprintf(stderr, "qosdata: %s: the %s ends %zu bytes before the input\n", path.c_str(),
+                 t.name, in.size() - used);
+  if (obj != nullptr) orva::record_destroy(t, h, MOX_NO_DB, obj);
+  return nullptr;
+}
+
+// Prints a record decoded from its wire form, in a buffer grown until the
+// text fits.
+int print_input(mox_handle_t *h, const std::string &type, const std::string &path) {
+  const orva::TypeDesc *t = find_type(type);
+  if (t == nullptr) {
+    std::fprintf(stderr, "qosdata: no record type %s (try: qosdata types)\n", type.c_str());
+    return 1;
+  }
+  void *obj = decode_input(h, *t, path);
+  if (obj == nullptr) return 1;
+  std::vector<char> text(1 << 16);
+  uint32_t err = 0, n = 0;
+  for (;;) {
+    err = 0;
+    n = orva::record_print(*t, h, MOX_NO_DB, text.data(), 0, t->name, obj, int32_t(text.size()), &err);
+    if (err != EMSGSIZE || text.size() >= (1u << 30)) break;
+    text.resize(text.size() * 2);
+  }
+  orva::record_destroy(*t, h, MOX_NO_DB, obj);
+  if (err != 0) {
+    std::fprintf(stderr, "qosdata: printing the %s failed: %s\n", t->name, std::strerror(static_cast<int>(err)));
+    return 1;
+  }
+  return write_output("-", text.data(), n) ? 0 : 1;
 }
 
 // The subcommands, with the arguments each takes and its one-line help.
@@ -427,6 +546,7 @@ struct Command {
   const char *args;
   int nargs;
   const char *help;
+  const char *option = nullptr;  // a form with this option and one argument more
 };
 const Command kCommands[] = {
     {"", "", 0, "all of the below in turn (types, enum qos_pm_state 4, type qos_client_call_data, sample)"},
@@ -434,6 +554,8 @@ const Command kCommands[] = {
     {"enum", "NAME VALUE", 2, "show an enumeration value as value, wire bytes and XML, and decoded back"},
     {"type", "NAME", 1, "show a record type's sizes and, per field, kind, variant, offset, size, state byte"},
     {"sample", "", 0, "build a state-tracked qos_client_data_t with two call records and print it"},
+    {"sample", "--wire FILE", 1, "write that record's wire form to FILE (- for stdout)", "--wire"},
+    {"print", "TYPE FILE", 2, "decode a TYPE record's wire form from FILE (- for stdin), print its text"},
     {"--help", "", 0, "this list"},
 };
 
@@ -441,7 +563,7 @@ void print_help() {
   std::printf("usage: qosdata [COMMAND [ARGS]]\n");
   for (const Command &c : kCommands) {
     std::string call = std::string("qosdata ") + c.name + (c.args[0] ? " " : "") + c.args;
-    std::printf("  %-26s %s\n", call.c_str(), c.help);
+    std::printf("  %-28s %s\n", call.c_str(), c.help);
   }
 }
 
@@ -493,21 +615,26 @@ int run(mox_handle_t *h, int argc, char **argv) {
     print_help();
     return 0;
   }
+  // A form with an option is chosen when its option follows the command.
   const Command *c = nullptr;
-  for (const Command &k : kCommands)
-    if (k.name[0] != '\0' && cmd == k.name) c = &k;
+  for (const Command &k : kCommands) {
+    if (k.name[0] == '\0' || cmd != k.name) continue;
+    if (k.option == nullptr ? c == nullptr : argc > 2 && std::strcmp(argv[2], k.option) == 0) c = &k;
+  }
   if (c == nullptr) {
     std::fprintf(stderr, "qosdata: unknown command '%s' (qosdata --help lists them)\n", cmd.c_str());
     return 1;
   }
-  if (argc - 2 != c->nargs) {
+  if (argc - 2 - (c->option ? 1 : 0) != c->nargs) {
     std::fprintf(stderr, "qosdata: %s takes %s%s (%d given)\n", c->name,
                  c->nargs ? "the arguments " : "no arguments", c->args, argc - 2);
     return 1;
   }
   if (cmd == "types") return list_types(h);
   if (cmd == "type") return show_type(argv[2]);
+  if (c->option != nullptr) return write_sample_wire(h, argv[3]);
   if (cmd == "sample") return show_sample(h);
+  if (cmd == "print") return print_input(h, argv[2], argv[3]);
   const orva::EnumDesc *e = find_enum(argv[2]);
   int64_t value = e != nullptr ? parse_member(*e, argv[3]) : -1;
   return value < 0 ? 1 : show_enum(h, argv[2], static_cast<uint32_t>(value));

@@ -163,6 +163,7 @@ class Records:
         ops = []
         for t in self.cat.types:
             ops += self.lifecycle_ops(t)
+            ops += self.print_ops(t)
             for i, f in enumerate(t.fields):
                 ops += self.accessor_ops(t, i, f)
             if t.name in self.nested:
@@ -207,6 +208,15 @@ class Records:
             ops.append(("uint32_t", f"{n}_clone_internal", clone,
                         f"return orva::record_clone({k}, h, db, src, (void **)dst, buf, buflen, false, err);"))
         return ops
+
+    def print_ops(self, t):
+        """T_print of the types that stand alone; the others print only inside a parent."""
+        if t.name not in self.standalone:
+            return []
+        return [("uint32_t", f"{t.name}_print",
+                 f"{H}, {DB}, char *buf, uint32_t indent, const char *label, const {t.name} *obj, "
+                 f"int32_t buflen, {ERR}",
+                 f"return orva::type_print<orva::k_{t.name}>(h, db, buf, indent, label, obj, buflen, err);")]
 
     def has_list(self, t):
         return any(f.shape == "list" for f in t.fields)
