@@ -46,17 +46,16 @@ TEST(Lifecycle, SizesByTrackingModeAndStorageVariant) {
   for (const auto &c : cases)
     EXPECT_EQ(qos_client_data_t_sizeof_internal(c.h, nullptr, c.with_state, c.only), c.size)
         << c.with_state << c.only;
-  EXPECT_EQ(qos_client_data_t_sizeof(on), data + area);
-  EXPECT_EQ(qos_client_call_data_sizeof_internal(on, nullptr, 1, 1), 7u);
+  EXPECT_EQ((std::tuple{qos_client_data_t_sizeof(on), qos_client_call_data_sizeof_internal(on, nullptr, 1, 1)}),
+            (std::tuple{data + area, 7u}));
 
   // A record stored at variant 0 (the domain allows only that one) is sized
-  // by its storage variant, not by the newest.
+  // by its storage variant, not by the newest; storage is always of the newest.
   mox_domain_set_variant(on, _qos_client_call_data_type_info_internal.luid_text, 0);
   qos_client_call_data *c = qos_client_call_data_create(on, kDb);
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->variant, 0);
-  EXPECT_EQ(c->storage_variant, 1);  // storage is always of the newest variant
-  EXPECT_EQ(qos_client_call_data_sizeof_internal(on, c, 1, 1), 7u);
+  EXPECT_EQ((std::tuple{int(c->variant), int(c->storage_variant), qos_client_call_data_sizeof_internal(on, c, 1, 1)}),
+            (std::tuple{0, 1, 7u}));
   qos_client_call_data_destroy(on, kDb, c);
 }
 
@@ -65,19 +64,18 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   qos_client_data_t *c = qos_client_data_t_create(h, kDb);
   ASSERT_NE(c, nullptr);
   // placement 0: the static type-info record
-  EXPECT_EQ(std::make_tuple(c->tinfo, int(c->variant), int(c->storage_variant), int(c->flags)),
-            std::make_tuple(static_cast<void *>(&_qos_client_data_t_type_info_internal), 1, 1,
-                            int(MOX_FLAG_STATE_TRACKED)));
-  // Nested records carry NESTED and tracking, and the type-info of their own type.
-  EXPECT_EQ(c->client_installed_upstream_pm.flags & (MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED),
-            MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED);
-  EXPECT_EQ(c->client_installed_upstream_pm.tinfo, &_qos_client_policy_t_type_info_internal);
-  qos_client_data_t_destroy(h, kDb, c);
-
-  // A domain asking more than the type has is clamped to its newest variant.
+  EXPECT_EQ((std::tuple{c->tinfo, int(c->variant), int(c->storage_variant), int(c->flags)}),
+            (std::tuple{static_cast<void *>(&_qos_client_data_t_type_info_internal), 1, 1,
+                            int(MOX_FLAG_STATE_TRACKED)}));
+  // Nested records carry NESTED and tracking, and the type-info of their own
+  // type; a domain asking more than the type has is clamped to its newest variant.
   mox_domain_set_default_variant(h, 5);
   qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
-  EXPECT_EQ(k->variant, 0);
+  EXPECT_EQ((std::tuple{c->client_installed_upstream_pm.flags & (MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED),
+                            c->client_installed_upstream_pm.tinfo, int(k->variant)}),
+            (std::tuple{MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED,
+                            static_cast<void *>(&_qos_client_policy_t_type_info_internal), 0}));
+  qos_client_data_t_destroy(h, kDb, c);
   qos_ap_radio_key_t_destroy(h, kDb, k);
   mox_domain_set_default_variant(h, 127);
 
@@ -96,11 +94,10 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   const uint32_t created = fixed.created;
   k = qos_ap_radio_key_t_create(h, kDb);
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(k->tinfo, copy);
-  EXPECT_EQ(fixed.created, created);
+  EXPECT_EQ((std::tuple{k->tinfo, fixed.created}), (std::tuple{static_cast<void *>(copy), created}));
   qos_ap_radio_key_t_destroy(h, kDb, k);
-  EXPECT_EQ(std::make_tuple(entry.stats.created, entry.stats.destroyed, entry.stats.failed,
-                            entry.stats.live), std::make_tuple(1u, 1u, 0u, 0u));
+  EXPECT_EQ((std::tuple{entry.stats.created, entry.stats.destroyed, entry.stats.failed,
+                            entry.stats.live}), (std::tuple{1u, 1u, 0u, 0u}));
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -119,12 +116,10 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   ASSERT_NE(c, nullptr);
   const uint8_t *area =
       reinterpret_cast<const uint8_t *>(c) + qos_client_data_t_sizeof_internal(h, c, 0, 0);
-  EXPECT_EQ(placed_area(h, &c->client_installed_upstream_pm), area + 3);
-  EXPECT_EQ(placed_area(h, &c->client_installed_downstream_pm), area + 77);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[0]), area + 158);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[1]), area + 195);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[0]), area + 195 + 9);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[2]), area + 195 + 27);
+  const std::pair<const void *, uint32_t> placed[] = {
+      {&c->client_installed_upstream_pm, 3}, {&c->client_installed_downstream_pm, 77}, {&c->tclas_set[0], 158},
+      {&c->tclas_set[1], 195}, {&c->tclas_set[1].tclas[0], 195 + 9}, {&c->tclas_set[1].tclas[2], 195 + 27}};
+  for (auto [nested, at] : placed) EXPECT_EQ(placed_area(h, nested), area + at) << at;
   EXPECT_TRUE(c->tclas_set[1].tclas[2].flags & MOX_FLAG_STTR_OFFSET_HELD);
   // With handle mappings on, destroy drops the mapping of every record whose
   // state offset the runtime holds (the nested ones), not of the outer one.
@@ -132,9 +127,9 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   mox_event_clear(h);
   qos_client_data_t_destroy(h, kDb, c);
   const std::vector<uint32_t> drop{MOX_EVENT_HD_MAPPING_DESTROY};
-  EXPECT_EQ(events_for(h, c), std::vector<uint32_t>{});
-  EXPECT_EQ(events_for(h, &c->tclas_set[1].tclas[2]), drop);
-  EXPECT_EQ(events_for(h, &c->client_installed_upstream_pm), drop);
+  EXPECT_EQ((std::tuple{events_for(h, c), events_for(h, &c->tclas_set[1].tclas[2]),
+                            events_for(h, &c->client_installed_upstream_pm)}),
+            (std::tuple{std::vector<uint32_t>{}, drop, drop}));
   h->hd_mapping_enabled = 0;
 
   // Within initialize, for a type with one nested field.
@@ -155,15 +150,13 @@ TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
   mox_clear_last_error(h);
   apf_call_record_t *p = apf_call_record_t_create_cr(h);
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(h->last_error, 12u);
-  EXPECT_EQ(h->cr_mode, 0u);
+  EXPECT_EQ((std::tuple{h->last_error, h->cr_mode}), (std::tuple{12u, 0u}));
   h.fail_alloc_after(-1);
   // With an error already there, the chain goes on without allocating.
   const uint64_t allocs = h.alloc_stats().allocs;
   EXPECT_EQ(apf_call_record_t_create_cr(h), p);
   EXPECT_NE(qos_ap_radio_key_t_create_cr(h), nullptr);
-  EXPECT_EQ(h.alloc_stats().allocs, allocs);
-  EXPECT_EQ(h->last_error, 12u);
+  EXPECT_EQ((std::tuple{h.alloc_stats().allocs, h->last_error}), (std::tuple{allocs, 12u}));
   // Destroys ignore the placeholder and null.
   apf_call_record_t_destroy(h, kDb, p);
   apf_call_record_t_destroy_cr(h, p);
@@ -172,8 +165,7 @@ TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
 
   mox_clear_last_error(h);
   apf_call_record_t *r = apf_call_record_t_create_cr(h);
-  EXPECT_NE(r, p);
-  EXPECT_EQ(h->last_error, 0u);
+  EXPECT_EQ((std::tuple{r != p, h->last_error}), (std::tuple{true, 0u}));
   apf_call_record_t_destroy_cr(h, r);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
@@ -186,12 +178,10 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
   EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, p, &_qos_client_policy_t_type_info_internal, 1, 0,
                                            MOX_FLAG_NESTED, nullptr, &err),
             22u);
-  EXPECT_EQ(err, 22u);
-  EXPECT_EQ(trace_level("sttr_base can not be NULL in NESTED case"), 0x3000000u);
+  EXPECT_EQ((std::tuple{err, trace_level("sttr_base can not be NULL in NESTED case")}), (std::tuple{22u, 0x3000000u}));
   // No record at all: a missing required pointer.
   err = 0;
-  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, nullptr, &_qos_client_policy_t_type_info_internal,
-                                           1, 0, 0, nullptr, &err),
+  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, nullptr, &_qos_client_policy_t_type_info_internal, 1, 0, 0, nullptr, &err),
             2u);
   EXPECT_EQ(h->last_error, 2u);
 
@@ -200,8 +190,7 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
   EXPECT_EQ(trace_level("Invalid object pointer passed in to set instance flag"), 0x3000000u);
   qos_client_data_t *c = qos_client_data_t_create(h, kDb);
   qos_client_data_t_set_instance_embedded(h, kDb, c);
-  EXPECT_TRUE(c->flags & MOX_FLAG_EMBEDDED);
-  EXPECT_TRUE(c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED);
+  EXPECT_TRUE((c->flags & MOX_FLAG_EMBEDDED) && (c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED));
   qos_client_data_t_destroy(h, kDb, c);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
@@ -223,13 +212,10 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
             0u);
   mox_oid_mapping_add_ref(h, w);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
-            0x6000000u);
-  EXPECT_EQ(stats.destroyed, destroyed);
-  EXPECT_GT(h.live_bytes(), 0u);
+  EXPECT_EQ((std::tuple{trace_level("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
+                            stats.destroyed, h.live_bytes() > 0}), (std::tuple{0x6000000u, destroyed, true}));
   mox_oid_mapping_release(h, kDb, w);
-  EXPECT_EQ(g_finished, w);
-  EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+  EXPECT_EQ((std::tuple{g_finished, stats.created - created}), (std::tuple{w, stats.destroyed - destroyed}));
 
   // Without other references the mapping goes at once and destroy goes on.
   w = qos_wlan_data_t_create(h, kDb);
@@ -250,9 +236,8 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   r = qos_pm_refcount_data_t_create(h, kDb);
   r->variant = 5;
   qos_pm_refcount_data_t_destroy(h, kDb, r);
-  EXPECT_EQ(trace_level("variant 5 requested only 1 variants present"), 0x6000000u);
-  EXPECT_EQ(rstats.live, rlive);
-  EXPECT_EQ(h.live_bytes(), 0u);
+  EXPECT_EQ((std::tuple{trace_level("variant 5 requested only 1 variants present"), rstats.live, h.live_bytes()}),
+            (std::tuple{0x6000000u, rlive, uint64_t{0}}));
 
   // Platform database with containment: create and destroy are announced.
   mox_handle_set_placement(h, 1);
