@@ -5,6 +5,7 @@
 #include <string>
 #include <tuple>
 
+#include "catalogue_descriptors.h"
 #include "frame/catalogue.h"
 #include "handle.h"
 #include "journal_check.h"
@@ -16,20 +17,13 @@ namespace {
 
 constexpr uint32_t kDb = MOX_NO_DB;
 
-const orva::TypeDesc &type_named(const std::string &name) {
-  for (uint32_t i = 0; i < orva::kTypeCount; ++i)
-    if (name == orva::kTypes[i]->name) return *orva::kTypes[i];
-  ADD_FAILURE() << name;
-  return *orva::kTypes[0];
-}
-
 // The clone's source is the array's own element 1, inside the block that the
 // growth to three elements replaces.  Without a failure the element is an
 // independent copy, every store announced; a clone that runs out of memory at
 // any step leaves an array that destroys cleanly: every element created is
 // destroyed exactly once, and no storage inside the block is released alone.
 TEST(AccessorsInternal, CloningElementSetterCopiesThroughTheWireFormOrLeavesAWholeArray) {
-  const orva::TypeDesc &client = type_named("qos_client_data_t"), &call = type_named("apf_call_record_t");
+  const orva::TypeDesc &client = orva::k_qos_client_data_t, &call = orva::k_apf_call_record_t;
   uint16_t f = 0;
   while (std::string(client.fields[f].name) != "call_record") ++f;
   const mox_type_stats_t &stats = call.ti->variant_info->entries[0].stats;

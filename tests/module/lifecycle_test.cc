@@ -144,19 +144,17 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
 TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
   ScopedHandle h(MOX_STTR_OFF);
   // Plain create: an allocation failure is a null record and nothing else.
-  h.fail_alloc_after(0);
-  EXPECT_EQ(qos_wlan_data_t_create(h, kDb), nullptr);
   // _cr create: the placeholder, and 12 in last_error.
-  mox_clear_last_error(h);
+  h.fail_alloc_after(0);
+  EXPECT_EQ((std::tuple{qos_wlan_data_t_create(h, kDb), h->last_error}), (std::tuple{nullptr, 0u}));
   apf_call_record_t *p = apf_call_record_t_create_cr(h);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ((std::tuple{h->last_error, h->cr_mode}), (std::tuple{12u, 0u}));
   h.fail_alloc_after(-1);
   // With an error already there, the chain goes on without allocating.
   const uint64_t allocs = h.alloc_stats().allocs;
-  EXPECT_EQ(apf_call_record_t_create_cr(h), p);
-  EXPECT_NE(qos_ap_radio_key_t_create_cr(h), nullptr);
-  EXPECT_EQ((std::tuple{h.alloc_stats().allocs, h->last_error}), (std::tuple{allocs, 12u}));
+  EXPECT_EQ((std::tuple{apf_call_record_t_create_cr(h) == p, qos_ap_radio_key_t_create_cr(h) != nullptr, h.alloc_stats().allocs,
+                        h->last_error}), (std::tuple{true, true, allocs, 12u}));
   // Destroys ignore the placeholder and null.
   apf_call_record_t_destroy(h, kDb, p);
   apf_call_record_t_destroy_cr(h, p);
@@ -175,15 +173,12 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
   uint32_t err = 0;
   std::vector<uint8_t> storage(qos_client_policy_t_sizeof(h) + 16);
   auto *p = reinterpret_cast<qos_client_policy_t *>(storage.data());
-  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, p, &_qos_client_policy_t_type_info_internal, 1, 0,
-                                           MOX_FLAG_NESTED, nullptr, &err),
-            22u);
-  EXPECT_EQ((std::tuple{err, trace_level("sttr_base can not be NULL in NESTED case")}), (std::tuple{22u, 0x3000000u}));
+  mox_type_info_t *ti = &_qos_client_policy_t_type_info_internal;
+  EXPECT_EQ((std::tuple{qos_client_policy_t_initialize(h, kDb, p, ti, 1, 0, MOX_FLAG_NESTED, nullptr, &err), err,
+                        trace_level("sttr_base can not be NULL in NESTED case")}), (std::tuple{22u, 22u, 0x3000000u}));
   // No record at all: a missing required pointer.
-  err = 0;
-  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, nullptr, &_qos_client_policy_t_type_info_internal, 1, 0, 0, nullptr, &err),
-            2u);
-  EXPECT_EQ(h->last_error, 2u);
+  EXPECT_EQ((std::tuple{qos_client_policy_t_initialize(h, kDb, nullptr, ti, 1, 0, 0, nullptr, &(err = 0)), h->last_error}),
+            (std::tuple{2u, 2u}));
 
   mox_trace_clear();
   qos_wlan_data_t_set_instance_embedded(h, kDb, nullptr);
@@ -204,12 +199,8 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
 
   // A mapped record with references is destroyed when the last one goes.
   qos_wlan_data_t *w = qos_wlan_data_t_create(h, kDb);
-  ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0,
-                                   [](mox_handle_t *hh, uint32_t db, void *obj) {
-                                     g_finished = static_cast<qos_wlan_data_t *>(obj);
-                                     qos_wlan_data_t_destroy(hh, db, g_finished);
-                                   }),
-            0u);
+  auto finish = [](mox_handle_t *hh, uint32_t db, void *obj) { qos_wlan_data_t_destroy(hh, db, g_finished = static_cast<qos_wlan_data_t *>(obj)); };
+  ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, finish), 0u);
   mox_oid_mapping_add_ref(h, w);
   qos_wlan_data_t_destroy(h, kDb, w);
   EXPECT_EQ((std::tuple{trace_level("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
@@ -221,14 +212,13 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   w = qos_wlan_data_t_create(h, kDb);
   ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, nullptr), 0u);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Successfully removed OID mapping"), 0x7000000u);
-  EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+  EXPECT_EQ((std::tuple{trace_level("qos_wlan_data_t destroy: Successfully removed OID mapping"), stats.created - created}),
+            (std::tuple{0x7000000u, stats.destroyed - destroyed}));
 
   // A record of negative variant has no fields to release, only its storage.
   // Its statistics still count it, in the entry of variant 0; so does a
   // variant beyond the type's variants, after a notice.
-  const mox_type_stats_t &rstats =
-      _qos_pm_refcount_data_t_type_info_internal.variant_info->entries[0].stats;
+  const mox_type_stats_t &rstats = _qos_pm_refcount_data_t_type_info_internal.variant_info->entries[0].stats;
   const uint32_t rlive = rstats.live;
   qos_pm_refcount_data_t *r = qos_pm_refcount_data_t_create(h, kDb);
   r->variant = -1;
@@ -246,9 +236,8 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   const uint32_t db = 3;
   qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, db);
   qos_ap_radio_key_t_destroy(h, db, k);
-  EXPECT_EQ(events_for(h, k), (std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY,
-                                          MOX_EVENT_PLAT_DESTROY}));
-  EXPECT_EQ(h.live_bytes(), 0u);
+  EXPECT_EQ((std::tuple{events_for(h, k), h.live_bytes()}),
+            (std::tuple{std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DESTROY}, uint64_t{0}}));
 }
 
 TEST(LifecycleDeathTest, CorruptTrackingModeAborts) {

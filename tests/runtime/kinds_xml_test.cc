@@ -83,18 +83,17 @@ TEST(KindsXmlParse, RefusesBadDocumentsWithAReason) {
       {nullptr, 4, "no document text"},
   };
   for (const auto &c : refused) {
-    SCOPED_TRACE(std::string(c.text ? c.text : "(null)").substr(0, 40));
     Doc d(c.text, c.len == kAll ? std::strlen(c.text) : c.len);
-    EXPECT_EQ(d.rc, kEINVAL);
-    EXPECT_EQ(d.doc, nullptr);
-    EXPECT_NE(std::string(d.msg).find(c.reason), std::string::npos) << d.msg;
+    EXPECT_EQ((std::tuple{d.rc, d.doc, std::string(d.msg).find(c.reason) != std::string::npos}),
+              (std::tuple{kEINVAL, static_cast<mox_xml_doc_t *>(nullptr), true}))
+        << std::string(c.text ? c.text : "(null)").substr(0, 40) << ": " << d.msg;
   }
   // Only len bytes are read: no terminating NUL is needed.
+  // No result pointer, or no message buffer: still refused.
   const char unterminated[] = {'<', 'x', '/', '>', '<'};
-  EXPECT_EQ(Doc(unterminated, 4).rc, 0u);
   mox_xml_doc_t *doc = nullptr;
-  EXPECT_EQ(mox_xml_doc_parse("<x/>", 4, nullptr, nullptr, 0), kEINVAL);
-  EXPECT_EQ(mox_xml_doc_parse("", 0, &doc, nullptr, 0), kEINVAL) << "no message buffer";
+  EXPECT_EQ((std::tuple{Doc(unterminated, 4).rc, mox_xml_doc_parse("<x/>", 4, nullptr, nullptr, 0),
+                        mox_xml_doc_parse("", 0, &doc, nullptr, 0)}), (std::tuple{0u, kEINVAL, kEINVAL}));
 }
 
 TEST(KindsXmlLookup, PathsSelectElementsAndFailuresAreReported) {
@@ -111,23 +110,18 @@ TEST(KindsXmlLookup, PathsSelectElementsAndFailuresAreReported) {
                  {"//[", kEINVAL, ""},        {"count(//a)", kEINVAL, ""}};
   for (const auto &l : lookups) {
     char buf[128] = "";
-    EXPECT_EQ(xml_get_element_value(d.doc, l.path, buf, sizeof buf, 0), l.rc) << l.path;
-    EXPECT_STREQ(buf, l.text) << l.path;
+    EXPECT_EQ((std::tuple{xml_get_element_value(d.doc, l.path, buf, sizeof buf, 0), std::string(buf)}),
+              (std::tuple{l.rc, l.text})) << l.path;
   }
+  // No document: 22; a value longer than the buffer is cut, terminated, and reported.
   char buf[8];
   EXPECT_EQ(xml_get_element_value(nullptr, "//b", buf, sizeof buf, 0), kEINVAL);
-  // A value longer than the buffer is cut, terminated, and reported.
   std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(xml_get_element_value(d.doc, "/r/a[2]/b", buf, 4, 0), kEMSGSIZE);
-  EXPECT_STREQ(buf, "two");
-  EXPECT_EQ(buf[4], '#');
-
-  uint32_t count = 99;
-  EXPECT_EQ(xml_get_element_nodecount(d.doc, "/r/a", &count), 0u);
-  EXPECT_EQ(count, 2u);
-  EXPECT_EQ(xml_get_element_nodecount(d.doc, "/r/zz", &count), 0u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_EQ(xml_get_element_nodecount(d.doc, "/r/a[", &count), kEINVAL);
+  EXPECT_EQ((std::tuple{xml_get_element_value(d.doc, "/r/a[2]/b", buf, 4, 0), std::string(buf), buf[4]}),
+            (std::tuple{kEMSGSIZE, "two", '#'}));
+  uint32_t count = 99, none = 99, bad = 0;
+  EXPECT_EQ((std::tuple{xml_get_element_nodecount(d.doc, "/r/a", &count), xml_get_element_nodecount(d.doc, "/r/zz", &none),
+                        xml_get_element_nodecount(d.doc, "/r/a[", &bad), count, none}), (std::tuple{0u, 0u, kEINVAL, 2u, 0u}));
 }
 
 TEST(KindsXmlRender, TagsAndEscapedValues) {
@@ -252,41 +246,32 @@ TEST(KindsXmlRead, ReadersParseTextAndExplainFailuresAndPrintOneLinePerValue) {
   EXPECT_EQ((std::tuple{err, band.value}), (std::tuple{kEINVAL, uint32_t{ENM_RADIO_BAND_5GHZ}}));
 }
 
+// Both helpers write at most the room (counted, for print_space, from the
+// end of the text already there) and report EMSGSIZE when cut; with an
+// error pending they write nothing.
 TEST(KindsText, PrintSpaceAndSnprintfStayWithinTheRoom) {
   ScopedHandle h;
   uint32_t err = 0;
   char buf[16];
   std::memset(buf, '#', sizeof buf);
   std::strcpy(buf, "ab");
-  // The room counts from the end of the text: 3 spaces and the NUL need 4.
-  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 3, 4, &err), 3u);
-  EXPECT_STREQ(buf, "ab   ");
-  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 0, 0, &err), 0u);
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 4, 4, &err), 3u);
-  EXPECT_EQ(err, kEMSGSIZE);
-  EXPECT_EQ(h->last_error, kEMSGSIZE);
-  EXPECT_STREQ(buf, "ab      ");
-  EXPECT_EQ(buf[9], '#') << "wrote past the room";
-  EXPECT_EQ(mox_print_space(h, MOX_NO_DB, buf, 2, 8, &err), 0u) << "an error is pending";
-  EXPECT_STREQ(buf, "ab      ");
+  // 3 spaces and the NUL need 4.
+  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, buf, 3, 4, &err), std::string(buf),
+                        mox_print_space(h, MOX_NO_DB, buf, 0, 0, &err), err}), (std::tuple{3u, "ab   ", 0u, 0u}));
+  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, buf, 4, 4, &err), err, h->last_error, std::string(buf), buf[9]}),
+            (std::tuple{3u, kEMSGSIZE, kEMSGSIZE, "ab      ", '#'}));
+  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, buf, 2, 8, &err), std::string(buf)}), (std::tuple{0u, "ab      "}));
 
   err = 0;
   std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "%s@%s: {\n", "rec", "type"), 12u);
-  EXPECT_STREQ(buf, "rec@type: {\n");
-  EXPECT_EQ(err, 0u);
+  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "%s@%s: {\n", "rec", "type"), std::string(buf), err}),
+            (std::tuple{12u, "rec@type: {\n", 0u}));
   std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 6, &err, "%d-%d", 1234, 5678), 5u);
-  EXPECT_EQ(err, kEMSGSIZE);
-  EXPECT_STREQ(buf, "1234-");
-  EXPECT_EQ(buf[6], '#');
+  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, buf, 6, &err, "%d-%d", 1234, 5678), err, std::string(buf), buf[6]}),
+            (std::tuple{5u, kEMSGSIZE, "1234-", '#'}));
   err = 0;
-  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 0, &err, "x"), 0u);
-  EXPECT_EQ(err, kEMSGSIZE);
-  EXPECT_EQ(buf[0], '1');
-  EXPECT_EQ(mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "later"), 0u);
-  EXPECT_EQ(buf[0], '1');
+  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, buf, 0, &err, "x"), err, mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "later"),
+                        buf[0]}), (std::tuple{0u, kEMSGSIZE, 0u, '1'}));
 }
 
 }  // namespace
