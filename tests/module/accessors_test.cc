@@ -32,12 +32,6 @@ uint8_t *area_of(mox_handle_t *h, qos_client_data_t *c) {
 }
 // The slot's code, clearing it for the next call.
 uint32_t took(uint32_t &err) { return std::exchange(err, 0u); }
-// The level of the first captured message containing text, or ~0u.
-uint32_t trace_level(const std::string &text) {
-  for (const auto &r : orva_test::TraceRecords())
-    if (std::string(r.text).find(text) != std::string::npos) return r.level;
-  return ~0u;
-}
 
 // A refused call: the code it leaves in the error slot (or, for the _cr
 // forms, in last_error) and, where given, the message it traces at error
@@ -54,7 +48,7 @@ void expect_refusals(mox_handle_t *h, uint32_t &err, const std::vector<Refusal> 
     mox_trace_clear();
     r.op();
     EXPECT_EQ(err ? err : h->last_error, r.code) << r.what;
-    EXPECT_EQ(r.text && *r.text ? trace_level(r.text) : kError, kError) << r.what;
+    EXPECT_EQ(r.text && *r.text ? orva_test::TraceLevel(r.text) : kError, kError) << r.what;
     EXPECT_TRUE(!r.text || *r.text || orva_test::TraceTexts().empty()) << r.what;
   }
   err = 0, h->last_error = 0;

@@ -16,22 +16,9 @@ namespace {
 
 constexpr uint32_t kDb = MOX_NO_DB;
 constexpr bool k32 = sizeof(void *) == 4;
+using orva_test::EventsOf;
 using orva_test::ScopedHandle;
-
-uint32_t trace_level(const char *text) {
-  for (const auto &r : orva_test::TraceRecords())
-    if (std::string(r.text).find(text) != std::string::npos) return r.level;
-  return 0xFFFFFFFF;
-}
-
-// The kinds of the events announced for item, in order.
-std::vector<uint32_t> events_for(mox_handle_t *h, const void *item) {
-  std::vector<uint32_t> kinds;
-  mox_event_t e;
-  for (uint32_t i = 0; i < mox_event_count(h); ++i)
-    if (mox_event_get(h, i, &e), e.item == item) kinds.push_back(e.kind);
-  return kinds;
-}
+using orva_test::TraceLevel;
 
 TEST(Lifecycle, SizesByTrackingModeAndStorageVariant) {
   ScopedHandle off(MOX_STTR_OFF), on(MOX_STTR_ON), none(0);
@@ -127,8 +114,8 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   mox_event_clear(h);
   qos_client_data_t_destroy(h, kDb, c);
   const std::vector<uint32_t> drop{MOX_EVENT_HD_MAPPING_DESTROY};
-  EXPECT_EQ((std::tuple{events_for(h, c), events_for(h, &c->tclas_set[1].tclas[2]),
-                            events_for(h, &c->client_installed_upstream_pm)}),
+  EXPECT_EQ((std::tuple{EventsOf(h, c), EventsOf(h, &c->tclas_set[1].tclas[2]),
+                            EventsOf(h, &c->client_installed_upstream_pm)}),
             (std::tuple{std::vector<uint32_t>{}, drop, drop}));
   h->hd_mapping_enabled = 0;
 
@@ -175,14 +162,14 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
   auto *p = reinterpret_cast<qos_client_policy_t *>(storage.data());
   mox_type_info_t *ti = &_qos_client_policy_t_type_info_internal;
   EXPECT_EQ((std::tuple{qos_client_policy_t_initialize(h, kDb, p, ti, 1, 0, MOX_FLAG_NESTED, nullptr, &err), err,
-                        trace_level("sttr_base can not be NULL in NESTED case")}), (std::tuple{22u, 22u, 0x3000000u}));
+                        TraceLevel("sttr_base can not be NULL in NESTED case")}), (std::tuple{22u, 22u, 0x3000000u}));
   // No record at all: a missing required pointer.
   EXPECT_EQ((std::tuple{qos_client_policy_t_initialize(h, kDb, nullptr, ti, 1, 0, 0, nullptr, &(err = 0)), h->last_error}),
             (std::tuple{2u, 2u}));
 
   mox_trace_clear();
   qos_wlan_data_t_set_instance_embedded(h, kDb, nullptr);
-  EXPECT_EQ(trace_level("Invalid object pointer passed in to set instance flag"), 0x3000000u);
+  EXPECT_EQ(TraceLevel("Invalid object pointer passed in to set instance flag"), 0x3000000u);
   qos_client_data_t *c = qos_client_data_t_create(h, kDb);
   qos_client_data_t_set_instance_embedded(h, kDb, c);
   EXPECT_TRUE((c->flags & MOX_FLAG_EMBEDDED) && (c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED));
@@ -203,7 +190,7 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, finish), 0u);
   mox_oid_mapping_add_ref(h, w);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_EQ((std::tuple{trace_level("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
+  EXPECT_EQ((std::tuple{TraceLevel("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
                             stats.destroyed, h.live_bytes() > 0}), (std::tuple{0x6000000u, destroyed, true}));
   mox_oid_mapping_release(h, kDb, w);
   EXPECT_EQ((std::tuple{g_finished, stats.created - created}), (std::tuple{w, stats.destroyed - destroyed}));
@@ -212,7 +199,7 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   w = qos_wlan_data_t_create(h, kDb);
   ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, nullptr), 0u);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_EQ((std::tuple{trace_level("qos_wlan_data_t destroy: Successfully removed OID mapping"), stats.created - created}),
+  EXPECT_EQ((std::tuple{TraceLevel("qos_wlan_data_t destroy: Successfully removed OID mapping"), stats.created - created}),
             (std::tuple{0x7000000u, stats.destroyed - destroyed}));
 
   // A record of negative variant has no fields to release, only its storage.
@@ -226,7 +213,7 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   r = qos_pm_refcount_data_t_create(h, kDb);
   r->variant = 5;
   qos_pm_refcount_data_t_destroy(h, kDb, r);
-  EXPECT_EQ((std::tuple{trace_level("variant 5 requested only 1 variants present"), rstats.live, h.live_bytes()}),
+  EXPECT_EQ((std::tuple{TraceLevel("variant 5 requested only 1 variants present"), rstats.live, h.live_bytes()}),
             (std::tuple{0x6000000u, rlive, uint64_t{0}}));
 
   // Platform database with containment: create and destroy are announced.
@@ -236,7 +223,7 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   const uint32_t db = 3;
   qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, db);
   qos_ap_radio_key_t_destroy(h, db, k);
-  EXPECT_EQ((std::tuple{events_for(h, k), h.live_bytes()}),
+  EXPECT_EQ((std::tuple{EventsOf(h, k), h.live_bytes()}),
             (std::tuple{std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DESTROY}, uint64_t{0}}));
 }
 

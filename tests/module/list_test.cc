@@ -268,17 +268,6 @@ TEST(ClassMapList, LinkedEntryWithReferencesAndUntrackedList) {
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
-// The platform events of one item, in order.
-std::vector<uint32_t> events_of(mox_handle_t *h, const void *item) {
-  std::vector<uint32_t> kinds;
-  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
-    mox_event_t e;
-    mox_event_get(h, i, &e);
-    if (e.item == item) kinds.push_back(e.kind);
-  }
-  return kinds;
-}
-
 TEST(ClassMapList, LinkWordsAreAnnouncedToThePlatformDatabase) {
   ScopedHandle h(MOX_STTR_OFF);
   uint32_t err = 0;
@@ -307,7 +296,7 @@ TEST(ClassMapList, LinkWordsAreAnnouncedToThePlatformDatabase) {
   for (const Step &s : steps) {
     mox_event_clear(h);
     EXPECT_EQ(s.op(), 0u);
-    EXPECT_EQ((std::tuple{events_of(h, l), events_of(h, e)}), (std::tuple{s.of_list, s.of_entry}));
+    EXPECT_EQ((std::tuple{orva_test::EventsOf(h, l), orva_test::EventsOf(h, e)}), (std::tuple{s.of_list, s.of_entry}));
   }
   class_map_list_destroy(h, db, l);
   EXPECT_EQ(h.live_bytes(), 0u);

@@ -89,14 +89,13 @@ TEST(KindsWire, LayoutsAreNetworkOrder) {
 }
 
 // Refused inputs report their code and leave the field as it was; nothing is
-// allocated for a refused string.  Setters refuse values out of range.
+// allocated for a refused string.  (Inputs cut short: the kind family test.)  Setters refuse values out of range.
 TEST(KindsWire, DecodeAndSettersRefuseMalformedValuesAndFailedAllocations) {
   ScopedHandle h;
   uint32_t err = 0;
   mox_vstring_t s{};
   mox_vstring_set_value(h, MOX_NO_DB, &s, "keep", &err);
   const uint64_t live = h.live_bytes();
-  expect_refused(h, mox_vstring_unmarshal, s, {0, 0, 0, 5, 'a', 'b', 'c', 'd'}, kEMSGSIZE);
   expect_refused(h, mox_vstring_unmarshal, s, {0xFF, 0xFF, 0xFF, 0xF0, 'a'}, kEMSGSIZE);
   expect_refused(h, mox_vstring_unmarshal, s, {0, 0, 0, 3, 'a', 0, 'b'}, kEBADMSG);
   EXPECT_EQ(h.live_bytes(), live);
@@ -132,9 +131,10 @@ TEST(KindsWire, DecodeAndSettersRefuseMalformedValuesAndFailedAllocations) {
   err = 0;
   EXPECT_EQ((std::tuple{u_int64_get_value(h, MOX_NO_DB, nullptr, &err), err}), (std::tuple{0ull, kEINVAL}));
   EXPECT_EQ(mox_mac_addr_set_value(h, MOX_NO_DB, nullptr, nullptr, &err), kEINVAL);
-  EXPECT_STREQ(enm_client_type_member_name(ENM_CLIENT_TYPE_VOICE), "ENM_CLIENT_TYPE_VOICE");
-  EXPECT_STREQ(enm_radio_band_type_member_name(ENM_RADIO_BAND_2_4GHZ), "ENM_RADIO_BAND_2_4GHZ");
-  EXPECT_EQ(enm_radio_band_type_member_name(ENM_RADIO_BAND_COUNT), nullptr);
+  EXPECT_EQ((std::tuple{std::string(enm_client_type_member_name(ENM_CLIENT_TYPE_VOICE)),
+                        std::string(enm_radio_band_type_member_name(ENM_RADIO_BAND_2_4GHZ)),
+                        enm_radio_band_type_member_name(ENM_RADIO_BAND_COUNT)}),
+            (std::tuple{"ENM_CLIENT_TYPE_VOICE", "ENM_RADIO_BAND_2_4GHZ", static_cast<const char *>(nullptr)}));
   uint32_t v = 5;
   EXPECT_EQ((std::tuple{u_int32_set_value(h, MOX_NO_DB, &v, 6, nullptr), v}), (std::tuple{0u, 6u}))
       << "a null slot is tolerated";
