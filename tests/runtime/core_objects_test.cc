@@ -144,13 +144,11 @@ TEST(CoreRegistry, InsertLookupAndOwnershipOfDefaultCopies) {
   // Destroying the owner frees the copy (LeakSanitizer would report it
   // otherwise) and leaves the foreign value alone.
   mox_registry_destroy(reg);
-  EXPECT_EQ(foreign, 0);
-  EXPECT_EQ(h.live_bytes(), 0u);
-
+  EXPECT_EQ((std::tuple{foreign, h.live_bytes()}), (std::tuple{0, uint64_t{0}}));
   // The registries of two handles are independent.
   ScopedHandle other;
-  EXPECT_EQ(mox_registry_insert(h.registry(), MOX_NO_DB, "x", &foreign), 0u);
-  EXPECT_EQ(mox_registry_lookup(other.registry(), MOX_NO_DB, "x"), nullptr);
+  EXPECT_EQ((std::tuple{mox_registry_insert(h.registry(), MOX_NO_DB, "x", &foreign),
+                        mox_registry_lookup(other.registry(), MOX_NO_DB, "x")}), (std::tuple{0u, static_cast<void *>(nullptr)}));
 }
 
 TEST(CoreEvents, AnnouncementsAreRecordedInOrder) {
