@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "catalogue_descriptors.h"
@@ -30,12 +32,11 @@ TEST(Protocol, TypeInfoAndVariantInfoChecks) {
   // A variant beyond the number of variants is a notice; the entry is clamped.
   mox_trace_clear();
   mox_type_stats_t *stats = orva::stats_area(who, who.ti, 5);
-  EXPECT_EQ(stats, &who.ti->variant_info->entries[0].stats);
   auto records = TraceRecords();
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_STREQ(records[0].text, "variant 5 requested only 1 variants present");
-  EXPECT_EQ(records[0].level, MOX_LEVEL_NOTICE);
-  EXPECT_EQ(records[0].module_id, g_mox_orva_qos_data_trace_module_id);
+  EXPECT_EQ((std::tuple{stats, std::string(records[0].text), records[0].level, records[0].module_id}),
+            (std::tuple{&who.ti->variant_info->entries[0].stats, "variant 5 requested only 1 variants present",
+                        uint32_t(MOX_LEVEL_NOTICE), g_mox_orva_qos_data_trace_module_id}));
 
   // An integrity failure says why on stderr before it aborts, whatever the
   // trace settings.
@@ -102,9 +103,8 @@ TEST(EnumPrint, LabelEnumerationAndMemberOrTheOutOfRangeText) {
   uint32_t err = 0;
   uint32_t n = orva::enum_print(orva::k_qos_cac_state_type, h, MOX_NO_DB, buf, 4, "cac_state",
                                 &obj, sizeof buf, &err);
-  EXPECT_EQ(err, 0u);
-  EXPECT_STREQ(buf, "    cac_state@qos_cac_state_type:BSSID_CAC_STATE_INVALID\n");
-  EXPECT_EQ(n, std::strlen(buf));
+  EXPECT_EQ((std::tuple{err, std::string(buf), n}),
+            (std::tuple{0u, "    cac_state@qos_cac_state_type:BSSID_CAC_STATE_INVALID\n", uint32_t(std::strlen(buf))}));
 
   std::memset(buf, 0, sizeof buf);
   obj.value = 9;
@@ -118,8 +118,7 @@ TEST(EnumPrint, LabelEnumerationAndMemberOrTheOutOfRangeText) {
   small[sizeof small - 1] = 0x5A;
   orva::enum_print(orva::k_qos_pm_type, h, MOX_NO_DB, small, 0, "qos_pm_type", &obj,
                    sizeof small - 1, &err);
-  EXPECT_EQ(err, 90u);
-  EXPECT_EQ(small[sizeof small - 1], 0x5A);
+  EXPECT_EQ((std::tuple{err, small[sizeof small - 1]}), (std::tuple{90u, char{0x5A}}));
 }
 
 }  // namespace

@@ -16,22 +16,9 @@ namespace {
 
 constexpr uint32_t kDb = MOX_NO_DB;
 constexpr bool k32 = sizeof(void *) == 4;
+using orva_test::EventsOf;
 using orva_test::ScopedHandle;
-
-uint32_t trace_level(const char *text) {
-  for (const auto &r : orva_test::TraceRecords())
-    if (std::string(r.text).find(text) != std::string::npos) return r.level;
-  return 0xFFFFFFFF;
-}
-
-// The kinds of the events announced for item, in order.
-std::vector<uint32_t> events_for(mox_handle_t *h, const void *item) {
-  std::vector<uint32_t> kinds;
-  mox_event_t e;
-  for (uint32_t i = 0; i < mox_event_count(h); ++i)
-    if (mox_event_get(h, i, &e), e.item == item) kinds.push_back(e.kind);
-  return kinds;
-}
+using orva_test::TraceLevel;
 
 TEST(Lifecycle, SizesByTrackingModeAndStorageVariant) {
   ScopedHandle off(MOX_STTR_OFF), on(MOX_STTR_ON), none(0);
@@ -46,17 +33,16 @@ TEST(Lifecycle, SizesByTrackingModeAndStorageVariant) {
   for (const auto &c : cases)
     EXPECT_EQ(qos_client_data_t_sizeof_internal(c.h, nullptr, c.with_state, c.only), c.size)
         << c.with_state << c.only;
-  EXPECT_EQ(qos_client_data_t_sizeof(on), data + area);
-  EXPECT_EQ(qos_client_call_data_sizeof_internal(on, nullptr, 1, 1), 7u);
+  EXPECT_EQ((std::tuple{qos_client_data_t_sizeof(on), qos_client_call_data_sizeof_internal(on, nullptr, 1, 1)}),
+            (std::tuple{data + area, 7u}));
 
   // A record stored at variant 0 (the domain allows only that one) is sized
-  // by its storage variant, not by the newest.
+  // by its storage variant, not by the newest; storage is always of the newest.
   mox_domain_set_variant(on, _qos_client_call_data_type_info_internal.luid_text, 0);
   qos_client_call_data *c = qos_client_call_data_create(on, kDb);
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->variant, 0);
-  EXPECT_EQ(c->storage_variant, 1);  // storage is always of the newest variant
-  EXPECT_EQ(qos_client_call_data_sizeof_internal(on, c, 1, 1), 7u);
+  EXPECT_EQ((std::tuple{int(c->variant), int(c->storage_variant), qos_client_call_data_sizeof_internal(on, c, 1, 1)}),
+            (std::tuple{0, 1, 7u}));
   qos_client_call_data_destroy(on, kDb, c);
 }
 
@@ -65,19 +51,18 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   qos_client_data_t *c = qos_client_data_t_create(h, kDb);
   ASSERT_NE(c, nullptr);
   // placement 0: the static type-info record
-  EXPECT_EQ(std::make_tuple(c->tinfo, int(c->variant), int(c->storage_variant), int(c->flags)),
-            std::make_tuple(static_cast<void *>(&_qos_client_data_t_type_info_internal), 1, 1,
-                            int(MOX_FLAG_STATE_TRACKED)));
-  // Nested records carry NESTED and tracking, and the type-info of their own type.
-  EXPECT_EQ(c->client_installed_upstream_pm.flags & (MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED),
-            MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED);
-  EXPECT_EQ(c->client_installed_upstream_pm.tinfo, &_qos_client_policy_t_type_info_internal);
-  qos_client_data_t_destroy(h, kDb, c);
-
-  // A domain asking more than the type has is clamped to its newest variant.
+  EXPECT_EQ((std::tuple{c->tinfo, int(c->variant), int(c->storage_variant), int(c->flags)}),
+            (std::tuple{static_cast<void *>(&_qos_client_data_t_type_info_internal), 1, 1,
+                            int(MOX_FLAG_STATE_TRACKED)}));
+  // Nested records carry NESTED and tracking, and the type-info of their own
+  // type; a domain asking more than the type has is clamped to its newest variant.
   mox_domain_set_default_variant(h, 5);
   qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, kDb);
-  EXPECT_EQ(k->variant, 0);
+  EXPECT_EQ((std::tuple{c->client_installed_upstream_pm.flags & (MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED),
+                            c->client_installed_upstream_pm.tinfo, int(k->variant)}),
+            (std::tuple{MOX_FLAG_NESTED | MOX_FLAG_STATE_TRACKED,
+                            static_cast<void *>(&_qos_client_policy_t_type_info_internal), 0}));
+  qos_client_data_t_destroy(h, kDb, c);
   qos_ap_radio_key_t_destroy(h, kDb, k);
   mox_domain_set_default_variant(h, 127);
 
@@ -96,11 +81,10 @@ TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   const uint32_t created = fixed.created;
   k = qos_ap_radio_key_t_create(h, kDb);
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(k->tinfo, copy);
-  EXPECT_EQ(fixed.created, created);
+  EXPECT_EQ((std::tuple{k->tinfo, fixed.created}), (std::tuple{static_cast<void *>(copy), created}));
   qos_ap_radio_key_t_destroy(h, kDb, k);
-  EXPECT_EQ(std::make_tuple(entry.stats.created, entry.stats.destroyed, entry.stats.failed,
-                            entry.stats.live), std::make_tuple(1u, 1u, 0u, 0u));
+  EXPECT_EQ((std::tuple{entry.stats.created, entry.stats.destroyed, entry.stats.failed,
+                            entry.stats.live}), (std::tuple{1u, 1u, 0u, 0u}));
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -119,12 +103,10 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   ASSERT_NE(c, nullptr);
   const uint8_t *area =
       reinterpret_cast<const uint8_t *>(c) + qos_client_data_t_sizeof_internal(h, c, 0, 0);
-  EXPECT_EQ(placed_area(h, &c->client_installed_upstream_pm), area + 3);
-  EXPECT_EQ(placed_area(h, &c->client_installed_downstream_pm), area + 77);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[0]), area + 158);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[1]), area + 195);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[0]), area + 195 + 9);
-  EXPECT_EQ(placed_area(h, &c->tclas_set[1].tclas[2]), area + 195 + 27);
+  const std::pair<const void *, uint32_t> placed[] = {
+      {&c->client_installed_upstream_pm, 3}, {&c->client_installed_downstream_pm, 77}, {&c->tclas_set[0], 158},
+      {&c->tclas_set[1], 195}, {&c->tclas_set[1].tclas[0], 195 + 9}, {&c->tclas_set[1].tclas[2], 195 + 27}};
+  for (auto [nested, at] : placed) EXPECT_EQ(placed_area(h, nested), area + at) << at;
   EXPECT_TRUE(c->tclas_set[1].tclas[2].flags & MOX_FLAG_STTR_OFFSET_HELD);
   // With handle mappings on, destroy drops the mapping of every record whose
   // state offset the runtime holds (the nested ones), not of the outer one.
@@ -132,9 +114,9 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
   mox_event_clear(h);
   qos_client_data_t_destroy(h, kDb, c);
   const std::vector<uint32_t> drop{MOX_EVENT_HD_MAPPING_DESTROY};
-  EXPECT_EQ(events_for(h, c), std::vector<uint32_t>{});
-  EXPECT_EQ(events_for(h, &c->tclas_set[1].tclas[2]), drop);
-  EXPECT_EQ(events_for(h, &c->client_installed_upstream_pm), drop);
+  EXPECT_EQ((std::tuple{EventsOf(h, c), EventsOf(h, &c->tclas_set[1].tclas[2]),
+                            EventsOf(h, &c->client_installed_upstream_pm)}),
+            (std::tuple{std::vector<uint32_t>{}, drop, drop}));
   h->hd_mapping_enabled = 0;
 
   // Within initialize, for a type with one nested field.
@@ -149,21 +131,17 @@ TEST(Lifecycle, NestedStateAreasArePlacedAtEveryLevel) {
 TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
   ScopedHandle h(MOX_STTR_OFF);
   // Plain create: an allocation failure is a null record and nothing else.
-  h.fail_alloc_after(0);
-  EXPECT_EQ(qos_wlan_data_t_create(h, kDb), nullptr);
   // _cr create: the placeholder, and 12 in last_error.
-  mox_clear_last_error(h);
+  h.fail_alloc_after(0);
+  EXPECT_EQ((std::tuple{qos_wlan_data_t_create(h, kDb), h->last_error}), (std::tuple{nullptr, 0u}));
   apf_call_record_t *p = apf_call_record_t_create_cr(h);
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(h->last_error, 12u);
-  EXPECT_EQ(h->cr_mode, 0u);
+  EXPECT_EQ((std::tuple{h->last_error, h->cr_mode}), (std::tuple{12u, 0u}));
   h.fail_alloc_after(-1);
   // With an error already there, the chain goes on without allocating.
   const uint64_t allocs = h.alloc_stats().allocs;
-  EXPECT_EQ(apf_call_record_t_create_cr(h), p);
-  EXPECT_NE(qos_ap_radio_key_t_create_cr(h), nullptr);
-  EXPECT_EQ(h.alloc_stats().allocs, allocs);
-  EXPECT_EQ(h->last_error, 12u);
+  EXPECT_EQ((std::tuple{apf_call_record_t_create_cr(h) == p, qos_ap_radio_key_t_create_cr(h) != nullptr, h.alloc_stats().allocs,
+                        h->last_error}), (std::tuple{true, true, allocs, 12u}));
   // Destroys ignore the placeholder and null.
   apf_call_record_t_destroy(h, kDb, p);
   apf_call_record_t_destroy_cr(h, p);
@@ -172,8 +150,7 @@ TEST(Lifecycle, CrChainPlaceholderAndAllocationFailure) {
 
   mox_clear_last_error(h);
   apf_call_record_t *r = apf_call_record_t_create_cr(h);
-  EXPECT_NE(r, p);
-  EXPECT_EQ(h->last_error, 0u);
+  EXPECT_EQ((std::tuple{r != p, h->last_error}), (std::tuple{true, 0u}));
   apf_call_record_t_destroy_cr(h, r);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
@@ -183,25 +160,19 @@ TEST(Lifecycle, NestedInitializeWithoutBaseAndEmbedding) {
   uint32_t err = 0;
   std::vector<uint8_t> storage(qos_client_policy_t_sizeof(h) + 16);
   auto *p = reinterpret_cast<qos_client_policy_t *>(storage.data());
-  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, p, &_qos_client_policy_t_type_info_internal, 1, 0,
-                                           MOX_FLAG_NESTED, nullptr, &err),
-            22u);
-  EXPECT_EQ(err, 22u);
-  EXPECT_EQ(trace_level("sttr_base can not be NULL in NESTED case"), 0x3000000u);
+  mox_type_info_t *ti = &_qos_client_policy_t_type_info_internal;
+  EXPECT_EQ((std::tuple{qos_client_policy_t_initialize(h, kDb, p, ti, 1, 0, MOX_FLAG_NESTED, nullptr, &err), err,
+                        TraceLevel("sttr_base can not be NULL in NESTED case")}), (std::tuple{22u, 22u, 0x3000000u}));
   // No record at all: a missing required pointer.
-  err = 0;
-  EXPECT_EQ(qos_client_policy_t_initialize(h, kDb, nullptr, &_qos_client_policy_t_type_info_internal,
-                                           1, 0, 0, nullptr, &err),
-            2u);
-  EXPECT_EQ(h->last_error, 2u);
+  EXPECT_EQ((std::tuple{qos_client_policy_t_initialize(h, kDb, nullptr, ti, 1, 0, 0, nullptr, &(err = 0)), h->last_error}),
+            (std::tuple{2u, 2u}));
 
   mox_trace_clear();
   qos_wlan_data_t_set_instance_embedded(h, kDb, nullptr);
-  EXPECT_EQ(trace_level("Invalid object pointer passed in to set instance flag"), 0x3000000u);
+  EXPECT_EQ(TraceLevel("Invalid object pointer passed in to set instance flag"), 0x3000000u);
   qos_client_data_t *c = qos_client_data_t_create(h, kDb);
   qos_client_data_t_set_instance_embedded(h, kDb, c);
-  EXPECT_TRUE(c->flags & MOX_FLAG_EMBEDDED);
-  EXPECT_TRUE(c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED);
+  EXPECT_TRUE((c->flags & MOX_FLAG_EMBEDDED) && (c->client_installed_upstream_pm.flags & MOX_FLAG_EMBEDDED));
   qos_client_data_t_destroy(h, kDb, c);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
@@ -215,34 +186,26 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
 
   // A mapped record with references is destroyed when the last one goes.
   qos_wlan_data_t *w = qos_wlan_data_t_create(h, kDb);
-  ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0,
-                                   [](mox_handle_t *hh, uint32_t db, void *obj) {
-                                     g_finished = static_cast<qos_wlan_data_t *>(obj);
-                                     qos_wlan_data_t_destroy(hh, db, g_finished);
-                                   }),
-            0u);
+  auto finish = [](mox_handle_t *hh, uint32_t db, void *obj) { qos_wlan_data_t_destroy(hh, db, g_finished = static_cast<qos_wlan_data_t *>(obj)); };
+  ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, finish), 0u);
   mox_oid_mapping_add_ref(h, w);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
-            0x6000000u);
-  EXPECT_EQ(stats.destroyed, destroyed);
-  EXPECT_GT(h.live_bytes(), 0u);
+  EXPECT_EQ((std::tuple{TraceLevel("qos_wlan_data_t destroy: Object has references and will be cleaned up"),
+                            stats.destroyed, h.live_bytes() > 0}), (std::tuple{0x6000000u, destroyed, true}));
   mox_oid_mapping_release(h, kDb, w);
-  EXPECT_EQ(g_finished, w);
-  EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+  EXPECT_EQ((std::tuple{g_finished, stats.created - created}), (std::tuple{w, stats.destroyed - destroyed}));
 
   // Without other references the mapping goes at once and destroy goes on.
   w = qos_wlan_data_t_create(h, kDb);
   ASSERT_NE(mox_oid_mapping_create(h, kDb, w, 1, 0, nullptr), 0u);
   qos_wlan_data_t_destroy(h, kDb, w);
-  EXPECT_EQ(trace_level("qos_wlan_data_t destroy: Successfully removed OID mapping"), 0x7000000u);
-  EXPECT_EQ(stats.created - created, stats.destroyed - destroyed);
+  EXPECT_EQ((std::tuple{TraceLevel("qos_wlan_data_t destroy: Successfully removed OID mapping"), stats.created - created}),
+            (std::tuple{0x7000000u, stats.destroyed - destroyed}));
 
   // A record of negative variant has no fields to release, only its storage.
   // Its statistics still count it, in the entry of variant 0; so does a
   // variant beyond the type's variants, after a notice.
-  const mox_type_stats_t &rstats =
-      _qos_pm_refcount_data_t_type_info_internal.variant_info->entries[0].stats;
+  const mox_type_stats_t &rstats = _qos_pm_refcount_data_t_type_info_internal.variant_info->entries[0].stats;
   const uint32_t rlive = rstats.live;
   qos_pm_refcount_data_t *r = qos_pm_refcount_data_t_create(h, kDb);
   r->variant = -1;
@@ -250,9 +213,8 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   r = qos_pm_refcount_data_t_create(h, kDb);
   r->variant = 5;
   qos_pm_refcount_data_t_destroy(h, kDb, r);
-  EXPECT_EQ(trace_level("variant 5 requested only 1 variants present"), 0x6000000u);
-  EXPECT_EQ(rstats.live, rlive);
-  EXPECT_EQ(h.live_bytes(), 0u);
+  EXPECT_EQ((std::tuple{TraceLevel("variant 5 requested only 1 variants present"), rstats.live, h.live_bytes()}),
+            (std::tuple{0x6000000u, rlive, uint64_t{0}}));
 
   // Platform database with containment: create and destroy are announced.
   mox_handle_set_placement(h, 1);
@@ -261,9 +223,8 @@ TEST(Lifecycle, OidDeferralNegativeVariantStatisticsAndPlatformEvents) {
   const uint32_t db = 3;
   qos_ap_radio_key_t *k = qos_ap_radio_key_t_create(h, db);
   qos_ap_radio_key_t_destroy(h, db, k);
-  EXPECT_EQ(events_for(h, k), (std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY,
-                                          MOX_EVENT_PLAT_DESTROY}));
-  EXPECT_EQ(h.live_bytes(), 0u);
+  EXPECT_EQ((std::tuple{EventsOf(h, k), h.live_bytes()}),
+            (std::tuple{std::vector<uint32_t>{MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DESTROY}, uint64_t{0}}));
 }
 
 TEST(LifecycleDeathTest, CorruptTrackingModeAborts) {

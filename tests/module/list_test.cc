@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <algorithm>
 #include <functional>
+#include <list>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "handle.h"
@@ -47,41 +51,56 @@ Names names(mox_handle_t *h, class_map_list *l) {
   return out;
 }
 
-TEST(ClassMapList, WalkAppendInsertRemoveAndStateByte) {
+// Appends, inserts after a linked entry, removes and destroys of linked
+// entries at random, against a std::list: after each step the walk (with its
+// count, links and owners), the last entry and the list's state byte, which
+// an append or insert marks and a remove leaves alone; a removed entry is
+// handed back unlinked and can be linked again.
+TEST(ClassMapList, AppendInsertRemoveAndDestroyAgainstAModel) {
   ScopedHandle h(MOX_STTR_ON);
   uint32_t err = 0;
   class_map_list *l = class_map_list_create(h, kDb);
-  EXPECT_EQ(class_map_list_entry_get_first(h, kDb, l, &err), nullptr);
-  EXPECT_EQ(class_map_list_entry_get_last(h, kDb, l, &err), nullptr);
-  EXPECT_EQ(names(h, l), Names{});
-  class_map_entry *e1 = entry(h, "voice"), *e2 = entry(h, "video"), *e3 = entry(h, "signal");
-  class_map_entry *e4 = entry(h, "bulk");
-  EXPECT_EQ(class_map_list_entry_set_last(h, kDb, l, e1, &err), 0u);
-  EXPECT_EQ(class_map_list_entry_set_last(h, kDb, l, e2, &err), 0u);
-  EXPECT_EQ(class_map_list_entry_set_after(h, kDb, l, e1, e3, &err), 0u);
-  EXPECT_EQ(class_map_list_entry_set_after(h, kDb, l, e2, e4, &err), 0u);  // after the last
-  EXPECT_EQ(names(h, l), (Names{"voice", "signal", "video", "bulk"}));
-  EXPECT_EQ(class_map_list_entry_get_last(h, kDb, l, &err), e4);
-  EXPECT_EQ(class_map_list_entry_state_flag_get(h, kDb, l, &err), 2);
-
-  // Remove leaves the state byte alone and hands the entry back unlinked.
-  class_map_list_entry_state_flag_set(h, kDb, l, 1, &err);
-  EXPECT_EQ(class_map_list_entry_remove(h, kDb, l, e1, &err), 0u);  // the first
-  EXPECT_EQ(class_map_list_entry_remove(h, kDb, l, e4, &err), 0u);  // the last
-  EXPECT_EQ(names(h, l), (Names{"signal", "video"}));
-  EXPECT_EQ(e1->links.owner, nullptr);
-  EXPECT_EQ(class_map_list_entry_state_flag_get(h, kDb, l, &err), 1);
-  class_map_list_entry_remove(h, kDb, l, e3, &err);
-  class_map_list_entry_remove(h, kDb, l, e2, &err);
-  EXPECT_EQ(l->entry.first, &l->entry);
-  EXPECT_EQ(names(h, l), Names{});
-  EXPECT_EQ(err, 0u);
-
-  // Removed entries can be linked again; a removed one is the caller's to destroy.
-  class_map_list_entry_set_last(h, kDb, l, e2, &err);
-  class_map_list_entry_set_last(h, kDb, l, e1, &err);
-  for (class_map_entry *e : {e3, e4}) class_map_entry_destroy(h, kDb, e);
-  class_map_list_destroy(h, kDb, l);  // destroys e2 and e1 with it
+  EXPECT_EQ((std::tuple{class_map_list_entry_get_first(h, kDb, l, &err), class_map_list_entry_get_last(h, kDb, l, &err)}),
+            (std::tuple{nullptr, nullptr}));
+  std::vector<class_map_entry *> pool;
+  for (int i = 0; i < 6; ++i) pool.push_back(entry(h, std::to_string(i).c_str()));
+  std::list<class_map_entry *> model;
+  std::mt19937 rng(5);
+  for (int step = 0; step < 400; ++step) {
+    SCOPED_TRACE(step);
+    const size_t pick = rng() % pool.size();
+    class_map_entry *e = pool[pick];
+    auto at = std::find(model.begin(), model.end(), e);
+    class_map_list_entry_state_flag_set(h, kDb, l, 1, &err);
+    int state = 2;
+    if (at != model.end()) {
+      if (rng() % 4) {
+        EXPECT_EQ(class_map_list_entry_remove(h, kDb, l, e, &err), 0u);
+        EXPECT_EQ(e->links.owner, nullptr);
+      } else {  // destroyed while linked: it leaves the list
+        class_map_entry_destroy(h, kDb, e);
+        pool[pick] = entry(h, ("d" + std::to_string(step)).c_str());
+      }
+      model.erase(at);
+      state = 1;
+    } else if (model.empty() || rng() % 2) {
+      EXPECT_EQ(class_map_list_entry_set_last(h, kDb, l, e, &err), 0u);
+      model.push_back(e);
+    } else {
+      auto ref = std::next(model.begin(), rng() % model.size());
+      EXPECT_EQ(class_map_list_entry_set_after(h, kDb, l, *ref, e, &err), 0u);
+      model.insert(std::next(ref), e);
+    }
+    Names want;
+    for (class_map_entry *x : model) want.emplace_back(x->class_name.str);
+    ASSERT_EQ(names(h, l), want);
+    EXPECT_EQ((std::tuple{class_map_list_entry_get_last(h, kDb, l, &err),
+                              class_map_list_entry_state_flag_get(h, kDb, l, &err), err}),
+              (std::tuple{model.empty() ? nullptr : model.back(), state, 0u}));
+  }
+  for (class_map_entry *e : pool)
+    if (std::find(model.begin(), model.end(), e) == model.end()) class_map_entry_destroy(h, kDb, e);
+  class_map_list_destroy(h, kDb, l);  // destroys the linked entries with it
   EXPECT_EQ(h.live_bytes(), 0u);
 }
 
@@ -90,28 +109,16 @@ TEST(ClassMapList, WalkAppendInsertRemoveAndStateByte) {
 // the slot makes the operation a no-op: before anything is stored, so both
 // lists keep their entries, links and counts.
 TEST(ClassMapList, MisuseAndRefusalsChangeNothing) {
-  struct Lists {
-    class_map_list *l, *o;           // l holds a, b; o holds x
-    class_map_entry *a, *b, *x, *u;  // u is in no list
-  };
+  // l holds a, b; o holds x; u is in no list.  A case's text is the one message traced, if any.
+  struct Lists { class_map_list *l, *o; class_map_entry *a, *b, *x, *u; };
   using Op = std::function<uint32_t(mox_handle_t *, const Lists &, uint32_t *)>;
-  struct Case {
-    const char *what;
-    Op op;
-    uint32_t code;
-    const char *text;  // the one message traced, if any
-  };
+  struct Case { const char *what; Op op; uint32_t code; const char *text; };
   const char *not_in_list = "class_map_list entry_remove: class_map_entry is not linked in this list";
   const char *set_last = "class_map_list entry_set_last: class_map_entry is already linked in a list";
   const char *set_after = "class_map_list entry_set_after: class_map_entry is already linked in a list";
   const char *ref = "class_map_list entry_set_after: reference class_map_entry is not linked in this list";
   auto negative = [](Op op) {  // the same on a list of negative variant
-    return [op](mox_handle_t *h, const Lists &s, uint32_t *e) {
-      s.l->variant = -1;
-      uint32_t r = op(h, s, e);
-      s.l->variant = 0;
-      return r;
-    };
+    return [op](mox_handle_t *h, const Lists &s, uint32_t *e) { s.l->variant = -1; const uint32_t r = op(h, s, e); s.l->variant = 0; return r; };
   };
   Op append_u = [](auto h, auto &s, auto e) { return class_map_list_entry_set_last(h, kDb, s.l, s.u, e); };
   Op first = [](auto h, auto &s, auto e) { class_map_list_entry_get_first(h, kDb, s.l, e); return *e; };
@@ -149,21 +156,16 @@ TEST(ClassMapList, MisuseAndRefusalsChangeNothing) {
       constexpr size_t head_end = offsetof(class_map_list, entry) + sizeof(orva_list_head_t);
       orva_test::JournalCheck jc(h, {{s.l, head_end, "l"}, {s.o, head_end, "o"}, links(s.a),
                                      links(s.b), links(s.x), links(s.u)});
-      EXPECT_EQ(c.op(h, s, &err), c.code);
-      EXPECT_EQ(err, c.code);
-      EXPECT_EQ(jc.announcements(), 0u);
+      EXPECT_EQ((std::tuple{c.op(h, s, &err), err, jc.announcements()}), (std::tuple{c.code, c.code, 0u}));
       EXPECT_TRUE(jc.Verify());
     }
     auto traced = orva_test::TraceRecords();
     ASSERT_EQ(traced.size(), c.text ? 1u : 0u);
     if (c.text) {
-      EXPECT_STREQ(traced[0].text, c.text);
-      EXPECT_EQ(traced[0].level, 0x3000000u);
+      EXPECT_EQ((std::tuple{std::string(traced[0].text), traced[0].level}), (std::tuple{c.text, 0x3000000u}));
     }
-    EXPECT_EQ(names(h, s.l), (Names{"a", "b"}));
-    EXPECT_EQ(class_map_list_entry_state_flag_get(h, kDb, s.l, &(err = 0)), 1);
-    EXPECT_EQ(names(h, s.o), Names{"x"});
-    EXPECT_EQ(s.u->links.owner, nullptr);
+    EXPECT_EQ((std::tuple{names(h, s.l), class_map_list_entry_state_flag_get(h, kDb, s.l, &(err = 0)),
+                              names(h, s.o), s.u->links.owner}), (std::tuple{Names{"a", "b"}, 1, Names{"x"}, nullptr}));
     class_map_entry_destroy(h, kDb, s.u);
     class_map_list_destroy(h, kDb, s.l);
     class_map_list_destroy(h, kDb, s.o);
@@ -220,8 +222,7 @@ TEST(ClassMapList, CopiesIntoAListMoveTheEntries) {
     orva_test::JournalCheck jc(h, regions);
     EXPECT_EQ(c.op(h, d, s, &err), c.code);
     EXPECT_TRUE(jc.Verify());
-    EXPECT_EQ(names(h, &d->class_map), c.dst);
-    EXPECT_EQ(names(h, &s->class_map), c.src);
+    EXPECT_EQ((std::tuple{names(h, &d->class_map), names(h, &s->class_map)}), (std::tuple{c.dst, c.src}));
     qos_policy_content_destroy(h, kDb, d);
     EXPECT_EQ(names(h, &s->class_map), c.src);
     qos_policy_content_destroy(h, kDb, s);
@@ -229,38 +230,17 @@ TEST(ClassMapList, CopiesIntoAListMoveTheEntries) {
   }
 }
 
-TEST(ClassMapList, LinkedEntryDestroyAndUntrackedList) {
-  ScopedHandle h(MOX_STTR_ON);
-  uint32_t err = 0;
-  class_map_list *l = class_map_list_create(h, kDb);
-  class_map_entry *a = entry(h, "a"), *b = entry(h, "b"), *c = entry(h, "c"), *d = entry(h, "d");
-  for (class_map_entry *e : {a, b, c}) class_map_list_entry_set_last(h, kDb, l, e, &err);
-  // Destroying a linked entry unlinks it and keeps the count true.
-  class_map_entry_destroy(h, kDb, b);
-  EXPECT_EQ(names(h, l), (Names{"a", "c"}));
-
-  // A list created with tracking off, appended to with tracking on: the entry
-  // is linked all the same, and the missing state area is reported with 22.
-  mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
-  class_map_list *untracked = class_map_list_create(h, kDb);
-  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
-  mox_trace_clear();
-  err = 0;
-  EXPECT_EQ(class_map_list_entry_set_last(h, kDb, untracked, d, &err), 22u);
-  EXPECT_TRUE(orva_test::Traced("The object is not state tracked"));
-  EXPECT_EQ(d->links.owner, &untracked->entry);
-  class_map_list_destroy(h, kDb, untracked);
-  class_map_list_destroy(h, kDb, l);
-  EXPECT_EQ(h.live_bytes(), 0u);
-}
-
 class_map_entry *g_finished = nullptr;
 
-TEST(ClassMapList, LinkedEntryWithReferencesLeavesTheListBeforeDeferral) {
+// A linked entry with references leaves the list at once and is destroyed
+// when the last reference goes.  A list created with tracking off, appended
+// to with tracking on: the entry is linked all the same, and the missing
+// state area is reported with 22.
+TEST(ClassMapList, LinkedEntryWithReferencesAndUntrackedList) {
   ScopedHandle h(MOX_STTR_OFF);
   uint32_t err = 0;
-  class_map_list *l = class_map_list_create(h, kDb);
-  class_map_entry *a = entry(h, "a"), *b = entry(h, "b");
+  class_map_list *l = class_map_list_create(h, kDb), *untracked = class_map_list_create(h, kDb);
+  class_map_entry *a = entry(h, "a"), *b = entry(h, "b"), *d = entry(h, "d");
   class_map_list_entry_set_last(h, kDb, l, a, &err);
   class_map_list_entry_set_last(h, kDb, l, b, &err);
   ASSERT_NE(mox_oid_mapping_create(h, kDb, a, 1, 0,
@@ -272,26 +252,20 @@ TEST(ClassMapList, LinkedEntryWithReferencesLeavesTheListBeforeDeferral) {
   mox_oid_mapping_add_ref(h, a);
   class_map_entry_destroy(h, kDb, a);
   EXPECT_TRUE(orva_test::Traced("Object has references and will be cleaned up"));
-  // The entry is out of the list at once; the rest waits for the references.
   EXPECT_EQ(names(h, l), (Names{"b"}));
-  EXPECT_EQ(a->links.owner, nullptr);
-  EXPECT_STREQ(a->class_name.str, "a");
+  EXPECT_EQ((std::tuple{a->links.owner, std::string(a->class_name.str)}), (std::tuple{nullptr, "a"}));
   class_map_list_destroy(h, kDb, l);
   EXPECT_EQ(g_finished, nullptr);
   mox_oid_mapping_release(h, kDb, a);
   EXPECT_EQ(g_finished, a);
-  EXPECT_EQ(h.live_bytes(), 0u);
-}
 
-// The platform events of one item, in order.
-std::vector<uint32_t> events_of(mox_handle_t *h, const void *item) {
-  std::vector<uint32_t> kinds;
-  for (uint32_t i = 0; i < mox_event_count(h); ++i) {
-    mox_event_t e;
-    mox_event_get(h, i, &e);
-    if (e.item == item) kinds.push_back(e.kind);
-  }
-  return kinds;
+  mox_handle_set_sttr_mode(h, MOX_STTR_ON);
+  mox_trace_clear();
+  EXPECT_EQ(class_map_list_entry_set_last(h, kDb, untracked, d, &err), 22u);
+  EXPECT_TRUE(orva_test::Traced("The object is not state tracked"));
+  EXPECT_EQ(d->links.owner, &untracked->entry);
+  class_map_list_destroy(h, kDb, untracked);
+  EXPECT_EQ(h.live_bytes(), 0u);
 }
 
 TEST(ClassMapList, LinkWordsAreAnnouncedToThePlatformDatabase) {
@@ -322,8 +296,7 @@ TEST(ClassMapList, LinkWordsAreAnnouncedToThePlatformDatabase) {
   for (const Step &s : steps) {
     mox_event_clear(h);
     EXPECT_EQ(s.op(), 0u);
-    EXPECT_EQ(events_of(h, l), s.of_list);
-    EXPECT_EQ(events_of(h, e), s.of_entry);
+    EXPECT_EQ((std::tuple{orva_test::EventsOf(h, l), orva_test::EventsOf(h, e)}), (std::tuple{s.of_list, s.of_entry}));
   }
   class_map_list_destroy(h, db, l);
   EXPECT_EQ(h.live_bytes(), 0u);

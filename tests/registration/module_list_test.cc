@@ -5,6 +5,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include "mox/runtime.h"
 
 namespace {
@@ -39,11 +42,9 @@ TEST(ModuleList, LoadLinksOnceAtTheTailAndUnloadJoinsTheNeighbours) {
     dlclose(again);
     EXPECT_EQ(root.count, count + 1) << "a second open runs no second link";
     mox_module_node_t *node = before.next;
-    ASSERT_NE(node, nullptr);
-    EXPECT_STREQ(node->name, "orva_qos_data");
-    EXPECT_EQ(node->prev, &before.next);
-    EXPECT_EQ(root.last, &node->next);
-    ASSERT_NE(node->type_list, nullptr);
+    ASSERT_TRUE(node && node->type_list);
+    EXPECT_EQ((std::tuple{std::string(node->name), node->prev, root.last}),
+              (std::tuple{"orva_qos_data", &before.next, &node->next}));
     size_t n = 0;
     while (node->type_list[n]) ++n;
     EXPECT_EQ(n, 58u);
@@ -52,10 +53,9 @@ TEST(ModuleList, LoadLinksOnceAtTheTailAndUnloadJoinsTheNeighbours) {
     append(&after);
     EXPECT_EQ(node->next, &after);
     ASSERT_EQ(dlclose(lib), 0);
-    EXPECT_EQ(root.count, count + 1) << "before and after remain";
-    EXPECT_EQ(before.next, &after);
-    EXPECT_EQ(after.prev, &before.next);
-    EXPECT_EQ(root.last, &after.next);
+    // before and after remain, joined.
+    EXPECT_EQ((std::tuple{root.count, before.next, after.prev, root.last}),
+              (std::tuple{count + 1, &after, &before.next, &after.next}));
     remove(&after);
     EXPECT_EQ(root.count, count);
   }

@@ -42,23 +42,23 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   ScopedHandle h;
   FakeType t("00000000000000000000000000000001");
   TestRecord plain{&t.ti, -3, 1, MOX_FLAG_NESTED};
-  EXPECT_EQ(std::make_tuple(mox_get_instance_variant(&plain, 1, 0),
+  EXPECT_EQ((std::tuple{mox_get_instance_variant(&plain, 1, 0),
                             mox_get_instance_variant(nullptr, 1, 1),
-                            mox_get_instance_obj_flag(&plain)),
-            std::make_tuple(-3, -1, uint8_t{MOX_FLAG_NESTED}));
+                            mox_get_instance_obj_flag(&plain)}),
+            (std::tuple{-3, -1, uint8_t{MOX_FLAG_NESTED}}));
+  // Directly or through the runtime block (its first word is the type info);
+  // a missing block is for the caller to judge; a null record is 2; an error
+  // on entry makes it a no-op.
   uint32_t err = 0;
-  EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), &t.ti);
-  EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&plain, &err), &plain.tinfo);
-  void *block[2] = {&t.ti, nullptr};  // the runtime block: first word is the type info
-  TestRecord indirect{block, 0, 0, MOX_FLAG_TINFO_BLOCK};
-  EXPECT_EQ(mox_get_manifested_type_info(&indirect, &err), &t.ti);
-  EXPECT_EQ(mox_get_manifested_type_info_ptr_mem(&indirect, &err), &block[0]);
-  TestRecord no_block{nullptr, 0, 0, MOX_FLAG_TINFO_BLOCK};
-  EXPECT_EQ(mox_get_manifested_type_info(&no_block, &err), nullptr);
-  EXPECT_EQ(err, 0u) << "a missing block is for the caller to judge";
-  EXPECT_EQ(mox_get_manifested_type_info(nullptr, &err), nullptr);
-  EXPECT_EQ(err, 2u);
-  EXPECT_EQ(mox_get_manifested_type_info(&plain, &err), nullptr) << "error on entry: no-op";
+  void *block[2] = {&t.ti, nullptr};
+  TestRecord indirect{block, 0, 0, MOX_FLAG_TINFO_BLOCK}, no_block{nullptr, 0, 0, MOX_FLAG_TINFO_BLOCK};
+  EXPECT_EQ((std::tuple{mox_get_manifested_type_info(&plain, &err), mox_get_manifested_type_info_ptr_mem(&plain, &err),
+                        mox_get_manifested_type_info(&indirect, &err), mox_get_manifested_type_info_ptr_mem(&indirect, &err),
+                        mox_get_manifested_type_info(&no_block, &err), err}),
+            (std::tuple{&t.ti, static_cast<void *>(&plain.tinfo), &t.ti, static_cast<void *>(&block[0]),
+                        static_cast<mox_type_info_t *>(nullptr), 0u}));
+  EXPECT_EQ((std::tuple{mox_get_manifested_type_info(nullptr, &err), err, mox_get_manifested_type_info(&plain, &err)}),
+            (std::tuple{static_cast<mox_type_info_t *>(nullptr), 2u, static_cast<mox_type_info_t *>(nullptr)}));
 
   const struct {
     uint8_t flags;
@@ -70,12 +70,12 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
                {MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED, 0, 0, 0, 1}};
   for (const auto &c : cases) {
     TestRecord r{nullptr, 0, 0, c.flags};
-    EXPECT_EQ(moxlib_validate_object_flags(h, &r, c.refuse_nested, c.refuse_embedded), c.result)
+    EXPECT_EQ((std::tuple{moxlib_validate_object_flags(h, &r, c.refuse_nested, c.refuse_embedded),
+                          moxlib_type_header_get_state_tracking_flag(h, &r)}), (std::tuple{c.result, c.tracked}))
         << int(c.flags) << " " << c.refuse_nested << c.refuse_embedded;
-    EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, &r), c.tracked);
   }
-  EXPECT_EQ(moxlib_validate_object_flags(h, nullptr, 0, 0), 22u);
-  EXPECT_EQ(moxlib_type_header_get_state_tracking_flag(h, nullptr), -1);
+  EXPECT_EQ((std::tuple{moxlib_validate_object_flags(h, nullptr, 0, 0), moxlib_type_header_get_state_tracking_flag(h, nullptr)}),
+            (std::tuple{22u, -1}));
 }
 
 // The initializer a module hands to mox_type_info_ptr_get: registers a copy.
@@ -102,18 +102,15 @@ TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndReturnsTheCopy) {
   mox_handle_set_placement(h, 1);
   mox_type_info_t *copy = mox_type_info_ptr_get(h, 5, &t.ti, register_fake);
   ASSERT_NE(copy, nullptr);
-  EXPECT_NE(copy, &t.ti);
-  EXPECT_EQ(copy->placement, 1u);
-  EXPECT_EQ(copy->variant_info, &t.info);
-  EXPECT_EQ(mox_type_info_ptr_get(h, 5, &t.ti, register_fake), copy);
-  EXPECT_EQ(g_init_calls, 1);
-  EXPECT_EQ(mox_registry_count(h.registry()), 1u);
+  EXPECT_EQ((std::tuple{copy != &t.ti, copy->placement, copy->variant_info, mox_type_info_ptr_get(h, 5, &t.ti, register_fake),
+                        g_init_calls, mox_registry_count(h.registry())}),
+            (std::tuple{true, 1u, &t.info, copy, 1, 1u}));
 
   // Nothing registered and the initializer fails: null, not a stale pointer.
   ScopedHandle other;
   other.fail_alloc_after(0);
-  EXPECT_EQ(mox_type_info_ptr_get(other, 5, &t.ti, register_fake), nullptr);
-  EXPECT_EQ(mox_type_info_ptr_get(other, 5, &t.ti, nullptr), nullptr);
+  EXPECT_EQ((std::tuple{mox_type_info_ptr_get(other, 5, &t.ti, register_fake), mox_type_info_ptr_get(other, 5, &t.ti, nullptr)}),
+            (std::tuple{static_cast<mox_type_info_t *>(nullptr), static_cast<mox_type_info_t *>(nullptr)}));
 }
 
 TEST(CoreHeader, UpdateVariantInfoRepointsOnlyWhenNeeded) {
@@ -128,8 +125,8 @@ TEST(CoreHeader, UpdateVariantInfoRepointsOnlyWhenNeeded) {
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&copy, sizeof copy, "copy"}}, [&] {
     EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
   }));
-  EXPECT_EQ(copy.variant_info, &original.info);
-  EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, nullptr, &original.ti, 1), 22u);
+  EXPECT_EQ((std::tuple{copy.variant_info, mox_update_variant_info(h, MOX_NO_DB, nullptr, &original.ti, 1)}),
+            (std::tuple{&original.info, 22u}));
 }
 
 TEST(CoreDomain, VariantAndPermissionLookups) {
@@ -138,29 +135,25 @@ TEST(CoreDomain, VariantAndPermissionLookups) {
   mox_domain_t *d = &h->domain;
   uint32_t slot = 0;
   for (int round = 0; round < 2; ++round) {  // fresh, and after a reset
-    EXPECT_EQ(mox_domain_lookup_variant(h, d, &a.ti, &slot), 127);
-    EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &a.ti, &slot), 1u);
-    EXPECT_EQ(mox_domain_lookup_message_ok(h, nullptr, &a.ti, &slot), 1u);
-    EXPECT_STREQ(mox_domain_name(d), "default");
+    EXPECT_EQ((std::tuple{mox_domain_lookup_variant(h, d, &a.ti, &slot), mox_domain_lookup_table_ok(h, d, &a.ti, &slot),
+                          mox_domain_lookup_message_ok(h, nullptr, &a.ti, &slot), std::string(mox_domain_name(d))}),
+              (std::tuple{127, 1u, 1u, "default"}));
     mox_domain_set_variant(h, a.ti.luid_text, -1);
     mox_domain_set_table_ok(h, a.ti.luid_text, 0);
     mox_domain_set_message_ok(h, a.ti.luid_text, 0);
     mox_domain_set_default_variant(h, 0);
     mox_domain_set_name(h, "legacy-peers");
-    EXPECT_EQ(mox_domain_lookup_variant(h, d, &a.ti, &slot), -1);
-    EXPECT_EQ(mox_domain_lookup_variant(h, nullptr, &b.ti, &slot), 0) << "default applies";
-    EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &a.ti, &slot), 0u);
-    EXPECT_EQ(mox_domain_lookup_message_ok(h, d, &a.ti, &slot), 0u);
-    EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &b.ti, &slot), 1u);
-    EXPECT_STREQ(mox_domain_name(d), "legacy-peers");
-    EXPECT_EQ(slot, 0u) << "lookups report through their result, not the slot";
+    // b has no entry: the default variant applies; lookups report through
+    // their result, not the slot.
+    EXPECT_EQ((std::tuple{mox_domain_lookup_variant(h, d, &a.ti, &slot), mox_domain_lookup_variant(h, nullptr, &b.ti, &slot),
+                          mox_domain_lookup_table_ok(h, d, &a.ti, &slot), mox_domain_lookup_message_ok(h, d, &a.ti, &slot),
+                          mox_domain_lookup_table_ok(h, d, &b.ti, &slot), std::string(mox_domain_name(d)), slot}),
+              (std::tuple{-1, 0, 0u, 0u, 1u, "legacy-peers", 0u}));
     mox_domain_reset(h);
   }
   uint32_t busy = 43;
-  EXPECT_EQ(mox_domain_lookup_variant(h, d, &b.ti, &busy), -1);
-  EXPECT_EQ(mox_domain_lookup_table_ok(h, d, &b.ti, &busy), 0u);
-  EXPECT_EQ(mox_domain_lookup_message_ok(h, d, &b.ti, &busy), 0u);
-  EXPECT_EQ(busy, 43u);
+  EXPECT_EQ((std::tuple{mox_domain_lookup_variant(h, d, &b.ti, &busy), mox_domain_lookup_table_ok(h, d, &b.ti, &busy),
+                        mox_domain_lookup_message_ok(h, d, &b.ti, &busy), busy}), (std::tuple{-1, 0u, 0u, 43u}));
 }
 
 TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
@@ -202,10 +195,10 @@ TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
   TestRecord r{block, 0, 1, MOX_FLAG_TINFO_BLOCK};
   mox_domain_set_variant(h, t.ti.luid_text, 0);
   moxlib_adjust_variant(h, MOX_NO_DB, &r, nullptr, 1, &err);
-  EXPECT_EQ(r.variant, 0);
+  const int8_t held = r.variant;
   mox_domain_reset(h);
   moxlib_adjust_variant(h, MOX_NO_DB, &r, nullptr, 1, &err);
-  EXPECT_EQ(r.variant, 1);
+  EXPECT_EQ((std::tuple{held, r.variant}), (std::tuple{int8_t{0}, int8_t{1}}));
   moxlib_adjust_variant(h, MOX_NO_DB, nullptr, &t.ti, 1, &err);  // tolerated
 }
 
@@ -221,23 +214,21 @@ TEST(CoreSttrOffset, KeptPerObjectFlagAnnouncedAndForgotten) {
   const uint64_t one = mox_handle_footprint(h);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &b, 12);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 44);
-  EXPECT_EQ(std::make_tuple(moxlib_get_sttr_offset(h, MOX_NO_DB, &a),
-                            moxlib_get_sttr_offset(h, MOX_NO_DB, &b)),
-            std::make_tuple(44u, 12u));
-  ScopedHandle other;
-  EXPECT_EQ(moxlib_get_sttr_offset(other, MOX_NO_DB, &a), 0u) << "offsets are per handle";
-  EXPECT_EQ(moxlib_update_sttr_offset(h, MOX_NO_DB, nullptr, 1), 22u);
+  EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(h, MOX_NO_DB, &a),
+                            moxlib_get_sttr_offset(h, MOX_NO_DB, &b)}),
+            (std::tuple{44u, 12u}));
+  ScopedHandle other;  // offsets are per handle
+  EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(other, MOX_NO_DB, &a), moxlib_update_sttr_offset(h, MOX_NO_DB, nullptr, 1)}),
+            (std::tuple{0u, 22u}));
 
   // Released, or forgotten with the handle mapping: gone, and the footprint
   // is back where it was.
-  EXPECT_EQ(moxlib_release_sttr_offset(h, MOX_NO_DB, &b), 0u);
-  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &b), 0u);
-  EXPECT_EQ(mox_handle_footprint(h), one);
-  EXPECT_EQ(moxlib_release_sttr_offset(h, MOX_NO_DB, nullptr), 22u);
   uint32_t err = 0;
+  EXPECT_EQ((std::tuple{moxlib_release_sttr_offset(h, MOX_NO_DB, &b), moxlib_get_sttr_offset(h, MOX_NO_DB, &b),
+                        mox_handle_footprint(h), moxlib_release_sttr_offset(h, MOX_NO_DB, nullptr)}),
+            (std::tuple{0u, 0u, one, 22u}));
   mox_hd_mapping_destroy(h, MOX_NO_DB, &a, &err);
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(moxlib_get_sttr_offset(h, MOX_NO_DB, &a), 0u);
+  EXPECT_EQ((std::tuple{err, moxlib_get_sttr_offset(h, MOX_NO_DB, &a)}), (std::tuple{0u, 0u}));
 }
 
 }  // namespace

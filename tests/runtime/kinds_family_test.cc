@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -158,33 +159,27 @@ TYPED_TEST(KindFamily, RoundTripsRefusalsAndOrder) {
     SCOPED_TRACE(i);
     const int other = (i + 1) % C::kSamples;
     Held<C> src(h, i), before(h, other);
-    EXPECT_EQ(C::compare(&src.f, &src.f), 0);
-    EXPECT_EQ(C::compare(&src.f, nullptr), 1);
-    EXPECT_EQ(C::compare(nullptr, &src.f), -1);
+    EXPECT_EQ((std::tuple{C::compare(&src.f, &src.f), C::compare(&src.f, nullptr), C::compare(nullptr, &src.f)}),
+              (std::tuple{0, 1, -1}));
     for (int j = i + 1; j < C::kSamples; ++j) {
       Held<C> b(h, j);
-      EXPECT_LT(C::compare(&src.f, &b.f), 0) << i << " vs " << j;
-      EXPECT_GT(C::compare(&b.f, &src.f), 0) << j << " vs " << i;
+      EXPECT_EQ((std::tuple{C::compare(&src.f, &b.f) < 0, C::compare(&b.f, &src.f) > 0}), (std::tuple{true, true})) << j;
     }
 
     const std::vector<uint8_t> wire = encode<C>(h, src.f);
     ASSERT_FALSE(wire.empty());
     std::vector<uint8_t> shorter(wire.size() + 4, 0xAB);
     uint32_t err = 0;
-    EXPECT_EQ(C::marshal(h, MOX_NO_DB, shorter.data(), &src.f,
-                         static_cast<int32_t>(wire.size() - 1), &err), 0u);
-    EXPECT_EQ(err, kEMSGSIZE);
-    EXPECT_EQ(shorter, std::vector<uint8_t>(wire.size() + 4, 0xAB));
+    EXPECT_EQ((std::tuple{C::marshal(h, MOX_NO_DB, shorter.data(), &src.f, static_cast<int32_t>(wire.size() - 1), &err),
+                          err, shorter}), (std::tuple{0u, kEMSGSIZE, std::vector<uint8_t>(wire.size() + 4, 0xAB)}));
     // Decoding replaces the old value; trailing bytes are left alone.
     Held<C> dst(h, other);
     std::vector<uint8_t> padded = wire;
     padded.push_back(0xEE);
     err = 0;
-    EXPECT_EQ(C::unmarshal(h, MOX_NO_DB, padded.data(), &dst.f,
-                           static_cast<int32_t>(padded.size()), 0, &err), wire.size());
-    EXPECT_EQ(err, 0u);
-    EXPECT_EQ(C::compare(&src.f, &dst.f), 0);
-    EXPECT_EQ(encode<C>(h, dst.f), wire);
+    EXPECT_EQ((std::tuple{C::unmarshal(h, MOX_NO_DB, padded.data(), &dst.f, static_cast<int32_t>(padded.size()), 0, &err),
+                          err, C::compare(&src.f, &dst.f), encode<C>(h, dst.f)}),
+              (std::tuple{uint32_t(wire.size()), 0u, 0, wire}));
     for (size_t cut = 0; cut < wire.size(); ++cut) {
       SCOPED_TRACE(cut);
       // Exactly cut bytes on the heap: a read past them is an ASan report.
@@ -192,18 +187,16 @@ TYPED_TEST(KindFamily, RoundTripsRefusalsAndOrder) {
       std::memcpy(in.get(), wire.data(), cut);
       Held<C> field(h, other);
       err = 0;
-      EXPECT_EQ(C::unmarshal(h, MOX_NO_DB, in.get(), &field.f, static_cast<int32_t>(cut), 0, &err),
-                0u);
-      EXPECT_EQ(err, kEMSGSIZE);
-      EXPECT_EQ(C::compare(&field.f, &before.f), 0) << "a refused input changed the field";
+      EXPECT_EQ((std::tuple{C::unmarshal(h, MOX_NO_DB, in.get(), &field.f, static_cast<int32_t>(cut), 0, &err), err,
+                            C::compare(&field.f, &before.f)}), (std::tuple{0u, kEMSGSIZE, 0}))
+          << "a refused input is reported and changes nothing";
     }
 
     std::vector<char> text(4096);
     err = 0;
     const uint32_t n = C::to_xml(h, MOX_NO_DB, "value", text.data(), &src.f,
                                  static_cast<int32_t>(text.size()), 3, &err);
-    ASSERT_EQ(err, 0u);
-    ASSERT_EQ(n, std::strlen(text.data()));
+    ASSERT_EQ((std::tuple{err, n}), (std::tuple{0u, uint32_t(std::strlen(text.data()))}));
     EXPECT_EQ(std::string(text.data(), 14), "<value st=\"3\">");
     const std::string doc_text = "<rec>" + std::string(text.data(), n) + "</rec>";
     mox_xml_doc_t *doc = nullptr;
@@ -212,11 +205,9 @@ TYPED_TEST(KindFamily, RoundTripsRefusalsAndOrder) {
         << msg << " in " << doc_text;
     Held<C> from(h, other);
     C::from_xml(h, MOX_NO_DB, "/rec/value", doc, &from.f, &err, msg, sizeof msg);
-    EXPECT_EQ(err, 0u) << msg;
-    EXPECT_EQ(C::compare(&src.f, &from.f), 0) << doc_text;
+    EXPECT_EQ((std::tuple{err, C::compare(&src.f, &from.f)}), (std::tuple{0u, 0})) << msg << doc_text;
     C::from_xml(h, MOX_NO_DB, "/rec/missing", doc, &from.f, &err, msg, sizeof msg);
-    EXPECT_EQ(err, 2u);
-    EXPECT_EQ(C::compare(&src.f, &from.f), 0);
+    EXPECT_EQ((std::tuple{err, C::compare(&src.f, &from.f)}), (std::tuple{2u, 0}));
     mox_xml_doc_free(doc);
   }
   EXPECT_EQ(h.live_bytes(), 0u);
@@ -247,11 +238,9 @@ TYPED_TEST(KindFamily, RenderingIsBoundedByTheRoom) {
       err = 0;
       const uint32_t got = render(buf.data(), static_cast<int32_t>(room), &err);
       for (size_t k = room; k < buf.size(); ++k) ASSERT_EQ(buf[k], '#') << "wrote past the room";
-      EXPECT_EQ(err, room == n + 1 ? 0u : kEMSGSIZE);
-      EXPECT_EQ(got, room == n + 1 ? n : room == 0 ? 0u : std::strlen(buf.data()));
-      if (room > 0) {
-        EXPECT_EQ(std::string(buf.data()), std::string(full.data(), got));
-      }
+      EXPECT_EQ((std::tuple{err, got, room ? std::string(buf.data()) : ""}),
+                (std::tuple{room == n + 1 ? 0u : kEMSGSIZE, room == n + 1 ? n : room == 0 ? 0u : uint32_t(std::strlen(buf.data())),
+                            room ? std::string(full.data(), got) : ""}));
     }
   }
 }
@@ -272,8 +261,7 @@ TYPED_TEST(KindFamily, StoresAnnouncedAndErrorSlotRules) {
   for (const auto &store : stores) {
     C::fill(h, &field.f, 0);
     EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&field.f, sizeof field.f, "field"}}, store));
-    EXPECT_EQ(err, 0u);
-    EXPECT_EQ(C::compare(&field.f, &src.f), 0);
+    EXPECT_EQ((std::tuple{err, C::compare(&field.f, &src.f)}), (std::tuple{0u, 0}));
   }
   C::fill(h, &field.f, 0);
 
@@ -283,26 +271,19 @@ TYPED_TEST(KindFamily, StoresAnnouncedAndErrorSlotRules) {
   const std::string xml = "<r><v>1</v></r>";
   ASSERT_EQ(mox_xml_doc_parse(xml.data(), xml.size(), &doc, nullptr, 0), 0u);
   char msg[8] = "keep";
-  EXPECT_EQ(C::get(h, MOX_NO_DB, nullptr, &err), nullptr);
-  EXPECT_EQ(err, 22u);
-  EXPECT_EQ(h->last_error, 22u);
+  EXPECT_EQ((std::tuple{C::get(h, MOX_NO_DB, nullptr, &err) == nullptr, err, h->last_error}), (std::tuple{true, 22u, 22u}));
 
   h->last_error = 0;
   err = 7;
-  EXPECT_EQ(C::get(h, MOX_NO_DB, &field.f, &err), nullptr);
-  EXPECT_EQ(C::set(h, MOX_NO_DB, &field.f, &src.f, &err), 7u);
-  EXPECT_EQ(C::marshal(h, MOX_NO_DB, out.data(), &src.f, 64, &err), 0u);
-  EXPECT_EQ(C::unmarshal(h, MOX_NO_DB, wire.data(), &field.f, static_cast<int32_t>(wire.size()), 0,
-                         &err), 0u);
-  EXPECT_EQ(C::print(h, MOX_NO_DB, text.data(), 2, "l", &src.f, 64, &err), 0u);
-  EXPECT_EQ(C::to_xml(h, MOX_NO_DB, "v", text.data(), &src.f, 64, 0, &err), 0u);
+  EXPECT_EQ((std::tuple{C::get(h, MOX_NO_DB, &field.f, &err) == nullptr, C::set(h, MOX_NO_DB, &field.f, &src.f, &err),
+                        C::marshal(h, MOX_NO_DB, out.data(), &src.f, 64, &err),
+                        C::unmarshal(h, MOX_NO_DB, wire.data(), &field.f, static_cast<int32_t>(wire.size()), 0, &err),
+                        C::print(h, MOX_NO_DB, text.data(), 2, "l", &src.f, 64, &err),
+                        C::to_xml(h, MOX_NO_DB, "v", text.data(), &src.f, 64, 0, &err)}),
+            (std::tuple{true, 7u, 0u, 0u, 0u, 0u}));
   C::from_xml(h, MOX_NO_DB, "/r/v", doc, &field.f, &err, msg, sizeof msg);
-  EXPECT_EQ(err, 7u);
-  EXPECT_EQ(h->last_error, 0u);
-  EXPECT_EQ(C::compare(&field.f, &before.f), 0);
-  EXPECT_EQ(out, std::vector<uint8_t>(64, 0xCD));
-  EXPECT_EQ(text, std::vector<char>(64, '#'));
-  EXPECT_STREQ(msg, "keep");
+  EXPECT_EQ((std::tuple{err, h->last_error, C::compare(&field.f, &before.f), out, text, std::string(msg)}),
+            (std::tuple{7u, 0u, 0, std::vector<uint8_t>(64, 0xCD), std::vector<char>(64, '#'), "keep"}));
   mox_xml_doc_free(doc);
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "mox/runtime.h"
 
@@ -53,5 +54,14 @@ class ScopedHandle {
   mox_handle_t *h_;
   void *registry_;
 };
+
+// The kinds of the events the runtime recorded for item, in order.
+inline std::vector<uint32_t> EventsOf(mox_handle_t *h, const void *item) {
+  std::vector<uint32_t> kinds;
+  mox_event_t e;
+  for (uint32_t i = 0; i < mox_event_count(h); ++i)
+    if (mox_event_get(h, i, &e) && e.item == item) kinds.push_back(e.kind);
+  return kinds;
+}
 
 }  // namespace orva_test

@@ -1,6 +1,7 @@
 // Reading the runtime's trace capture in tests.
 //
 //   EXPECT_TRUE(orva_test::Traced("varinfo is NULL"));
+//   EXPECT_EQ(orva_test::TraceLevel("not state tracked"), 0x3000000u);
 //   auto all = orva_test::TraceRecords();
 #pragma once
 
@@ -21,6 +22,13 @@ inline std::vector<std::string> TraceTexts() {
   std::vector<std::string> out;
   for (const auto &r : TraceRecords()) out.emplace_back(r.text);
   return out;
+}
+
+// The level of the first captured message containing text, or ~0u.
+inline uint32_t TraceLevel(const std::string &text) {
+  for (const auto &r : TraceRecords())
+    if (std::string(r.text).find(text) != std::string::npos) return r.level;
+  return ~0u;
 }
 
 // True when some captured message contains text.
