@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "db/db_internal.h"
 #include "internal.h"
 
 namespace {
@@ -34,6 +35,11 @@ extern "C" {
 MOX_API uint32_t plume_set_range(void *heap, void *addr, uint32_t len, uint32_t db) {
   MOX_RT_ENTER();
   if (!addr && len) return 14;
+  if (db != MOX_NO_DB) {
+    bool served = false;
+    const uint32_t r = mox_rt::db_set_range(static_cast<mox_rt::Heap *>(heap), addr, len, db, &served);
+    if (served) return r;
+  }
   return 1;
 }
 
