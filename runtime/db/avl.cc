@@ -107,6 +107,21 @@ Node *predecessor(const Node *n) {
   return n->parent;
 }
 
+template <bool Forward>
+Node *step(Node *const *root, const Node *probe, e_avl_compare_fn compare) {
+  if (!root || !probe) return nullptr;
+  if (linked(root, probe)) return Forward ? successor(probe) : predecessor(probe);
+  if (!compare) return nullptr;
+  const uint32_t beyond = Forward ? E_AVL_LESS : E_AVL_GREATER;
+  Node *best = nullptr;
+  for (Node *cur = *root; cur;) {
+    const bool hit = compare(probe, cur) == beyond;
+    if (hit) best = cur;
+    cur = hit == Forward ? cur->left : cur->right;
+  }
+  return best;
+}
+
 bool usable(mox_handle_t *h, uint32_t db, const void *root, const void *node) {
   MOX_RT_ENTER();
   return root && node && mox_db::writable(h, db);
@@ -226,42 +241,19 @@ MOX_API e_avl_node_t *e_avl_get_last(mox_handle_t *h, uint32_t db, e_avl_node_t 
   return root ? rightmost(*root) : nullptr;
 }
 
-// From a node linked into the tree: its successor by the links.  From any
-// other probe: the smallest node greater than the probe, by a descent.
+// From a node linked into the tree: its successor (predecessor) by the
+// links.  From any other probe: the smallest node greater (the largest node
+// smaller) than the probe, by a descent.
 MOX_API e_avl_node_t *e_avl_get_next(mox_handle_t *h, uint32_t db, e_avl_node_t *const *root,
                                      const e_avl_node_t *probe, e_avl_compare_fn compare) {
   MOX_RT_ENTER();
-  if (!root || !probe) return nullptr;
-  if (linked(root, probe)) return successor(probe);
-  if (!compare) return nullptr;
-  Node *best = nullptr;
-  for (Node *cur = *root; cur;) {
-    if (compare(probe, cur) == E_AVL_LESS) {
-      best = cur;
-      cur = cur->left;
-    } else {
-      cur = cur->right;
-    }
-  }
-  return best;
+  return step<true>(root, probe, compare);
 }
 
 MOX_API e_avl_node_t *e_avl_get_prev(mox_handle_t *h, uint32_t db, e_avl_node_t *const *root,
                                      const e_avl_node_t *probe, e_avl_compare_fn compare) {
   MOX_RT_ENTER();
-  if (!root || !probe) return nullptr;
-  if (linked(root, probe)) return predecessor(probe);
-  if (!compare) return nullptr;
-  Node *best = nullptr;
-  for (Node *cur = *root; cur;) {
-    if (compare(probe, cur) == E_AVL_GREATER) {
-      best = cur;
-      cur = cur->right;
-    } else {
-      cur = cur->left;
-    }
-  }
-  return best;
+  return step<false>(root, probe, compare);
 }
 
 }  // extern "C"

@@ -41,16 +41,6 @@ const char *const kFormats[] = {
 };
 const quill_section_desc_t kSection = {1, 1, {0}, 1, kFormats};
 
-uint16_t trace_id() {
-  static const uint16_t id = [] {
-    uint16_t assigned = 0;
-    uint32_t reg = 0;
-    quill_module_init_fn("mox_runtime", &assigned, &reg);
-    return assigned;
-  }();
-  return id;
-}
-
 // The databases of the process, by name and by id.  Only create, attach and
 // destroy take this lock; everything else goes through a handle's
 // attachments.
@@ -204,7 +194,7 @@ bool in_collector(const mox_handle_t *h) {
 }
 
 void trace(uint32_t level, const char *what, const char *db_name) {
-  __QLf_11(&kSection, 0, trace_id(), level, db_name, what);
+  __QLf_11(&kSection, 0, mox_rt::runtime_trace_id(), level, db_name, what);
 }
 
 void announce(mox_handle_t *h, uint32_t db, void *addr, uint32_t len, void *owner) {

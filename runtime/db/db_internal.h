@@ -196,6 +196,7 @@ void trace(uint32_t level, const char *format_index_text, const char *a = "");
 
 // Hooks the core calls.
 namespace mox_rt {
+uint16_t runtime_trace_id();  // core/utility.cc
 struct Heap;
 // record_alloc / record_free of a database id: served when the heap's
 // handle is attached to a database of that id (served set), else left to

@@ -29,6 +29,24 @@ mox_db::CursorState *cursor_of(Region *r, const void *table) {
   return it == r->cursors.end() ? nullptr : &it->second;
 }
 
+// Runs fn on the table's cursor state (null when it has none) under the
+// region's mutex, after the entry check; fn's code goes to the slot.
+void cursor_service(mox_handle_t *h, uint32_t db, const void *table, uint32_t *err, bool write,
+                    const std::function<uint32_t(Region *, mox_db::CursorState *)> &fn) {
+  Region *r = mox_db::enter(h, db, err, write);
+  if (r) finish(h, err, mox_db::with_region(r, [&] { return fn(r, cursor_of(r, table)); }));
+}
+
+// A yes/no answer about the table's cursor state; 0 when it has none.
+template <class Pred>
+uint32_t cursor_query(mox_handle_t *h, uint32_t db, const void *table, Pred pred) {
+  Region *r = mox_db::region_of(h, db);
+  if (!r) return 0;
+  std::lock_guard<std::mutex> g(r->meta);
+  const mox_db::CursorState *c = cursor_of(r, table);
+  return c && pred(*c) ? 1u : 0u;
+}
+
 }  // namespace
 
 namespace mox_rt {
@@ -145,47 +163,36 @@ MOX_API uint32_t moxdb_handle_set_cursor_enabling(mox_handle_t *h, uint32_t on) 
 MOX_API void moxdb_table_enable_cursors(mox_handle_t *h, uint32_t db, void *table, uint32_t on,
                                         uint32_t *err) {
   MOX_RT_ENTER();
-  Region *r = mox_db::enter(h, db, err, true);
-  if (!r) return;
-  if (!mox_db::dbs_of(h).cursor_enabling || !r->contains(table)) return mox_rt::fail(h, err, 22);
-  finish(h, err, mox_db::with_region(r, [&]() -> uint32_t {
-           r->cursors.try_emplace(r->offset_of(table), r->resource()).first->second.enabled = on;
-           return 0;
-         }));
+  if (h && h->priv && !mox_db::dbs_of(h).cursor_enabling) return mox_rt::fail(h, err, 22);
+  cursor_service(h, db, table, err, true, [&](Region *r, mox_db::CursorState *) -> uint32_t {
+    if (!r->contains(table)) return 22;
+    r->cursors.try_emplace(r->offset_of(table), r->resource()).first->second.enabled = on;
+    return 0;
+  });
 }
 
 MOX_API void mox_table_set_implicit_write_cursor(mox_handle_t *h, uint32_t db, void *table,
                                                  uint32_t on, uint32_t *err) {
   MOX_RT_ENTER();
-  Region *r = mox_db::enter(h, db, err, true);
-  if (!r) return;
-  finish(h, err, mox_db::with_region(r, [&]() -> uint32_t {
-           mox_db::CursorState *c = cursor_of(r, table);
-           if (!c || !c->enabled) return 22;
-           c->implicit_write = on;
-           if (!on) c->write_queue.clear();
-           return 0;
-         }));
+  cursor_service(h, db, table, err, true, [&](Region *, mox_db::CursorState *c) -> uint32_t {
+    if (!c || !c->enabled) return 22;
+    c->implicit_write = on;
+    if (!on) c->write_queue.clear();
+    return 0;
+  });
 }
 
 MOX_API uint32_t moxdb_table_are_cursors_enabled(mox_handle_t *h, uint32_t db,
                                                  const void *table) {
   MOX_RT_ENTER();
-  Region *r = mox_db::region_of(h, db);
-  if (!r) return 0;
-  std::lock_guard<std::mutex> g(r->meta);
-  mox_db::CursorState *c = cursor_of(r, table);
-  return c && c->enabled;
+  return cursor_query(h, db, table, [](const mox_db::CursorState &c) { return c.enabled; });
 }
 
 MOX_API uint32_t moxdb_table_implicit_write_cursor_enabled(mox_handle_t *h, uint32_t db,
                                                            const void *table) {
   MOX_RT_ENTER();
-  Region *r = mox_db::region_of(h, db);
-  if (!r) return 0;
-  std::lock_guard<std::mutex> g(r->meta);
-  mox_db::CursorState *c = cursor_of(r, table);
-  return c && c->enabled && c->implicit_write;
+  return cursor_query(h, db, table,
+                      [](const mox_db::CursorState &c) { return c.enabled && c.implicit_write; });
 }
 
 // Read cursors are opened under the read lock: they change only the
@@ -193,51 +200,38 @@ MOX_API uint32_t moxdb_table_implicit_write_cursor_enabled(mox_handle_t *h, uint
 MOX_API void mox_table_read_cursor_open(mox_handle_t *h, uint32_t db, void *table,
                                         uint32_t *err) {
   MOX_RT_ENTER();
-  Region *r = mox_db::enter(h, db, err, false);
-  if (!r) return;
-  finish(h, err, mox_db::with_region(r, [&]() -> uint32_t {
-           mox_db::CursorState *c = cursor_of(r, table);
-           if (!c || !c->enabled) return 22;
-           ++c->readers;
-           return 0;
-         }));
+  cursor_service(h, db, table, err, false, [](Region *, mox_db::CursorState *c) -> uint32_t {
+    if (!c || !c->enabled) return 22;
+    ++c->readers;
+    return 0;
+  });
 }
 
 MOX_API void mox_table_read_cursor_close(mox_handle_t *h, uint32_t db, void *table,
                                          uint32_t *err) {
   MOX_RT_ENTER();
-  Region *r = mox_db::enter(h, db, err, false);
-  if (!r) return;
-  finish(h, err, mox_db::with_region(r, [&]() -> uint32_t {
-           mox_db::CursorState *c = cursor_of(r, table);
-           if (!c || !c->readers) return 2;
-           --c->readers;
-           return 0;
-         }));
+  cursor_service(h, db, table, err, false, [](Region *, mox_db::CursorState *c) -> uint32_t {
+    if (!c || !c->readers) return 2;
+    --c->readers;
+    return 0;
+  });
 }
 
 MOX_API uint32_t moxdb_table_has_read_cursor(mox_handle_t *h, uint32_t db, const void *table,
                                              uint32_t *err) {
   MOX_RT_ENTER();
-  Region *r = mox_db::enter(h, db, err, false);
-  if (!r) return 0;
-  std::lock_guard<std::mutex> g(r->meta);
-  mox_db::CursorState *c = cursor_of(r, table);
-  return c && c->readers;
+  if (!mox_db::enter(h, db, err, false)) return 0;
+  return cursor_query(h, db, table, [](const mox_db::CursorState &c) { return c.readers != 0; });
 }
 
 MOX_API void moxdb_enq_rec_move_write_cursor_internal(mox_handle_t *h, uint32_t db, void *table,
                                                       void *record, uint32_t *err) {
   MOX_RT_ENTER();
-  Region *r = mox_db::enter(h, db, err, true);
-  if (!r) return;
-  if (!r->contains(record)) return mox_rt::fail(h, err, 22);
-  finish(h, err, mox_db::with_region(r, [&]() -> uint32_t {
-           mox_db::CursorState *c = cursor_of(r, table);
-           if (!c || !c->enabled || !c->implicit_write) return 22;
-           c->write_queue.push_back(r->offset_of(record));
-           return 0;
-         }));
+  cursor_service(h, db, table, err, true, [&](Region *r, mox_db::CursorState *c) -> uint32_t {
+    if (!r->contains(record) || !c || !c->enabled || !c->implicit_write) return 22;
+    c->write_queue.push_back(r->offset_of(record));
+    return 0;
+  });
 }
 
 MOX_API void *mox_table_write_cursor_next(mox_handle_t *h, uint32_t db, void *table) {

@@ -11,33 +11,25 @@
 #include <set>
 #include <vector>
 
+#include "db_test_util.h"
 #include "handle.h"
 #include "journal_check.h"
 #include "mox/runtime.h"
 
 namespace {
 
-struct Rec {
-  uint32_t key;
-  e_avl_node_t node;
-};
-
-const Rec *rec_of(const e_avl_node_t *n) {
-  return reinterpret_cast<const Rec *>(reinterpret_cast<const char *>(n) - offsetof(Rec, node));
-}
-uint32_t compare(const e_avl_node_t *a, const e_avl_node_t *b) {
-  const uint32_t x = rec_of(a)->key, y = rec_of(b)->key;
-  return x < y ? E_AVL_LESS : x == y ? E_AVL_EQUAL : E_AVL_GREATER;
-}
+using db_test::compare;
+using db_test::key_of;
+using db_test::Rec;
 
 // Height of the subtree at n; fails the test on a bad parent link or balance.
 int check(const e_avl_node_t *n, const e_avl_node_t *parent, std::vector<uint32_t> &order) {
   if (!n) return 0;
-  EXPECT_EQ(n->parent, parent) << "key " << rec_of(n)->key;
+  EXPECT_EQ(n->parent, parent) << "key " << key_of(n);
   const int l = check(n->left, n, order);
-  order.push_back(rec_of(n)->key);
+  order.push_back(key_of(n));
   const int r = check(n->right, n, order);
-  EXPECT_EQ(n->balance, r - l) << "key " << rec_of(n)->key;
+  EXPECT_EQ(n->balance, r - l) << "key " << key_of(n);
   EXPECT_LE(std::abs(r - l), 1);
   return 1 + std::max(l, r);
 }
@@ -57,10 +49,9 @@ TEST(DbAvl, MatchesStdSetWithEveryStoreAnnounced) {
     if (in_db) {
       db = mox_database_create(h, "avl", 1 << 20, MOX_DB_SHARED, &err);
       mox_database_lock(h, db, MOX_DB_LOCK_WRITE, &err);
-      recs = static_cast<Rec *>(h->record_alloc(h->record_heap, db, kKeys * sizeof(Rec)));
-      slots = static_cast<Slots *>(h->record_alloc(h->record_heap, db, sizeof(Slots)));
+      recs = static_cast<Rec *>(db_test::alloc(h, db, kKeys * sizeof(Rec)));
+      slots = db_test::make<Slots>(h, db);
       ASSERT_TRUE(recs && slots && err == 0);
-      *slots = Slots{};
     }
     for (uint32_t i = 0; i < kKeys; ++i) recs[i] = Rec{i * 2, {}};  // odd keys: never in the tree
     orva_test::JournalCheck journal(h, {{recs, kKeys * sizeof(Rec), "records"},
@@ -68,7 +59,7 @@ TEST(DbAvl, MatchesStdSetWithEveryStoreAnnounced) {
     std::set<uint32_t> model;
     std::mt19937 rng(12);
     auto find = [&](uint32_t k) { return k % 2 ? nullptr : &recs[k / 2].node; };
-    auto key_or_none = [](const e_avl_node_t *n) { return n ? rec_of(n)->key : ~0u; };
+    auto key_or_none = [](const e_avl_node_t *n) { return n ? key_of(n) : ~0u; };
     for (int step = 0; step < 6000; ++step) {
       const uint32_t k = rng() % (2 * kKeys), op = rng() % 7;
       Rec probe{k, {}};
