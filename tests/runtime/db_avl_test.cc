@@ -6,7 +6,6 @@
 // database under its write lock (where every store is also range-checked).
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <random>
 #include <set>
 #include <vector>
