@@ -2,6 +2,7 @@
 // no persistent store behind them yet; it records each call on the handle so
 // that callers and tests can see what it was told.
 #include "core/handle_private.h"
+#include "db/db_internal.h"
 
 void mox_rt::record_event(mox_handle_t *h, const mox_event_t &e) {
   if (!h || !h->priv) return;
@@ -12,7 +13,9 @@ void mox_rt::record_event(mox_handle_t *h, const mox_event_t &e) {
 
 namespace {
 
+// Objects in a database's memory are reported to the database.
 void record(mox_handle_t *h, uint32_t kind, uint32_t db, const void *item, const void *owner) {
+  if (db != MOX_NO_DB && mox_rt::db_report(h, kind, 0, db, item, owner)) return;
   mox_rt::record_event(h, mox_event_t{kind, db, item, owner});
 }
 

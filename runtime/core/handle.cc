@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/handle_private.h"
+#include "db/db_internal.h"
 
 namespace mox_rt {
 
@@ -71,6 +72,7 @@ MOX_API mox_handle_t *mox_handle_create(void) {
     return nullptr;
   }
   h->priv = priv;
+  priv->heap.owner = h;
   h->placement = 0;
   h->current_db = MOX_NO_DB;
   h->registry_alloc = mox_rt::default_registry_alloc;
@@ -92,6 +94,7 @@ MOX_API mox_handle_t *mox_handle_create(void) {
 MOX_API void mox_handle_destroy(mox_handle_t *h) {
   MOX_RT_ENTER();
   if (!h) return;
+  mox_rt::db_handle_gone(h);
   std::free(h->workspace);
   delete h->priv;
   std::free(h);

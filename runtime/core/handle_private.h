@@ -18,8 +18,11 @@ namespace mox_rt {
 
 // Accounting and fault injection of the default record_alloc/registry_alloc.
 // The handle's record_heap and registry_heap both point at its Heap.
+constexpr uint32_t kHeapTag = 0x4D484550u;  // "MHEP": a record heap, not a type registry
 struct Heap {
+  uint32_t tag = kHeapTag;
   mox_alloc_stats_t stats{};
+  mox_handle_t *owner = nullptr;  // the handle whose record_heap this is
   int64_t fail_after = -1;  // successful allocations left before failing; < 0: never fail
 };
 
@@ -76,8 +79,13 @@ namespace mox_rt {
 void record_event(mox_handle_t *h, const mox_event_t &e);
 }  // namespace mox_rt
 
+namespace mox_db {
+struct HandleDbs;
+}
+
 struct mox_handle_private {
   mox_rt::Heap heap;
+  mox_db::HandleDbs *dbs = nullptr;  // databases the handle is attached to (runtime/db)
   mox_sttr_config_t sttr_block{};  // what sttr_config points to when a mode is set
   mox_rt::DomainTable domain;
   bool journal_on = false;

@@ -8,6 +8,7 @@
 // calls the finish function given at creation, which completes the
 // destruction the owner asked for.
 #include "core/handle_private.h"
+#include "db/db_internal.h"
 
 namespace {
 
@@ -37,6 +38,11 @@ extern "C" {
 MOX_API uint32_t mox_oid_mapping_create(mox_handle_t *h, uint32_t db, void *obj, uint32_t kind,
                                         uint32_t dynamic, mox_finish_destroy_fn finish) {
   MOX_RT_ENTER();
+  // A table (kind 2) in a database: the last argument is its object reference.
+  if (kind == 2 && db != MOX_NO_DB) {
+    const int r = mox_rt::db_mapping_create(h, db, obj, dynamic, reinterpret_cast<uintptr_t>(finish));
+    if (r >= 0) return static_cast<uint32_t>(r);
+  }
   if (!h || !h->priv || !obj || find(h, obj)) return 0;
   mox_rt::OidMapping m;
   m.refs = 1;
@@ -52,6 +58,7 @@ MOX_API uint32_t mox_oid_mapping_create(mox_handle_t *h, uint32_t db, void *obj,
 // The new reference count, 0 when obj has no mapping.
 MOX_API uint32_t mox_oid_mapping_add_ref(mox_handle_t *h, void *obj) {
   MOX_RT_ENTER();
+  if (const int r = mox_rt::db_mapping_add_ref(h, obj); r >= 0) return static_cast<uint32_t>(r);
   mox_rt::OidMapping *m = find(h, obj);
   return m ? ++m->refs : 0;
 }
@@ -61,6 +68,7 @@ MOX_API uint32_t mox_oid_mapping_add_ref(mox_handle_t *h, void *obj) {
 // request, so a release with only that one left changes nothing.
 MOX_API uint32_t mox_oid_mapping_release(mox_handle_t *h, uint32_t db, void *obj) {
   MOX_RT_ENTER();
+  if (const int r = mox_rt::db_mapping_release(h, obj); r >= 0) return static_cast<uint32_t>(r);
   mox_rt::OidMapping *m = find(h, obj);
   if (!m) return 0;
   if (m->refs <= 1) return m->refs;
@@ -73,6 +81,7 @@ MOX_API uint32_t mox_oid_mapping_release(mox_handle_t *h, uint32_t db, void *obj
 
 MOX_API uint32_t mox_oid_mapping_refs(const mox_handle_t *h, const void *obj) {
   MOX_RT_ENTER();
+  if (const int r = mox_rt::db_mapping_refs(h, obj); r >= 0) return static_cast<uint32_t>(r);
   const mox_rt::OidMapping *m = find(h, obj);
   return m ? m->refs : 0;
 }
@@ -87,6 +96,8 @@ MOX_API uint32_t mox_request_oid_mapping_destroy(mox_handle_t *h, uint32_t db, v
     mox_rt::fail(h, err, 22);
     return 0;
   }
+  if (const int r = mox_rt::db_mapping_request_destroy(h, obj); r >= 0)
+    return static_cast<uint32_t>(r);
   mox_rt::OidMapping *m = find(h, obj);
   if (!m) return 1;
   if (m->refs > 1) {

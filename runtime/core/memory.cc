@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "core/handle_private.h"
+#include "db/db_internal.h"
 
 namespace mox_rt {
 namespace {
@@ -79,6 +80,11 @@ std::unordered_map<void *, const void *> &registry_blocks() {
 
 void *default_record_alloc(void *heap, uint32_t db, uint32_t size) {
   MOX_RT_ENTER();
+  if (db != MOX_NO_DB) [[unlikely]] {
+    bool served = false;
+    void *p = db_record_alloc(static_cast<Heap *>(heap), db, size, &served);
+    if (served) return p;
+  }
   return allocate_block(static_cast<Heap *>(heap), size, true);
 }
 
@@ -95,6 +101,8 @@ void *default_registry_alloc(void *heap, uint32_t db, uint32_t size) {
 void default_record_free(void *heap, uint32_t db, void *ptr) {
   MOX_RT_ENTER();
   if (!ptr) return;
+  if (db != MOX_NO_DB && db_record_free(static_cast<Heap *>(heap), db, ptr)) [[unlikely]]
+    return;
   BlockHeader *block = header_of(ptr);
   if (block->magic != kLiveMagic) {
     std::fprintf(stderr, "mox_runtime: record_free(%p): not a live block of record_alloc\n", ptr);

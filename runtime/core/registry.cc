@@ -11,11 +11,17 @@
 #include <unordered_map>
 
 #include "core/handle_private.h"
+#include "db/db_internal.h"
 
 namespace mox_rt {
 namespace {
 
+// The tag tells a type registry from a handle's record heap: the registry
+// hooks take either (a record heap stands for a database's named objects).
+constexpr uint32_t kRegistryTag = 0x4D524547u;  // "MREG"
+
 struct Registry {
+  uint32_t tag = kRegistryTag;
   mutable std::mutex mutex;  // the default registry is shared by every handle
   std::unordered_map<std::string, void *> entries;
 };
@@ -72,6 +78,8 @@ MOX_API uint32_t mox_registry_insert(void *registry, uint32_t db, const char *ke
   MOX_RT_ENTER();
   if (!registry || !key || !value) return 22;
   auto *r = static_cast<Registry *>(registry);
+  if (r->tag == mox_rt::kHeapTag) [[unlikely]]
+    return mox_rt::db_named_insert(static_cast<mox_rt::Heap *>(registry), db, key, value);
   {
     std::lock_guard<std::mutex> lock(r->mutex);
     if (!r->entries.emplace(key, value).second) return 17;
@@ -84,6 +92,8 @@ MOX_API void *mox_registry_lookup(void *registry, uint32_t db, const char *key) 
   MOX_RT_ENTER();
   if (!registry || !key) return nullptr;
   auto *r = static_cast<Registry *>(registry);
+  if (r->tag == mox_rt::kHeapTag) [[unlikely]]
+    return mox_rt::db_named_lookup(static_cast<mox_rt::Heap *>(registry), db, key);
   std::lock_guard<std::mutex> lock(r->mutex);
   auto it = r->entries.find(key);
   return it == r->entries.end() ? nullptr : it->second;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "db/db_internal.h"
 #include "internal.h"
 
 namespace {
@@ -15,7 +16,10 @@ const char *const kRuntimeFormats[] = {
 const quill_section_desc_t kRuntimeSection = {
     1, 0, {0}, sizeof kRuntimeFormats / sizeof kRuntimeFormats[0], kRuntimeFormats};
 
-uint16_t runtime_trace_id() {
+}  // namespace
+
+// The trace module id of the runtime's own messages.
+uint16_t mox_rt::runtime_trace_id() {
   static const uint16_t id = [] {
     uint16_t assigned = 0;
     uint32_t reg = 0;
@@ -25,8 +29,6 @@ uint16_t runtime_trace_id() {
   return id;
 }
 
-}  // namespace
-
 extern "C" {
 
 // Private memory and every database id may be written: the runtime keeps no
@@ -34,12 +36,18 @@ extern "C" {
 MOX_API uint32_t plume_set_range(void *heap, void *addr, uint32_t len, uint32_t db) {
   MOX_RT_ENTER();
   if (!addr && len) return 14;
+  if (db != MOX_NO_DB) {
+    bool served = false;
+    const uint32_t r = mox_rt::db_set_range(static_cast<mox_rt::Heap *>(heap), addr, len, db, &served);
+    if (served) return r;
+  }
   return 1;
 }
 
 MOX_API void plume_perror(uint32_t code) {
   MOX_RT_ENTER();
-  __QLf_14(&kRuntimeSection, 0, runtime_trace_id(), MOX_LEVEL_ERROR, std::strerror(code), code);
+  __QLf_14(&kRuntimeSection, 0, mox_rt::runtime_trace_id(), MOX_LEVEL_ERROR, std::strerror(code),
+           code);
 }
 
 MOX_API uint16_t mt_get_tenant_id(mox_handle_t *h) {
