@@ -381,8 +381,9 @@ TEST(AllTypes, FillAndEverySetterFamilyAnnounceTheirStoresAndCopyTheSource) {
         expect_equal_to_its_clone(t, h, src, "filled");
         Walk w{h, m.sttr == MOX_STTR_ON, t, obj, Rng{ti * 31ull + m.sttr}, ti + 1};
         w.fields(t, obj, src);
-        if (!(t.ops & orva::kOpStateOnly))
+        if (!(t.ops & orva::kOpStateOnly)) {
           EXPECT_TRUE(w.steps >= t.field_count && w.announced >= w.steps) << w.steps << " " << w.announced;
+        }
 
         // The record-level copy of the nested types, into a fresh record and
         // over a filled one.
