@@ -90,6 +90,43 @@ const orva_list_head_t *list_head(const FieldDesc &f, const void *obj) {
   return reinterpret_cast<const orva_list_head_t *>(bytes(obj) + f.offset);
 }
 
+void put_be32(uint8_t *out, uint32_t v) {
+  out[0] = static_cast<uint8_t>(v >> 24);
+  out[1] = static_cast<uint8_t>(v >> 16);
+  out[2] = static_cast<uint8_t>(v >> 8);
+  out[3] = static_cast<uint8_t>(v);
+}
+uint32_t get_be32(const uint8_t *in) {
+  return uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | in[3];
+}
+
+#define ORVA_ONE(n) +1
+constexpr size_t kTypeCount = 0 ORVA_EACH_TYPE(ORVA_ONE);
+#undef ORVA_ONE
+static_assert(kTypeCount <= 64, "one bit per type in Scope::known");
+
+// What a top-level encode or decode reads once for every record nested in
+// it: the handle's state-tracking mode, and per type a value that cannot
+// change during the call (the domain's variant for the encoder's domain
+// check, the type-info record to place for the decoder).  The records
+// nested in a call are parts of the one operation: they neither clear the
+// handle's last error again nor repeat these reads.
+struct Scope {
+  explicit Scope(bool on) : tracked(on) {}
+  bool tracked;
+  uint64_t known = 0;  // bit TypeDesc::index: value[index] is filled
+  union Value {
+    int32_t variant;
+    mox_type_info_t *ti;
+  } value[kTypeCount];
+
+  bool has(const TypeDesc &t) const { return (known >> t.index) & 1; }
+  void keep(const TypeDesc &t, Value v) {
+    value[t.index] = v;
+    known |= uint64_t{1} << t.index;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Per-type operations
 // ---------------------------------------------------------------------------
@@ -106,10 +143,10 @@ const orva_list_head_t *list_head(const FieldDesc &f, const void *obj) {
 // bytes lie in its tracked parent's area (null: the area is looked up).
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
-                    uint32_t domain_check, uint32_t *err, const uint8_t *placed);
+                    uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed);
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err);
+                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed);
 
 // Fields that travel: the count of the dynamic array travels with the array.
 constexpr bool travels(const FieldDesc &f) { return (f.flags & kFieldCount) == 0; }
@@ -228,6 +265,7 @@ struct Encoder {
   uint8_t *buf;
   int32_t buflen;
   uint32_t *err;
+  Scope &sc;
   uint32_t pos = 0;
   bool states = false;            // state bytes are written
   const uint8_t *area = nullptr;  // the record's state area, null: zeros
@@ -272,7 +310,7 @@ struct Encoder {
   int32_t begin(const TypeDesc &t, const void *obj, uint32_t domain_check, uint32_t &jump_at,
                 const uint8_t *placed);
   void finish(uint32_t jump_at) {
-    if (ok()) _mox_variant_jump_marshal(h, db, buf + jump_at, pos - jump_at, 4, err);
+    if (ok()) put_be32(buf + jump_at, pos - jump_at);
   }
 };
 
@@ -286,7 +324,7 @@ void Encoder::field(const void *obj) {
       // An embedded record's state bytes lie in this record's area, where
       // initialize placed them (the runtime's offset for it says the same).
       add(marshal_of<*f.record>(
-          h, db, out, field, room(), 1, err,
+          h, db, out, field, room(), 1, err, sc,
           area ? area + f.state_area + e * f.record->state_size_for(f.record->highest) : nullptr));
     else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
@@ -314,7 +352,8 @@ void Encoder::field(const void *obj) {
     uint8_t count = block ? dynamic_count(T, f, obj) : 0;
     add(Prim<Kind::U8>::marshal(h, db, buf + pos, &count, room(), err));
     for (uint32_t e = 0; e < count && ok(); ++e)
-      add(wire_marshal<*f.record>(h, db, buf + pos, block + e * f.size, room(), 1, err));
+      add(marshal_of<*f.record>(h, db, buf + pos, block + e * f.size, room(), 1, err, sc,
+                                nullptr));
     if (!ok() || !states || count == 0) return;
     if (state_byte(f.state)) {
       const uint8_t *per = area ? load<const uint8_t *>(area + f.state_pointer) : nullptr;
@@ -326,7 +365,7 @@ void Encoder::field(const void *obj) {
     uint32_t left = count;
     for (void *e = list_first(obj, f); e != nullptr && left > 0 && ok();
          e = list_next(obj, f, e, *f.record), --left)
-      add(wire_marshal<*f.record>(h, db, buf + pos, e, room(), 1, err));
+      add(marshal_of<*f.record>(h, db, buf + pos, e, room(), 1, err, sc, nullptr));
     // The list's byte only while there is room, and no error without.
     if (ok() && states && room() > 0) buf[pos++] = area ? area[f.state] : 0;
   }
@@ -334,43 +373,58 @@ void Encoder::field(const void *obj) {
 
 int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check,
                         uint32_t &jump_at, const uint8_t *placed) {
-  if (!starts(h, err, buflen, obj, buf)) return INT32_MIN;
-  int32_t v = mox_get_instance_variant(obj, 1, 0);
+  // The caller checked the entry (error slot, arguments) once for the call.
+  if (room() <= 0) return full(), INT32_MIN;
+  const mox_obj_header_t *hd = header(obj);
+  int32_t v = hd->variant;
   // The variant the fields follow never exceeds what the storage was laid
   // out for (own_variant, from the variant just read).
-  int32_t most = header(obj)->storage_variant;
+  int32_t most = hd->storage_variant;
   if (most > t.highest) most = t.highest;
   if (domain_check) {
-    uint32_t local = 0;
-    const mox_type_info_t *ti = mox_get_manifested_type_info(obj, &local);
-    int32_t allowed = mox_domain_lookup_variant(h, &h->domain, ti ? ti : t.ti, err);
-    if (*err != 0) return INT32_MIN;
+    int32_t allowed;
+    if (sc.has(t)) {
+      allowed = sc.value[t.index].variant;
+    } else {
+      uint32_t local = 0;
+      const mox_type_info_t *ti = mox_get_manifested_type_info(obj, &local);
+      allowed = mox_domain_lookup_variant(h, &h->domain, ti ? ti : t.ti, err);
+      if (*err != 0) return INT32_MIN;
+      sc.keep(t, {.variant = allowed});
+    }
     if (v > allowed) {
       fail(h, err, kEIDRM);  // through the epoch report, which decides about the slot
+      if (!ok()) return INT32_MIN;
       v = allowed;
     }
   }
   if (v > most) v = most;
 
-  add(_mox_instance_variant_marshal(h, db, buf, static_cast<int8_t>(v), buflen, err));
-  uint8_t flags = mox_get_instance_obj_flag(obj);
-  if (tracking(h, t) == Tracking::On) {
+  // Variant byte, flag byte, (ra-data block), jump: the layout of
+  // docs/wire-format.md, written here without a runtime call per item.
+  buf[pos++] = static_cast<uint8_t>(static_cast<int8_t>(v));
+  uint8_t flags = hd->flags;
+  if (sc.tracked) {
     flags |= MOX_FLAG_STATE_TRACKED;
     states = true;
     constexpr uint8_t kPlaced = MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD;
-    area = placed && (header(obj)->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
+    area = placed && (hd->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
   } else {
     flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
   flags &= kWireFlags;
-  add(_mox_instance_obj_flag_marshal(h, db, buf + pos, flags, room(), err));
+  if (room() < 1) return full(), INT32_MIN;
+  buf[pos++] = flags;
   if (flags & MOX_FLAG_RA_DATA) {
     const mox_ra_data_t none{};
     add(_mox_instance_ra_data_marshal(h, db, buf + pos, &none, 0, room(), err));
+    if (!ok()) return INT32_MIN;
   }
+  if (room() < 4) return full(), INT32_MIN;
   jump_at = pos;
-  add(_mox_variant_jump_marshal(h, db, buf + pos, 0, room(), err));
-  return ok() ? v : INT32_MIN;
+  put_be32(buf + pos, 0);
+  pos += 4;
+  return v;
 }
 
 }  // namespace
@@ -378,15 +432,17 @@ int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check
 template <const TypeDesc &T>
 uint32_t wire_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                       uint32_t domain_check, uint32_t *err) {
-  return marshal_of<T>(h, db, buf, obj, buflen, domain_check, err, nullptr);
+  if (!starts(h, err, buflen, obj, buf)) return 0;
+  Scope sc(tracking(h, T) == Tracking::On);
+  return marshal_of<T>(h, db, buf, obj, buflen, domain_check, err, sc, nullptr);
 }
 
 namespace {
 
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
-                    uint32_t domain_check, uint32_t *err, const uint8_t *placed) {
-  Encoder en{h, db, buf, buflen, err};
+                    uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed) {
+  Encoder en{h, db, buf, buflen, err, sc};
   uint32_t jump_at = 0;
   int32_t v = en.begin(T, obj, domain_check, jump_at, placed);
   if (v == INT32_MIN) return en.pos;
@@ -414,6 +470,8 @@ struct Decoder {
   uint32_t in_place;
   uint32_t *err;
   void *obj;
+  Scope &sc;
+  uint8_t *placed;                 // the area the parent holds for this record, or null
   uint32_t pos = 0;
   bool states = false;             // the input carries state bytes
   uint8_t *area = nullptr;         // where they go; null: they are skipped
@@ -463,10 +521,16 @@ struct Decoder {
   void field() {
     constexpr const FieldDesc &f = T.fields[I];
     uint8_t *base = bytes(obj) + f.offset;
-    auto value = [&](void *field) {
+    auto value = [&](void *field, uint32_t e) {
       const uint8_t *in = buf + pos;
       if constexpr (f.kind == Kind::Record)
-        took(decode_of<*f.record>(h, db, in, field, left(), in_place, err));
+        // An embedded record's state area lies in this record's, where
+        // initialize placed it.
+        took(decode_of<*f.record>(
+            h, db, in, field, left(), in_place, err, sc,
+            area_of_obj
+                ? area_of_obj + f.state_area + e * f.record->state_size_for(f.record->highest)
+                : nullptr));
       else if constexpr (f.kind == Kind::Enum)
         took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
                             in_place, err));
@@ -475,7 +539,7 @@ struct Decoder {
                                      left(), in_place, err));
     };
     if constexpr (f.shape == Shape::Single) {
-      value(base);
+      value(base, 0);
       if (ok()) state_byte(f.state);
     } else if constexpr (f.shape == Shape::Array) {
       if constexpr (PrimArray<f.kind>::bulk) {
@@ -484,7 +548,7 @@ struct Decoder {
         took(PrimArray<f.kind>::unmarshal(h, db, buf + pos, reinterpret_cast<C *>(base), f.bound,
                                           left(), in_place, err));
       } else {
-        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size, e);
       }
       if (!ok()) return;
       state_byte(f.state);
@@ -529,7 +593,8 @@ struct Decoder {
     uint8_t *block = dynamic_storage(f, count, per);
     if (block == nullptr) return;
     for (uint32_t e = 0; e < count && ok(); ++e)
-      took(decode_of<*f.record>(h, db, buf + pos, block + e * f.size, left(), in_place, err));
+      took(decode_of<*f.record>(h, db, buf + pos, block + e * f.size, left(), in_place, err, sc,
+                                nullptr));
     if (!ok()) return;
     state_byte(f.state);
     state_block(area ? per : nullptr, count);
@@ -594,7 +659,7 @@ struct Decoder {
     const orva_list_head_t *head = list_head(f, obj);
     if (in_place && head->count == count) {
       for (void *e = list_first(obj, f); e != nullptr && ok(); e = list_next(obj, f, e, et)) {
-        took(decode_of<et>(h, db, buf + pos, e, left(), in_place, err));
+        took(decode_of<et>(h, db, buf + pos, e, left(), in_place, err, sc, nullptr));
         if (!ok())
           trace_at(static_cast<uint16_t>(f.msg + 1), std::strerror(static_cast<int>(*err)));
       }
@@ -610,7 +675,7 @@ struct Decoder {
           fail(h, err, kENOMEM);
           return;
         }
-        took(decode_of<et>(h, db, buf + pos, entry, left(), 0, err));
+        took(decode_of<et>(h, db, buf + pos, entry, left(), 0, err, sc, nullptr));
         if (ok()) list_set_last(T, I, h, db, obj, entry, err);
         if (!ok()) record_destroy_internal(et, h, db, entry, 1);  // not linked: still ours
       }
@@ -692,11 +757,14 @@ uint8_t *Decoder::dynamic_storage(const FieldDesc &f, uint8_t count, uint8_t *&p
 }
 
 bool Decoder::begin() {
-  if (!starts(h, err, len, obj, buf)) return false;
-  uint8_t wire_flags = 0;
-  took(_mox_instance_variant_unmarshal(h, db, buf, &v, left(), err));
-  if (ok()) took(_mox_instance_obj_flag_unmarshal(h, db, buf + pos, &wire_flags, left(), err));
-  if (ok() && (wire_flags & MOX_FLAG_RA_DATA)) {
+  // The caller checked the entry (error slot, arguments) once for the call.
+  // Variant byte, flag byte, (ra-data block), jump: read here without a
+  // runtime call per item.
+  if (left() <= 0) return fail(h, err, kEMSGSIZE), false;
+  v = static_cast<int8_t>(buf[pos++]);
+  if (left() < 1) return fail(h, err, kEMSGSIZE), false;
+  uint8_t wire_flags = buf[pos++];
+  if (wire_flags & MOX_FLAG_RA_DATA) {
     mox_ra_data_t ra{};
     uint8_t ra_flag = 0;
     took(_mox_instance_ra_data_unmarshal(h, db, buf + pos, &ra, &ra_flag, left(), err));
@@ -708,22 +776,21 @@ bool Decoder::begin() {
   if (v > most) v = static_cast<int8_t>(most);
 
   jump_base = pos;
-  took(_mox_variant_jump_unmarshal(h, db, buf + pos, &jump, left(), err));
-  if (!ok()) return false;
+  if (left() < 4) return fail(h, err, kEMSGSIZE), false;
+  jump = get_be32(buf + pos);
+  pos += 4;
 
   // Only the two flags the wire defines reach the destination.
   keep = wire_flags & kWireFlags;
-  area_of_obj = state_area(t, h, db, obj);
+  constexpr uint8_t kPlaced = MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD;
+  area_of_obj = placed && (hd->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
   states = (wire_flags & MOX_FLAG_STATE_TRACKED) != 0;
-  switch (tracking(h, t)) {
-    case Tracking::On:
-      if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
-      if (states) area = area_of_obj;
-      keep |= MOX_FLAG_STATE_TRACKED;
-      break;
-    default:
-      keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
-      break;
+  if (sc.tracked) {
+    if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
+    if (states) area = area_of_obj;
+    keep |= MOX_FLAG_STATE_TRACKED;
+  } else {
+    keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
   if (v >= 0) {
     // A destination that carried no fields (an earlier decode of a negative
@@ -756,16 +823,19 @@ uint32_t Decoder::end() {
   // Storage for the dynamic array that could not be allocated ends the
   // decode with nothing consumed.
   if (no_storage) return 0;
-  void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
-  if (!ok() || slot == nullptr) return pos;
-  store<void *>(h, db, slot, placed_type_info(h, db, t.ti));
+  if (!ok()) return pos;
+  // The type-info word, or the first word of the block it points to.
+  void **slot = (hd->flags & MOX_FLAG_TINFO_BLOCK) ? static_cast<void **>(hd->tinfo) : &hd->tinfo;
+  if (slot == nullptr) return pos;
+  if (!sc.has(t)) sc.keep(t, {.ti = placed_type_info(h, db, t.ti)});
+  store<void *>(h, db, slot, sc.value[t.index].ti);
   return pos;
 }
 
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err) {
-  Decoder de{T, h, db, buf, len, in_place, err, obj};
+                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed) {
+  Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed};
   if (!de.begin()) return de.pos;
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
@@ -842,9 +912,10 @@ thread_local BudgetScope *BudgetScope::top_ = nullptr;
 template <const TypeDesc &T>
 uint32_t wire_unmarshal(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
                         uint32_t in_place, uint32_t *err) {
-  if (h == nullptr || *err != 0) return decode_of<T>(h, db, buf, obj, len, in_place, err);
+  if (!starts(h, err, len, obj, buf)) return 0;
+  Scope sc(tracking(h, T) == Tracking::On);
   BudgetScope budget(h, mox_get_decode_budget(h));
-  uint32_t n = decode_of<T>(h, db, buf, obj, len, in_place, err);
+  uint32_t n = decode_of<T>(h, db, buf, obj, len, in_place, err, sc, nullptr);
   if (budget.exceeded()) {
     if (*err == 0) fail(h, err, kENOMEM);
     trace(T, Msg::DecodeBudget);
