@@ -144,9 +144,11 @@ struct Scope {
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                     uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed);
+struct StateStage;
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed);
+                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
+                   StateStage *outer);
 
 // Fields that travel: the count of the dynamic array travels with the array.
 constexpr bool travels(const FieldDesc &f) { return (f.flags & kFieldCount) == 0; }
@@ -461,6 +463,52 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
 // Decode
 // ---------------------------------------------------------------------------
 
+// The state bytes a decode reads for a record, and for the records embedded
+// in it (their areas lie inside its own), are gathered here and stored when
+// that record's decode ends: one write_notify and one copy per run of bytes
+// actually read, over exactly those bytes, instead of one per byte.
+struct StateStage {
+  uint8_t *area = nullptr;  // where they go; null: nothing is gathered
+  uint32_t size = 0;
+  uint32_t capacity;        // of the two arrays below
+  uint8_t *bytes;           // the values, by position in the area
+  uint64_t *read;           // one bit per position: a value was read for it
+
+  void begin(uint8_t *to, uint32_t n) {
+    area = to;
+    size = n;
+    std::memset(read, 0, (n + 63) / 64 * sizeof(uint64_t));
+  }
+  void put(uint32_t at, uint8_t b) {
+    bytes[at] = b;
+    read[at >> 6] |= uint64_t{1} << (at & 63);
+  }
+  void put(uint32_t at, const uint8_t *src, uint32_t n) {
+    std::memcpy(bytes + at, src, n);
+    for (uint32_t i = at; i < at + n; ++i) read[i >> 6] |= uint64_t{1} << (i & 63);
+  }
+  [[gnu::noinline]] void flush(mox_handle_t *h, uint32_t db) {
+    const uint32_t words = (size + 63) / 64;
+    uint32_t w = 0;
+    uint64_t m = words ? read[0] : 0;
+    while (true) {
+      while (m == 0) {
+        if (++w >= words) return;
+        m = read[w];
+      }
+      uint32_t lo = w * 64 + static_cast<uint32_t>(__builtin_ctzll(m));
+      // The first position after lo that was not read (bits past size are clear).
+      uint64_t gap = ~read[w] & (~uint64_t{0} << (lo & 63));
+      while (gap == 0 && ++w < words) gap = ~read[w];
+      uint32_t hi = w < words ? w * 64 + static_cast<uint32_t>(__builtin_ctzll(gap)) : size;
+      announce(h, area + lo, hi - lo, db);
+      std::memcpy(area + lo, bytes + lo, hi - lo);
+      if (w >= words) return;
+      m = read[w] & (~uint64_t{0} << (hi & 63));
+    }
+  }
+};
+
 struct Decoder {
   const TypeDesc &t;
   mox_handle_t *h;
@@ -472,6 +520,10 @@ struct Decoder {
   void *obj;
   Scope &sc;
   uint8_t *placed;                 // the area the parent holds for this record, or null
+  StateStage *outer;               // the stage of the record this one is embedded in
+  StateStage &own;                 // a stage for this record when it owns its area
+  StateStage *stage = nullptr;     // where state bytes are gathered while area is set
+  uint32_t stage_at = 0;           // position of area in the stage
   uint32_t pos = 0;
   bool states = false;             // the input carries state bytes
   uint8_t *area = nullptr;         // where they go; null: they are skipped
@@ -499,8 +551,16 @@ struct Decoder {
   // Inline: the test is all a decode without state bytes pays per field.
   [[gnu::always_inline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
-    if (area) store<uint8_t>(h, db, area + at, buf[pos]);
+    if (area) stage->put(stage_at + at, buf[pos]);
     ++pos;
+  }
+  // Up to n state bytes of this record's area from at on, cut to what remains.
+  [[gnu::noinline]] void state_run(uint32_t at, uint32_t n) {
+    if (!states) return;
+    uint32_t have = left() < static_cast<int32_t>(n) ? static_cast<uint32_t>(left()) : n;
+    if (have == 0) return;
+    if (area) stage->put(stage_at + at, buf + pos, have);
+    pos += have;
   }
   // Up to n state bytes into dst (null: skipped), cut to what remains.
   [[gnu::noinline]] void state_block(uint8_t *dst, uint32_t n) {
@@ -530,7 +590,8 @@ struct Decoder {
             h, db, in, field, left(), in_place, err, sc,
             area_of_obj
                 ? area_of_obj + f.state_area + e * f.record->state_size_for(f.record->highest)
-                : nullptr));
+                : nullptr,
+            stage));
       else if constexpr (f.kind == Kind::Enum)
         took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
                             in_place, err));
@@ -552,7 +613,7 @@ struct Decoder {
       }
       if (!ok()) return;
       state_byte(f.state);
-      state_block(area ? area + f.state + 1 : nullptr, f.bound);
+      state_run(f.state + 1u, f.bound);
     } else if constexpr (f.shape == Shape::Dynamic) {
       dynamic<T, I>();
     } else {
@@ -594,7 +655,7 @@ struct Decoder {
     if (block == nullptr) return;
     for (uint32_t e = 0; e < count && ok(); ++e)
       took(decode_of<*f.record>(h, db, buf + pos, block + e * f.size, left(), in_place, err, sc,
-                                nullptr));
+                                nullptr, nullptr));
     if (!ok()) return;
     state_byte(f.state);
     state_block(area ? per : nullptr, count);
@@ -659,7 +720,7 @@ struct Decoder {
     const orva_list_head_t *head = list_head(f, obj);
     if (in_place && head->count == count) {
       for (void *e = list_first(obj, f); e != nullptr && ok(); e = list_next(obj, f, e, et)) {
-        took(decode_of<et>(h, db, buf + pos, e, left(), in_place, err, sc, nullptr));
+        took(decode_of<et>(h, db, buf + pos, e, left(), in_place, err, sc, nullptr, nullptr));
         if (!ok())
           trace_at(static_cast<uint16_t>(f.msg + 1), std::strerror(static_cast<int>(*err)));
       }
@@ -675,7 +736,7 @@ struct Decoder {
           fail(h, err, kENOMEM);
           return;
         }
-        took(decode_of<et>(h, db, buf + pos, entry, left(), 0, err, sc, nullptr));
+        took(decode_of<et>(h, db, buf + pos, entry, left(), 0, err, sc, nullptr, nullptr));
         if (ok()) list_set_last(T, I, h, db, obj, entry, err);
         if (!ok()) record_destroy_internal(et, h, db, entry, 1);  // not linked: still ours
       }
@@ -789,6 +850,19 @@ bool Decoder::begin() {
     if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
     if (states) area = area_of_obj;
     keep |= MOX_FLAG_STATE_TRACKED;
+    if (area) {
+      uint32_t size = t.state_size_for(hd->storage_variant);
+      if (outer && outer->area && area == placed && area >= outer->area &&
+          area + size <= outer->area + outer->size) {
+        stage = outer;
+        stage_at = static_cast<uint32_t>(area - outer->area);
+      } else if (size <= own.capacity) {
+        own.begin(area, size);
+        stage = &own;
+      } else {
+        area = nullptr;  // not reached: no area exceeds its type's largest
+      }
+    }
   } else {
     keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
@@ -805,6 +879,7 @@ bool Decoder::begin() {
 }
 
 uint32_t Decoder::end() {
+  if (stage == &own) own.flush(h, db);
   mox_obj_header_t *hd = header(obj);
   // The tail of a newer variant is skipped, as far as the input reaches.
   if (ok()) {
@@ -834,8 +909,16 @@ uint32_t Decoder::end() {
 
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed) {
-  Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed};
+                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
+                   StateStage *outer) {
+  constexpr uint32_t kArea = T.state_size[0] > T.state_size[1] ? T.state_size[0] : T.state_size[1];
+  uint8_t stage_bytes[kArea + 1];
+  uint64_t stage_read[(kArea + 63) / 64 + 1];
+  StateStage own;
+  own.capacity = kArea;
+  own.bytes = stage_bytes;
+  own.read = stage_read;
+  Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer, own};
   if (!de.begin()) return de.pos;
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
@@ -915,7 +998,7 @@ uint32_t wire_unmarshal(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *
   if (!starts(h, err, len, obj, buf)) return 0;
   Scope sc(tracking(h, T) == Tracking::On);
   BudgetScope budget(h, mox_get_decode_budget(h));
-  uint32_t n = decode_of<T>(h, db, buf, obj, len, in_place, err, sc, nullptr);
+  uint32_t n = decode_of<T>(h, db, buf, obj, len, in_place, err, sc, nullptr, nullptr);
   if (budget.exceeded()) {
     if (*err == 0) fail(h, err, kENOMEM);
     trace(T, Msg::DecodeBudget);
