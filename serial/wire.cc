@@ -9,7 +9,9 @@
 // what is left before using it.
 #include "serial/wire.h"
 
+#include <bit>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "catalogue_descriptors.h"
@@ -98,6 +100,28 @@ void put_be32(uint8_t *out, uint32_t v) {
 }
 uint32_t get_be32(const uint8_t *in) {
   return uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | in[3];
+}
+
+// The integer kinds and the boolean are written and read by the engine
+// itself, inline: the value at its own width in network byte order, a
+// boolean as one byte, 0 or 1 (docs/wire-format.md).  The bytes, the errors
+// and the announced store are those of the runtime's K_marshal/K_unmarshal.
+constexpr bool inline_scalar(Kind k) {
+  return k == Kind::U8 || k == Kind::U16 || k == Kind::U32 || k == Kind::U64 || k == Kind::I16 ||
+         k == Kind::Boolean;
+}
+constexpr uint32_t kEBADMSG = 74;  // a boolean byte other than 0 or 1
+
+template <class U>
+U network_order(U v) {
+  if constexpr (sizeof(U) == 1 || std::endian::native == std::endian::big)
+    return v;
+  else if constexpr (sizeof(U) == 2)
+    return __builtin_bswap16(v);
+  else if constexpr (sizeof(U) == 4)
+    return __builtin_bswap32(v);
+  else
+    return __builtin_bswap64(v);
 }
 
 #define ORVA_ONE(n) +1
@@ -307,6 +331,24 @@ struct Encoder {
   template <const TypeDesc &T, size_t I>
   void field(const void *obj);
 
+  template <Kind K>
+  [[gnu::always_inline]] void scalar(const void *field) {
+    using C = typename Prim<K>::C;
+    constexpr uint32_t n = Prim<K>::wire;
+    if (room() < static_cast<int32_t>(n)) [[unlikely]] {
+      full();
+      return;
+    }
+    C v = load<C>(field);
+    if constexpr (K == Kind::Boolean) {
+      buf[pos] = v != 0;
+    } else {
+      auto u = network_order(static_cast<std::make_unsigned_t<C>>(v));
+      std::memcpy(buf + pos, &u, n);
+    }
+    pos += n;
+  }
+
   // The header up to the jump; returns the variant whose fields follow, and
   // sets jump_at, or returns INT32_MIN after a failure.
   int32_t begin(const TypeDesc &t, const void *obj, uint32_t domain_check, uint32_t &jump_at,
@@ -331,6 +373,8 @@ void Encoder::field(const void *obj) {
     else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
                        err));
+    else if constexpr (inline_scalar(f.kind))
+      scalar<f.kind>(field);
     else
       add(Prim<f.kind>::marshal(h, db, out, static_cast<const typename Prim<f.kind>::C *>(field),
                                 room(), err));
@@ -352,7 +396,7 @@ void Encoder::field(const void *obj) {
   } else if constexpr (f.shape == Shape::Dynamic) {
     const uint8_t *block = load<const uint8_t *>(base);
     uint8_t count = block ? dynamic_count(T, f, obj) : 0;
-    add(Prim<Kind::U8>::marshal(h, db, buf + pos, &count, room(), err));
+    scalar<Kind::U8>(&count);
     for (uint32_t e = 0; e < count && ok(); ++e)
       add(marshal_of<*f.record>(h, db, buf + pos, block + e * f.size, room(), 1, err, sc,
                                 nullptr));
@@ -574,6 +618,30 @@ struct Decoder {
     pos += have;
   }
 
+  template <Kind K>
+  [[gnu::always_inline]] void scalar(void *field) {
+    using C = typename Prim<K>::C;
+    constexpr uint32_t n = Prim<K>::wire;
+    if (left() < static_cast<int32_t>(n)) [[unlikely]] {
+      fail(h, err, kEMSGSIZE);
+      return;
+    }
+    C v;
+    if constexpr (K == Kind::Boolean) {
+      if (buf[pos] > 1) [[unlikely]] {
+        fail(h, err, kEBADMSG);
+        return;
+      }
+      v = buf[pos];
+    } else {
+      std::make_unsigned_t<C> u;
+      std::memcpy(&u, buf + pos, n);
+      v = static_cast<C>(network_order(u));
+    }
+    store<C>(h, db, static_cast<C *>(field), v);
+    pos += n;
+  }
+
   bool begin();   // the header up to the jump; false: return pos
   uint32_t end(); // the skipped tail, the variant, flags and type-info reference
 
@@ -595,6 +663,8 @@ struct Decoder {
       else if constexpr (f.kind == Kind::Enum)
         took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
                             in_place, err));
+      else if constexpr (inline_scalar(f.kind))
+        scalar<f.kind>(field);
       else
         took(Prim<f.kind>::unmarshal(h, db, in, static_cast<typename Prim<f.kind>::C *>(field),
                                      left(), in_place, err));
@@ -647,9 +717,8 @@ struct Decoder {
   template <const TypeDesc &T, size_t I>
   void dynamic() {
     constexpr const FieldDesc &f = T.fields[I];
-    uint8_t count = 0;
-    took(Prim<Kind::U8>::unmarshal(h, db, buf + pos, &count, left(), in_place, err));
-    if (!ok()) return;
+    if (left() < 1) return fail(h, err, kEMSGSIZE);
+    uint8_t count = buf[pos++];
     uint8_t *per = nullptr;
     uint8_t *block = dynamic_storage(f, count, per);
     if (block == nullptr) return;
