@@ -111,6 +111,11 @@ constexpr bool inline_scalar(Kind k) {
          k == Kind::Boolean;
 }
 constexpr uint32_t kEBADMSG = 74;  // a boolean byte other than 0 or 1
+// The encoder also writes strings (length word and text), MAC addresses (six
+// bytes) and times (seconds in 8 bytes, microseconds in 4) itself.
+constexpr bool inline_marshal(Kind k) {
+  return inline_scalar(k) || k == Kind::VString || k == Kind::MacAddr || k == Kind::CalendarTime;
+}
 
 template <class U>
 U network_order(U v) {
@@ -333,20 +338,39 @@ struct Encoder {
 
   template <Kind K>
   [[gnu::always_inline]] void scalar(const void *field) {
-    using C = typename Prim<K>::C;
-    constexpr uint32_t n = Prim<K>::wire;
-    if (room() < static_cast<int32_t>(n)) [[unlikely]] {
-      full();
-      return;
-    }
-    C v = load<C>(field);
-    if constexpr (K == Kind::Boolean) {
-      buf[pos] = v != 0;
+    if constexpr (K == Kind::VString) {
+      const auto *f = static_cast<const mox_vstring_t *>(field);
+      uint32_t n = f->str ? f->len : 0;
+      if (room() < 4 || static_cast<uint32_t>(room()) - 4 < n) [[unlikely]] {
+        full();
+        return;
+      }
+      put_be32(buf + pos, n);
+      if (n) std::memcpy(buf + pos + 4, f->str, n);
+      pos += 4 + n;
     } else {
-      auto u = network_order(static_cast<std::make_unsigned_t<C>>(v));
-      std::memcpy(buf + pos, &u, n);
+      using C = typename Prim<K>::C;
+      constexpr uint32_t n = Prim<K>::wire;
+      if (room() < static_cast<int32_t>(n)) [[unlikely]] {
+        full();
+        return;
+      }
+      if constexpr (K == Kind::MacAddr) {
+        std::memcpy(buf + pos, static_cast<const mox_mac_addr_t *>(field)->octet, n);
+      } else if constexpr (K == Kind::CalendarTime) {
+        const auto *f = static_cast<const calendar_time_t *>(field);
+        uint64_t sec = network_order(static_cast<uint64_t>(f->sec));
+        uint32_t usec = network_order(static_cast<uint32_t>(f->usec));
+        std::memcpy(buf + pos, &sec, 8);
+        std::memcpy(buf + pos + 8, &usec, 4);
+      } else if constexpr (K == Kind::Boolean) {
+        buf[pos] = load<C>(field) != 0;
+      } else {
+        auto u = network_order(static_cast<std::make_unsigned_t<C>>(load<C>(field)));
+        std::memcpy(buf + pos, &u, n);
+      }
+      pos += n;
     }
-    pos += n;
   }
 
   // The header up to the jump; returns the variant whose fields follow, and
@@ -373,7 +397,7 @@ void Encoder::field(const void *obj) {
     else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
                        err));
-    else if constexpr (inline_scalar(f.kind))
+    else if constexpr (inline_marshal(f.kind))
       scalar<f.kind>(field);
     else
       add(Prim<f.kind>::marshal(h, db, out, static_cast<const typename Prim<f.kind>::C *>(field),
