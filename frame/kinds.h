@@ -94,6 +94,29 @@ ORVA_PRIM_ARRAY(U64, u_int64)
 ORVA_PRIM_ARRAY(I16, int16)
 #undef ORVA_PRIM_ARRAY
 
+// The lifecycle functions of the object kinds, resolved at compile time as
+// Prim is: every object kind is initialized, and those that own something
+// (released) have their reference dropped and their content destroyed.
+template <Kind K>
+struct PrimObj;
+#define ORVA_PRIM_OBJECT(K, P, RELEASED)                                            \
+  template <>                                                                       \
+  struct PrimObj<Kind::K> {                                                         \
+    static constexpr bool released = RELEASED;                                      \
+    static constexpr auto initialize = P##_initialize;                              \
+    static constexpr auto decr_object_reference = P##_decr_object_reference;        \
+    static constexpr auto destroy_internal = P##_destroy_internal;                  \
+    static mox_type_info_t *ti() { return &_##P##_type_info_internal; }             \
+  };
+ORVA_PRIM_OBJECT(Boolean, mox_boolean, false)
+ORVA_PRIM_OBJECT(MacAddr, mox_mac_addr, true)
+ORVA_PRIM_OBJECT(VString, mox_vstring, true)
+ORVA_PRIM_OBJECT(IpAddress, ip_address, true)
+ORVA_PRIM_OBJECT(CalendarTime, calendar_time, true)
+ORVA_PRIM_OBJECT(EnmClientType, enm_client_type, false)
+ORVA_PRIM_OBJECT(EnmRadioBand, enm_radio_band_type, false)
+#undef ORVA_PRIM_OBJECT
+
 // The fixed wire size of a primitive kind, 0 when it varies (see Prim).
 constexpr uint32_t prim_wire(Kind k) {
   return [k]<size_t... K>(std::index_sequence<K...>) {

@@ -106,8 +106,9 @@ void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t noti
           enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti,
                           notify, MOX_FLAG_NESTED, err);
         } else {
-          const KindOps &k = kind_ops(f.kind);
-          k.initialize(h, db, field, k.ti, notify, skip_stats, MOX_FLAG_NESTED, base, err);
+          using O = PrimObj<f.kind>;
+          O::initialize(h, db, static_cast<typename Prim<f.kind>::C *>(field), O::ti(), notify,
+                        skip_stats, MOX_FLAG_NESTED, base, err);
         }
       }
     }
@@ -144,11 +145,13 @@ void release_fields_of(mox_handle_t *h, uint32_t db, void *obj) {
         if constexpr (f.kind == Kind::Record) {
           record_destroy_internal(*f.record, h, db, field, 0);
         } else {
-          const KindOps &k = kind_ops(f.kind);
+          using O = PrimObj<f.kind>;
+          static_assert(O::released);
+          auto *value = static_cast<typename Prim<f.kind>::C *>(field);
           uint32_t local = 0;
-          k.decr_object_reference(h, db, field, &local);
+          O::decr_object_reference(h, db, value, &local);
           if (local != 0) trace_at(f.msg, local, error_text(local));
-          k.destroy_internal(h, db, field, 0);
+          O::destroy_internal(h, db, value, 0);
         }
       }
     }
