@@ -336,41 +336,68 @@ struct Encoder {
   template <const TypeDesc &T, size_t I>
   void field(const void *obj);
 
+  // A value written inline and its state byte at area[at] (state bytes are
+  // written): one room check for both in the common case.
   template <Kind K>
-  [[gnu::always_inline]] void scalar(const void *field) {
+  [[gnu::always_inline]] void scalar_and_state(const void *field, uint16_t at) {
+    uint32_t n = inline_size<K>(field);
+    if (room() < 0 || static_cast<uint32_t>(room()) <= n) [[unlikely]] {
+      scalar<K>(field);
+      if (ok()) state_byte(at);
+      return;
+    }
+    uint8_t *out = buf + pos;
+    write<K>(out, field);
+    out[n] = area ? area[at] : 0;
+    pos += n + 1;
+  }
+
+  // The wire size of an inline value (a string's length is at most
+  // 0x7FFFFFFE: the sum does not wrap).
+  template <Kind K>
+  [[gnu::always_inline]] static uint32_t inline_size(const void *field) {
+    if constexpr (K == Kind::VString) {
+      const auto *f = static_cast<const mox_vstring_t *>(field);
+      return 4 + (f->str ? f->len : 0);
+    } else {
+      return Prim<K>::wire;
+    }
+  }
+
+  // The bytes of an inline value, room checked by the caller.
+  template <Kind K>
+  [[gnu::always_inline]] static void write(uint8_t *out, const void *field) {
+    using C = typename Prim<K>::C;
     if constexpr (K == Kind::VString) {
       const auto *f = static_cast<const mox_vstring_t *>(field);
       uint32_t n = f->str ? f->len : 0;
-      if (room() < 4 || static_cast<uint32_t>(room()) - 4 < n) [[unlikely]] {
-        full();
-        return;
-      }
-      put_be32(buf + pos, n);
-      if (n) std::memcpy(buf + pos + 4, f->str, n);
-      pos += 4 + n;
+      put_be32(out, n);
+      if (n) std::memcpy(out + 4, f->str, n);
+    } else if constexpr (K == Kind::MacAddr) {
+      std::memcpy(out, static_cast<const mox_mac_addr_t *>(field)->octet, 6);
+    } else if constexpr (K == Kind::CalendarTime) {
+      const auto *f = static_cast<const calendar_time_t *>(field);
+      uint64_t sec = network_order(static_cast<uint64_t>(f->sec));
+      uint32_t usec = network_order(static_cast<uint32_t>(f->usec));
+      std::memcpy(out, &sec, 8);
+      std::memcpy(out + 8, &usec, 4);
+    } else if constexpr (K == Kind::Boolean) {
+      out[0] = load<C>(field) != 0;
     } else {
-      using C = typename Prim<K>::C;
-      constexpr uint32_t n = Prim<K>::wire;
-      if (room() < static_cast<int32_t>(n)) [[unlikely]] {
-        full();
-        return;
-      }
-      if constexpr (K == Kind::MacAddr) {
-        std::memcpy(buf + pos, static_cast<const mox_mac_addr_t *>(field)->octet, n);
-      } else if constexpr (K == Kind::CalendarTime) {
-        const auto *f = static_cast<const calendar_time_t *>(field);
-        uint64_t sec = network_order(static_cast<uint64_t>(f->sec));
-        uint32_t usec = network_order(static_cast<uint32_t>(f->usec));
-        std::memcpy(buf + pos, &sec, 8);
-        std::memcpy(buf + pos + 8, &usec, 4);
-      } else if constexpr (K == Kind::Boolean) {
-        buf[pos] = load<C>(field) != 0;
-      } else {
-        auto u = network_order(static_cast<std::make_unsigned_t<C>>(load<C>(field)));
-        std::memcpy(buf + pos, &u, n);
-      }
-      pos += n;
+      auto u = network_order(static_cast<std::make_unsigned_t<C>>(load<C>(field)));
+      std::memcpy(out, &u, sizeof u);
     }
+  }
+
+  // A value written inline; false (90) when it does not fit.
+  template <Kind K>
+  [[gnu::always_inline]] void scalar(const void *field) {
+    if (room() < 0 || static_cast<uint32_t>(room()) < inline_size<K>(field)) [[unlikely]] {
+      full();
+      return;
+    }
+    write<K>(buf + pos, field);
+    pos += inline_size<K>(field);
   }
 
   // The header up to the jump; returns the variant whose fields follow, and
@@ -403,7 +430,12 @@ void Encoder::field(const void *obj) {
       add(Prim<f.kind>::marshal(h, db, out, static_cast<const typename Prim<f.kind>::C *>(field),
                                 room(), err));
   };
-  if constexpr (f.shape == Shape::Single) {
+  if constexpr (f.shape == Shape::Single && inline_marshal(f.kind)) {
+    if (states)
+      scalar_and_state<f.kind>(base, f.state);
+    else
+      scalar<f.kind>(base);
+  } else if constexpr (f.shape == Shape::Single) {
     value(base, 0);
     if (ok() && states) state_byte(f.state);
   } else if constexpr (f.shape == Shape::Array) {
