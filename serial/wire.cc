@@ -112,9 +112,15 @@ constexpr bool inline_scalar(Kind k) {
 }
 constexpr uint32_t kEBADMSG = 74;  // a boolean byte other than 0 or 1
 // The encoder also writes strings (length word and text), MAC addresses (six
-// bytes) and times (seconds in 8 bytes, microseconds in 4) itself.
+// bytes), times (seconds in 8 bytes, microseconds in 4) and IP addresses
+// (family byte, 4 or 16 address bytes, an IPv6 scope in 4; a family other
+// than 4 or 6 is the family byte 0 alone) itself.
 constexpr bool inline_marshal(Kind k) {
-  return inline_scalar(k) || k == Kind::VString || k == Kind::MacAddr || k == Kind::CalendarTime;
+  return inline_scalar(k) || k == Kind::VString || k == Kind::MacAddr ||
+         k == Kind::CalendarTime || k == Kind::IpAddress;
+}
+constexpr uint32_t ip_len(uint8_t family) {
+  return family == MOX_IP_V4 ? 4 : family == MOX_IP_V6 ? 16 : 0;
 }
 
 template <class U>
@@ -359,6 +365,9 @@ struct Encoder {
     if constexpr (K == Kind::VString) {
       const auto *f = static_cast<const mox_vstring_t *>(field);
       return 4 + (f->str ? f->len : 0);
+    } else if constexpr (K == Kind::IpAddress) {
+      uint8_t family = static_cast<const ip_address_t *>(field)->family;
+      return 1 + ip_len(family) + (family == MOX_IP_V6 ? 4 : 0);
     } else {
       return Prim<K>::wire;
     }
@@ -375,6 +384,18 @@ struct Encoder {
       if (n) std::memcpy(out + 4, f->str, n);
     } else if constexpr (K == Kind::MacAddr) {
       std::memcpy(out, static_cast<const mox_mac_addr_t *>(field)->octet, 6);
+    } else if constexpr (K == Kind::IpAddress) {
+      const auto *f = static_cast<const ip_address_t *>(field);
+      if (f->family == MOX_IP_V4) {
+        out[0] = MOX_IP_V4;
+        std::memcpy(out + 1, f->addr, 4);
+      } else if (f->family == MOX_IP_V6) {
+        out[0] = MOX_IP_V6;
+        std::memcpy(out + 1, f->addr, 16);
+        put_be32(out + 17, f->scope_id);
+      } else {
+        out[0] = MOX_IP_NONE;
+      }
     } else if constexpr (K == Kind::CalendarTime) {
       const auto *f = static_cast<const calendar_time_t *>(field);
       uint64_t sec = network_order(static_cast<uint64_t>(f->sec));
