@@ -591,41 +591,33 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
 struct StateStage {
   uint8_t *area = nullptr;  // where they go; null: nothing is gathered
   uint32_t size = 0;
-  uint32_t capacity;        // of the two arrays below
+  uint32_t capacity;        // of the two arrays below (a multiple of 8)
   uint8_t *bytes;           // the values, by position in the area
-  uint64_t *read;           // one bit per position: a value was read for it
+  uint8_t *read;            // per position: 1 when a value was read for it
 
   void begin(uint8_t *to, uint32_t n) {
     area = to;
     size = n;
-    std::memset(read, 0, (n + 63) / 64 * sizeof(uint64_t));
+    std::memset(read, 0, (n + 7) & ~7u);
   }
-  void put(uint32_t at, uint8_t b) {
-    bytes[at] = b;
-    read[at >> 6] |= uint64_t{1} << (at & 63);
-  }
-  void put(uint32_t at, const uint8_t *src, uint32_t n) {
-    std::memcpy(bytes + at, src, n);
-    for (uint32_t i = at; i < at + n; ++i) read[i >> 6] |= uint64_t{1} << (i & 63);
-  }
+  // Stores the runs of positions read: one write_notify over each, then its bytes.
   [[gnu::noinline]] void flush(mox_handle_t *h, uint32_t db) {
-    const uint32_t words = (size + 63) / 64;
-    uint32_t w = 0;
-    uint64_t m = words ? read[0] : 0;
-    while (true) {
-      while (m == 0) {
-        if (++w >= words) return;
-        m = read[w];
+    constexpr uint64_t kAll = 0x0101010101010101u;
+    uint32_t at = 0;
+    while (at < size) {
+      // Skip what was not read, eight positions at a time where possible.
+      while (at + 8 <= size && at % 8 == 0 && load<uint64_t>(read + at) == 0) at += 8;
+      while (at < size && !read[at]) ++at;
+      if (at >= size) return;
+      uint32_t lo = at;
+      while (at + 8 <= size && at % 8 == 0 && load<uint64_t>(read + at) == kAll) at += 8;
+      while (at < size && read[at]) {
+        ++at;
+        if (at % 8 == 0)
+          while (at + 8 <= size && load<uint64_t>(read + at) == kAll) at += 8;
       }
-      uint32_t lo = w * 64 + static_cast<uint32_t>(__builtin_ctzll(m));
-      // The first position after lo that was not read (bits past size are clear).
-      uint64_t gap = ~read[w] & (~uint64_t{0} << (lo & 63));
-      while (gap == 0 && ++w < words) gap = ~read[w];
-      uint32_t hi = w < words ? w * 64 + static_cast<uint32_t>(__builtin_ctzll(gap)) : size;
-      announce(h, area + lo, hi - lo, db);
-      std::memcpy(area + lo, bytes + lo, hi - lo);
-      if (w >= words) return;
-      m = read[w] & (~uint64_t{0} << (hi & 63));
+      announce(h, area + lo, at - lo, db);
+      std::memcpy(area + lo, bytes + lo, at - lo);
     }
   }
 };
@@ -643,8 +635,9 @@ struct Decoder {
   uint8_t *placed;                 // the area the parent holds for this record, or null
   StateStage *outer;               // the stage of the record this one is embedded in
   StateStage &own;                 // a stage for this record when it owns its area
-  StateStage *stage = nullptr;     // where state bytes are gathered while area is set
-  uint32_t stage_at = 0;           // position of area in the stage
+  uint8_t *staged = nullptr;       // where this record's state bytes are gathered (area set)
+  uint8_t *staged_read = nullptr;  // and where each is marked as read
+  bool owns_stage = false;         // own is the stage: stored when this record ends
   uint32_t pos = 0;
   bool states = false;             // the input carries state bytes
   uint8_t *area = nullptr;         // where they go; null: they are skipped
@@ -672,7 +665,10 @@ struct Decoder {
   // Inline: the test is all a decode without state bytes pays per field.
   [[gnu::always_inline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
-    if (area) stage->put(stage_at + at, buf[pos]);
+    if (area) {
+      staged[at] = buf[pos];
+      staged_read[at] = 1;
+    }
     ++pos;
   }
   // Up to n state bytes of this record's area from at on, cut to what remains.
@@ -680,7 +676,10 @@ struct Decoder {
     if (!states) return;
     uint32_t have = left() < static_cast<int32_t>(n) ? static_cast<uint32_t>(left()) : n;
     if (have == 0) return;
-    if (area) stage->put(stage_at + at, buf + pos, have);
+    if (area) {
+      std::memcpy(staged + at, buf + pos, have);
+      std::memset(staged_read + at, 1, have);
+    }
     pos += have;
   }
   // Up to n state bytes into dst (null: skipped), cut to what remains.
@@ -736,7 +735,7 @@ struct Decoder {
             area_of_obj
                 ? area_of_obj + f.state_area + e * f.record->state_size_for(f.record->highest)
                 : nullptr,
-            stage));
+            area ? (owns_stage ? &own : outer) : nullptr));
       else if constexpr (f.kind == Kind::Enum)
         took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
                             in_place, err));
@@ -1000,11 +999,13 @@ bool Decoder::begin() {
       uint32_t size = t.state_size_for(hd->storage_variant);
       if (outer && outer->area && area == placed && area >= outer->area &&
           area + size <= outer->area + outer->size) {
-        stage = outer;
-        stage_at = static_cast<uint32_t>(area - outer->area);
+        staged = outer->bytes + (area - outer->area);
+        staged_read = outer->read + (area - outer->area);
       } else if (size <= own.capacity) {
         own.begin(area, size);
-        stage = &own;
+        staged = own.bytes;
+        staged_read = own.read;
+        owns_stage = true;
       } else {
         area = nullptr;  // not reached: no area exceeds its type's largest
       }
@@ -1025,7 +1026,7 @@ bool Decoder::begin() {
 }
 
 uint32_t Decoder::end() {
-  if (stage == &own) own.flush(h, db);
+  if (owns_stage) own.flush(h, db);
   mox_obj_header_t *hd = header(obj);
   // The tail of a newer variant is skipped, as far as the input reaches.
   if (ok()) {
@@ -1058,10 +1059,11 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
                    uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
                    StateStage *outer) {
   constexpr uint32_t kArea = T.state_size[0] > T.state_size[1] ? T.state_size[0] : T.state_size[1];
-  uint8_t stage_bytes[kArea + 1];
-  uint64_t stage_read[(kArea + 63) / 64 + 1];
+  constexpr uint32_t kStage = (kArea + 8) & ~7u;
+  uint8_t stage_bytes[kStage];
+  uint8_t stage_read[kStage];
   StateStage own;
-  own.capacity = kArea;
+  own.capacity = kStage;
   own.bytes = stage_bytes;
   own.read = stage_read;
   Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer, own};
