@@ -3,10 +3,13 @@
 //
 // A record travels as: variant byte, flags byte, (ra-data block), a 4-byte
 // jump to the end of the record, then the fields in declaration order, each
-// followed by its state bytes in state-tracking mode.  Every item is written
-// and read by the runtime's encoders; this engine decides the order, the
-// state bytes, and checks every length and count read from the input against
-// what is left before using it.
+// followed by its state bytes in state-tracking mode.  The record header,
+// the integer kinds and the boolean are written and read here, inline, and
+// the encoder also writes strings, MAC and IP addresses and times itself
+// (docs/wire-format.md); every other item goes through the runtime's
+// encoders.  This engine decides the order, the state bytes, and checks
+// every length and count read from the input against what is left before
+// using it.
 #include "serial/wire.h"
 
 #include <bit>
