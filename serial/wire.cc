@@ -603,22 +603,32 @@ struct StateStage {
     size = n;
     std::memset(read, 0, (n + 7) & ~7u);
   }
-  // Stores the runs of positions read: one write_notify over each, then its bytes.
+  // Stores the runs of positions read: one write_notify over each, then its
+  // bytes.  The marks are read eight at a time (those past size are clear).
   [[gnu::noinline]] void flush(mox_handle_t *h, uint32_t db) {
     constexpr uint64_t kAll = 0x0101010101010101u;
+    constexpr bool kLittle = std::endian::native == std::endian::little;
+    // The marks of a group from position at on, and the first marked one.
+    auto from = [](uint32_t at) {
+      return kLittle ? ~uint64_t{0} << (8 * (at % 8)) : ~uint64_t{0} >> (8 * (at % 8));
+    };
+    auto first = [](uint64_t marks) {
+      return static_cast<uint32_t>(kLittle ? __builtin_ctzll(marks) : __builtin_clzll(marks)) / 8;
+    };
     uint32_t at = 0;
     while (at < size) {
-      // Skip what was not read, eight positions at a time where possible.
-      while (at + 8 <= size && at % 8 == 0 && load<uint64_t>(read + at) == 0) at += 8;
-      while (at < size && !read[at]) ++at;
-      if (at >= size) return;
-      uint32_t lo = at;
-      while (at + 8 <= size && at % 8 == 0 && load<uint64_t>(read + at) == kAll) at += 8;
-      while (at < size && read[at]) {
-        ++at;
-        if (at % 8 == 0)
-          while (at + 8 <= size && load<uint64_t>(read + at) == kAll) at += 8;
+      uint32_t word = at & ~7u;
+      uint64_t set = load<uint64_t>(read + word) & from(at);
+      while (set == 0) {
+        word += 8;
+        if (word >= size) return;
+        set = load<uint64_t>(read + word);
       }
+      uint32_t lo = word + first(set);
+      uint64_t clear = ~load<uint64_t>(read + word) & kAll & from(lo);
+      while (clear == 0 && word + 8 < size) clear = ~load<uint64_t>(read + (word += 8)) & kAll;
+      at = clear ? word + first(clear) : size;
+      if (at > size) at = size;
       announce(h, area + lo, at - lo, db);
       std::memcpy(area + lo, bytes + lo, at - lo);
     }
