@@ -48,8 +48,13 @@ const KindOps &kind_ops(Kind k);
 // type: Prim<K>::marshal is the runtime's own function (u_int32_marshal ...),
 // called directly, and wire is the size of its encoding when that size is
 // fixed (0 for strings and IP addresses, whose size depends on the value).
+// PrimObj<K> holds the lifecycle functions of the object kinds: every one is
+// initialized, and those that own something (released) have their reference
+// dropped and their content destroyed.
 template <Kind K>
 struct Prim;
+template <Kind K>
+struct PrimObj;
 #define ORVA_PRIM(K, P, CT, WIRE)                 \
   template <>                                     \
   struct Prim<Kind::K> {                          \
@@ -61,18 +66,29 @@ struct Prim;
     static constexpr auto unmarshal = P##_unmarshal; \
     static constexpr auto compare = P##_compare;  \
   };
+#define ORVA_PRIM_OBJECT(K, P, CT, WIRE, RELEASED)                           \
+  ORVA_PRIM(K, P, CT, WIRE)                                                  \
+  template <>                                                                \
+  struct PrimObj<Kind::K> {                                                  \
+    static constexpr bool released = RELEASED;                               \
+    static constexpr auto initialize = P##_initialize;                       \
+    static constexpr auto decr_object_reference = P##_decr_object_reference; \
+    static constexpr auto destroy_internal = P##_destroy_internal;           \
+    static mox_type_info_t *ti() { return &_##P##_type_info_internal; }      \
+  };
 ORVA_PRIM(U8, u_int8, uint8_t, 1)
 ORVA_PRIM(U16, u_int16, uint16_t, 2)
 ORVA_PRIM(U32, u_int32, uint32_t, 4)
 ORVA_PRIM(U64, u_int64, uint64_t, 8)
 ORVA_PRIM(I16, int16, int16_t, 2)
-ORVA_PRIM(Boolean, mox_boolean, mox_boolean_t, 1)
-ORVA_PRIM(MacAddr, mox_mac_addr, mox_mac_addr_t, 6)
-ORVA_PRIM(VString, mox_vstring, mox_vstring_t, 0)
-ORVA_PRIM(IpAddress, ip_address, ip_address_t, 0)
-ORVA_PRIM(CalendarTime, calendar_time, calendar_time_t, 12)
-ORVA_PRIM(EnmClientType, enm_client_type, enm_client_type_t, 4)
-ORVA_PRIM(EnmRadioBand, enm_radio_band_type, enm_radio_band_type_t, 4)
+ORVA_PRIM_OBJECT(Boolean, mox_boolean, mox_boolean_t, 1, false)
+ORVA_PRIM_OBJECT(MacAddr, mox_mac_addr, mox_mac_addr_t, 6, true)
+ORVA_PRIM_OBJECT(VString, mox_vstring, mox_vstring_t, 0, true)
+ORVA_PRIM_OBJECT(IpAddress, ip_address, ip_address_t, 0, true)
+ORVA_PRIM_OBJECT(CalendarTime, calendar_time, calendar_time_t, 12, true)
+ORVA_PRIM_OBJECT(EnmClientType, enm_client_type, enm_client_type_t, 4, false)
+ORVA_PRIM_OBJECT(EnmRadioBand, enm_radio_band_type, enm_radio_band_type_t, 4, false)
+#undef ORVA_PRIM_OBJECT
 #undef ORVA_PRIM
 
 // Fixed arrays of the integer kinds travel through one runtime call each

@@ -3,13 +3,18 @@
 //
 // A record travels as: variant byte, flags byte, (ra-data block), a 4-byte
 // jump to the end of the record, then the fields in declaration order, each
-// followed by its state bytes in state-tracking mode.  Every item is written
-// and read by the runtime's encoders; this engine decides the order, the
-// state bytes, and checks every length and count read from the input against
-// what is left before using it.
+// followed by its state bytes in state-tracking mode.  The record header,
+// the integer kinds and the boolean are written and read here, inline, and
+// the encoder also writes strings, MAC and IP addresses and times itself
+// (docs/wire-format.md); every other item goes through the runtime's
+// encoders.  This engine decides the order, the state bytes, and checks
+// every length and count read from the input against what is left before
+// using it.
 #include "serial/wire.h"
 
+#include <bit>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "catalogue_descriptors.h"
@@ -90,6 +95,76 @@ const orva_list_head_t *list_head(const FieldDesc &f, const void *obj) {
   return reinterpret_cast<const orva_list_head_t *>(bytes(obj) + f.offset);
 }
 
+void put_be32(uint8_t *out, uint32_t v) {
+  out[0] = static_cast<uint8_t>(v >> 24);
+  out[1] = static_cast<uint8_t>(v >> 16);
+  out[2] = static_cast<uint8_t>(v >> 8);
+  out[3] = static_cast<uint8_t>(v);
+}
+uint32_t get_be32(const uint8_t *in) {
+  return uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | in[3];
+}
+
+// The integer kinds and the boolean are written and read by the engine
+// itself, inline: the value at its own width in network byte order, a
+// boolean as one byte, 0 or 1 (docs/wire-format.md).  The bytes, the errors
+// and the announced store are those of the runtime's K_marshal/K_unmarshal.
+constexpr bool inline_scalar(Kind k) {
+  return k == Kind::U8 || k == Kind::U16 || k == Kind::U32 || k == Kind::U64 || k == Kind::I16 ||
+         k == Kind::Boolean;
+}
+constexpr uint32_t kEBADMSG = 74;  // a boolean byte other than 0 or 1
+// The encoder also writes strings (length word and text), MAC addresses (six
+// bytes), times (seconds in 8 bytes, microseconds in 4) and IP addresses
+// (family byte, 4 or 16 address bytes, an IPv6 scope in 4; a family other
+// than 4 or 6 is the family byte 0 alone) itself.
+constexpr bool inline_marshal(Kind k) {
+  return inline_scalar(k) || k == Kind::VString || k == Kind::MacAddr ||
+         k == Kind::CalendarTime || k == Kind::IpAddress;
+}
+constexpr uint32_t ip_len(uint8_t family) {
+  return family == MOX_IP_V4 ? 4 : family == MOX_IP_V6 ? 16 : 0;
+}
+
+template <class U>
+U network_order(U v) {
+  if constexpr (sizeof(U) == 1 || std::endian::native == std::endian::big)
+    return v;
+  else if constexpr (sizeof(U) == 2)
+    return __builtin_bswap16(v);
+  else if constexpr (sizeof(U) == 4)
+    return __builtin_bswap32(v);
+  else
+    return __builtin_bswap64(v);
+}
+
+#define ORVA_ONE(n) +1
+constexpr size_t kTypeCount = 0 ORVA_EACH_TYPE(ORVA_ONE);
+#undef ORVA_ONE
+static_assert(kTypeCount <= 64, "one bit per type in Scope::known");
+
+// What a top-level encode or decode reads once for every record nested in
+// it: the handle's state-tracking mode, and per type a value that cannot
+// change during the call (the domain's variant for the encoder's domain
+// check, the type-info record to place for the decoder).  The records
+// nested in a call are parts of the one operation: they neither clear the
+// handle's last error again nor repeat these reads.
+struct Scope {
+  explicit Scope(bool on) : tracked(on) {}
+  bool tracked;
+  uint64_t known = 0;  // bit TypeDesc::index: value[index] is filled
+  union Value {
+    int32_t variant;
+    mox_type_info_t *ti;
+  } value[kTypeCount];
+
+  bool has(const TypeDesc &t) const { return (known >> t.index) & 1; }
+  void keep(const TypeDesc &t, Value v) {
+    value[t.index] = v;
+    known |= uint64_t{1} << t.index;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Per-type operations
 // ---------------------------------------------------------------------------
@@ -106,10 +181,12 @@ const orva_list_head_t *list_head(const FieldDesc &f, const void *obj) {
 // bytes lie in its tracked parent's area (null: the area is looked up).
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
-                    uint32_t domain_check, uint32_t *err, const uint8_t *placed);
+                    uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed);
+struct StateStage;
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err);
+                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
+                   StateStage *outer);
 
 // Fields that travel: the count of the dynamic array travels with the array.
 constexpr bool travels(const FieldDesc &f) { return (f.flags & kFieldCount) == 0; }
@@ -228,6 +305,7 @@ struct Encoder {
   uint8_t *buf;
   int32_t buflen;
   uint32_t *err;
+  Scope &sc;
   uint32_t pos = 0;
   bool states = false;            // state bytes are written
   const uint8_t *area = nullptr;  // the record's state area, null: zeros
@@ -267,12 +345,91 @@ struct Encoder {
   template <const TypeDesc &T, size_t I>
   void field(const void *obj);
 
+  // A value written inline and its state byte at area[at] (state bytes are
+  // written): one room check for both in the common case.
+  template <Kind K>
+  [[gnu::always_inline]] void scalar_and_state(const void *field, uint16_t at) {
+    uint32_t n = inline_size<K>(field);
+    if (room() < 0 || static_cast<uint32_t>(room()) <= n) [[unlikely]] {
+      scalar<K>(field);
+      if (ok()) state_byte(at);
+      return;
+    }
+    uint8_t *out = buf + pos;
+    write<K>(out, field);
+    out[n] = area ? area[at] : 0;
+    pos += n + 1;
+  }
+
+  // The wire size of an inline value (a string's length is at most
+  // 0x7FFFFFFE: the sum does not wrap).
+  template <Kind K>
+  [[gnu::always_inline]] static uint32_t inline_size(const void *field) {
+    if constexpr (K == Kind::VString) {
+      const auto *f = static_cast<const mox_vstring_t *>(field);
+      return 4 + (f->str ? f->len : 0);
+    } else if constexpr (K == Kind::IpAddress) {
+      uint8_t family = static_cast<const ip_address_t *>(field)->family;
+      return 1 + ip_len(family) + (family == MOX_IP_V6 ? 4 : 0);
+    } else {
+      return Prim<K>::wire;
+    }
+  }
+
+  // The bytes of an inline value, room checked by the caller.
+  template <Kind K>
+  [[gnu::always_inline]] static void write(uint8_t *out, const void *field) {
+    using C = typename Prim<K>::C;
+    if constexpr (K == Kind::VString) {
+      const auto *f = static_cast<const mox_vstring_t *>(field);
+      uint32_t n = f->str ? f->len : 0;
+      put_be32(out, n);
+      if (n) std::memcpy(out + 4, f->str, n);
+    } else if constexpr (K == Kind::MacAddr) {
+      std::memcpy(out, static_cast<const mox_mac_addr_t *>(field)->octet, 6);
+    } else if constexpr (K == Kind::IpAddress) {
+      const auto *f = static_cast<const ip_address_t *>(field);
+      if (f->family == MOX_IP_V4) {
+        out[0] = MOX_IP_V4;
+        std::memcpy(out + 1, f->addr, 4);
+      } else if (f->family == MOX_IP_V6) {
+        out[0] = MOX_IP_V6;
+        std::memcpy(out + 1, f->addr, 16);
+        put_be32(out + 17, f->scope_id);
+      } else {
+        out[0] = MOX_IP_NONE;
+      }
+    } else if constexpr (K == Kind::CalendarTime) {
+      const auto *f = static_cast<const calendar_time_t *>(field);
+      uint64_t sec = network_order(static_cast<uint64_t>(f->sec));
+      uint32_t usec = network_order(static_cast<uint32_t>(f->usec));
+      std::memcpy(out, &sec, 8);
+      std::memcpy(out + 8, &usec, 4);
+    } else if constexpr (K == Kind::Boolean) {
+      out[0] = load<C>(field) != 0;
+    } else {
+      auto u = network_order(static_cast<std::make_unsigned_t<C>>(load<C>(field)));
+      std::memcpy(out, &u, sizeof u);
+    }
+  }
+
+  // A value written inline; false (90) when it does not fit.
+  template <Kind K>
+  [[gnu::always_inline]] void scalar(const void *field) {
+    if (room() < 0 || static_cast<uint32_t>(room()) < inline_size<K>(field)) [[unlikely]] {
+      full();
+      return;
+    }
+    write<K>(buf + pos, field);
+    pos += inline_size<K>(field);
+  }
+
   // The header up to the jump; returns the variant whose fields follow, and
   // sets jump_at, or returns INT32_MIN after a failure.
   int32_t begin(const TypeDesc &t, const void *obj, uint32_t domain_check, uint32_t &jump_at,
                 const uint8_t *placed);
   void finish(uint32_t jump_at) {
-    if (ok()) _mox_variant_jump_marshal(h, db, buf + jump_at, pos - jump_at, 4, err);
+    if (ok()) put_be32(buf + jump_at, pos - jump_at);
   }
 };
 
@@ -286,16 +443,23 @@ void Encoder::field(const void *obj) {
       // An embedded record's state bytes lie in this record's area, where
       // initialize placed them (the runtime's offset for it says the same).
       add(marshal_of<*f.record>(
-          h, db, out, field, room(), 1, err,
+          h, db, out, field, room(), 1, err, sc,
           area ? area + f.state_area + e * f.record->state_size_for(f.record->highest) : nullptr));
     else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
                        err));
+    else if constexpr (inline_marshal(f.kind))
+      scalar<f.kind>(field);
     else
       add(Prim<f.kind>::marshal(h, db, out, static_cast<const typename Prim<f.kind>::C *>(field),
                                 room(), err));
   };
-  if constexpr (f.shape == Shape::Single) {
+  if constexpr (f.shape == Shape::Single && inline_marshal(f.kind)) {
+    if (states)
+      scalar_and_state<f.kind>(base, f.state);
+    else
+      scalar<f.kind>(base);
+  } else if constexpr (f.shape == Shape::Single) {
     value(base, 0);
     if (ok() && states) state_byte(f.state);
   } else if constexpr (f.shape == Shape::Array) {
@@ -312,9 +476,10 @@ void Encoder::field(const void *obj) {
   } else if constexpr (f.shape == Shape::Dynamic) {
     const uint8_t *block = load<const uint8_t *>(base);
     uint8_t count = block ? dynamic_count(T, f, obj) : 0;
-    add(Prim<Kind::U8>::marshal(h, db, buf + pos, &count, room(), err));
+    scalar<Kind::U8>(&count);
     for (uint32_t e = 0; e < count && ok(); ++e)
-      add(wire_marshal<*f.record>(h, db, buf + pos, block + e * f.size, room(), 1, err));
+      add(marshal_of<*f.record>(h, db, buf + pos, block + e * f.size, room(), 1, err, sc,
+                                nullptr));
     if (!ok() || !states || count == 0) return;
     if (state_byte(f.state)) {
       const uint8_t *per = area ? load<const uint8_t *>(area + f.state_pointer) : nullptr;
@@ -326,7 +491,7 @@ void Encoder::field(const void *obj) {
     uint32_t left = count;
     for (void *e = list_first(obj, f); e != nullptr && left > 0 && ok();
          e = list_next(obj, f, e, *f.record), --left)
-      add(wire_marshal<*f.record>(h, db, buf + pos, e, room(), 1, err));
+      add(marshal_of<*f.record>(h, db, buf + pos, e, room(), 1, err, sc, nullptr));
     // The list's byte only while there is room, and no error without.
     if (ok() && states && room() > 0) buf[pos++] = area ? area[f.state] : 0;
   }
@@ -334,43 +499,58 @@ void Encoder::field(const void *obj) {
 
 int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check,
                         uint32_t &jump_at, const uint8_t *placed) {
-  if (!starts(h, err, buflen, obj, buf)) return INT32_MIN;
-  int32_t v = mox_get_instance_variant(obj, 1, 0);
+  // The caller checked the entry (error slot, arguments) once for the call.
+  if (room() <= 0) return full(), INT32_MIN;
+  const mox_obj_header_t *hd = header(obj);
+  int32_t v = hd->variant;
   // The variant the fields follow never exceeds what the storage was laid
   // out for (own_variant, from the variant just read).
-  int32_t most = header(obj)->storage_variant;
+  int32_t most = hd->storage_variant;
   if (most > t.highest) most = t.highest;
   if (domain_check) {
-    uint32_t local = 0;
-    const mox_type_info_t *ti = mox_get_manifested_type_info(obj, &local);
-    int32_t allowed = mox_domain_lookup_variant(h, &h->domain, ti ? ti : t.ti, err);
-    if (*err != 0) return INT32_MIN;
+    int32_t allowed;
+    if (sc.has(t)) {
+      allowed = sc.value[t.index].variant;
+    } else {
+      uint32_t local = 0;
+      const mox_type_info_t *ti = mox_get_manifested_type_info(obj, &local);
+      allowed = mox_domain_lookup_variant(h, &h->domain, ti ? ti : t.ti, err);
+      if (*err != 0) return INT32_MIN;
+      sc.keep(t, {.variant = allowed});
+    }
     if (v > allowed) {
       fail(h, err, kEIDRM);  // through the epoch report, which decides about the slot
+      if (!ok()) return INT32_MIN;
       v = allowed;
     }
   }
   if (v > most) v = most;
 
-  add(_mox_instance_variant_marshal(h, db, buf, static_cast<int8_t>(v), buflen, err));
-  uint8_t flags = mox_get_instance_obj_flag(obj);
-  if (tracking(h, t) == Tracking::On) {
+  // Variant byte, flag byte, (ra-data block), jump: the layout of
+  // docs/wire-format.md, written here without a runtime call per item.
+  buf[pos++] = static_cast<uint8_t>(static_cast<int8_t>(v));
+  uint8_t flags = hd->flags;
+  if (sc.tracked) {
     flags |= MOX_FLAG_STATE_TRACKED;
     states = true;
     constexpr uint8_t kPlaced = MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD;
-    area = placed && (header(obj)->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
+    area = placed && (hd->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
   } else {
     flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
   flags &= kWireFlags;
-  add(_mox_instance_obj_flag_marshal(h, db, buf + pos, flags, room(), err));
+  if (room() < 1) return full(), INT32_MIN;
+  buf[pos++] = flags;
   if (flags & MOX_FLAG_RA_DATA) {
     const mox_ra_data_t none{};
     add(_mox_instance_ra_data_marshal(h, db, buf + pos, &none, 0, room(), err));
+    if (!ok()) return INT32_MIN;
   }
+  if (room() < 4) return full(), INT32_MIN;
   jump_at = pos;
-  add(_mox_variant_jump_marshal(h, db, buf + pos, 0, room(), err));
-  return ok() ? v : INT32_MIN;
+  put_be32(buf + pos, 0);
+  pos += 4;
+  return v;
 }
 
 }  // namespace
@@ -378,15 +558,17 @@ int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check
 template <const TypeDesc &T>
 uint32_t wire_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                       uint32_t domain_check, uint32_t *err) {
-  return marshal_of<T>(h, db, buf, obj, buflen, domain_check, err, nullptr);
+  if (!starts(h, err, buflen, obj, buf)) return 0;
+  Scope sc(tracking(h, T) == Tracking::On);
+  return marshal_of<T>(h, db, buf, obj, buflen, domain_check, err, sc, nullptr);
 }
 
 namespace {
 
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
-                    uint32_t domain_check, uint32_t *err, const uint8_t *placed) {
-  Encoder en{h, db, buf, buflen, err};
+                    uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed) {
+  Encoder en{h, db, buf, buflen, err, sc};
   uint32_t jump_at = 0;
   int32_t v = en.begin(T, obj, domain_check, jump_at, placed);
   if (v == INT32_MIN) return en.pos;
@@ -405,6 +587,54 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
 // Decode
 // ---------------------------------------------------------------------------
 
+// The state bytes a decode reads for a record, and for the records embedded
+// in it (their areas lie inside its own), are gathered here and stored when
+// that record's decode ends: one write_notify and one copy per run of bytes
+// actually read, over exactly those bytes, instead of one per byte.
+struct StateStage {
+  uint8_t *area = nullptr;  // where they go; null: nothing is gathered
+  uint32_t size = 0;
+  uint32_t capacity;        // of the two arrays below (a multiple of 8)
+  uint8_t *bytes;           // the values, by position in the area
+  uint8_t *read;            // per position: 1 when a value was read for it
+
+  void begin(uint8_t *to, uint32_t n) {
+    area = to;
+    size = n;
+    std::memset(read, 0, (n + 7) & ~7u);
+  }
+  // Stores the runs of positions read: one write_notify over each, then its
+  // bytes.  The marks are read eight at a time (those past size are clear).
+  [[gnu::noinline]] void flush(mox_handle_t *h, uint32_t db) {
+    constexpr uint64_t kAll = 0x0101010101010101u;
+    constexpr bool kLittle = std::endian::native == std::endian::little;
+    // The marks of a group from position at on, and the first marked one.
+    auto from = [](uint32_t at) {
+      return kLittle ? ~uint64_t{0} << (8 * (at % 8)) : ~uint64_t{0} >> (8 * (at % 8));
+    };
+    auto first = [](uint64_t marks) {
+      return static_cast<uint32_t>(kLittle ? __builtin_ctzll(marks) : __builtin_clzll(marks)) / 8;
+    };
+    uint32_t at = 0;
+    while (at < size) {
+      uint32_t word = at & ~7u;
+      uint64_t set = load<uint64_t>(read + word) & from(at);
+      while (set == 0) {
+        word += 8;
+        if (word >= size) return;
+        set = load<uint64_t>(read + word);
+      }
+      uint32_t lo = word + first(set);
+      uint64_t clear = ~load<uint64_t>(read + word) & kAll & from(lo);
+      while (clear == 0 && word + 8 < size) clear = ~load<uint64_t>(read + (word += 8)) & kAll;
+      at = clear ? word + first(clear) : size;
+      if (at > size) at = size;
+      announce(h, area + lo, at - lo, db);
+      std::memcpy(area + lo, bytes + lo, at - lo);
+    }
+  }
+};
+
 struct Decoder {
   const TypeDesc &t;
   mox_handle_t *h;
@@ -414,6 +644,13 @@ struct Decoder {
   uint32_t in_place;
   uint32_t *err;
   void *obj;
+  Scope &sc;
+  uint8_t *placed;                 // the area the parent holds for this record, or null
+  StateStage *outer;               // the stage of the record this one is embedded in
+  StateStage &own;                 // a stage for this record when it owns its area
+  uint8_t *staged = nullptr;       // where this record's state bytes are gathered (area set)
+  uint8_t *staged_read = nullptr;  // and where each is marked as read
+  bool owns_stage = false;         // own is the stage: stored when this record ends
   uint32_t pos = 0;
   bool states = false;             // the input carries state bytes
   uint8_t *area = nullptr;         // where they go; null: they are skipped
@@ -441,8 +678,22 @@ struct Decoder {
   // Inline: the test is all a decode without state bytes pays per field.
   [[gnu::always_inline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
-    if (area) store<uint8_t>(h, db, area + at, buf[pos]);
+    if (area) {
+      staged[at] = buf[pos];
+      staged_read[at] = 1;
+    }
     ++pos;
+  }
+  // Up to n state bytes of this record's area from at on, cut to what remains.
+  [[gnu::noinline]] void state_run(uint32_t at, uint32_t n) {
+    if (!states) return;
+    uint32_t have = left() < static_cast<int32_t>(n) ? static_cast<uint32_t>(left()) : n;
+    if (have == 0) return;
+    if (area) {
+      std::memcpy(staged + at, buf + pos, have);
+      std::memset(staged_read + at, 1, have);
+    }
+    pos += have;
   }
   // Up to n state bytes into dst (null: skipped), cut to what remains.
   [[gnu::noinline]] void state_block(uint8_t *dst, uint32_t n) {
@@ -456,6 +707,30 @@ struct Decoder {
     pos += have;
   }
 
+  template <Kind K>
+  [[gnu::always_inline]] void scalar(void *field) {
+    using C = typename Prim<K>::C;
+    constexpr uint32_t n = Prim<K>::wire;
+    if (left() < static_cast<int32_t>(n)) [[unlikely]] {
+      fail(h, err, kEMSGSIZE);
+      return;
+    }
+    C v;
+    if constexpr (K == Kind::Boolean) {
+      if (buf[pos] > 1) [[unlikely]] {
+        fail(h, err, kEBADMSG);
+        return;
+      }
+      v = buf[pos];
+    } else {
+      std::make_unsigned_t<C> u;
+      std::memcpy(&u, buf + pos, n);
+      v = static_cast<C>(network_order(u));
+    }
+    store<C>(h, db, static_cast<C *>(field), v);
+    pos += n;
+  }
+
   bool begin();   // the header up to the jump; false: return pos
   uint32_t end(); // the skipped tail, the variant, flags and type-info reference
 
@@ -463,19 +738,28 @@ struct Decoder {
   void field() {
     constexpr const FieldDesc &f = T.fields[I];
     uint8_t *base = bytes(obj) + f.offset;
-    auto value = [&](void *field) {
+    auto value = [&](void *field, uint32_t e) {
       const uint8_t *in = buf + pos;
       if constexpr (f.kind == Kind::Record)
-        took(decode_of<*f.record>(h, db, in, field, left(), in_place, err));
+        // An embedded record's state area lies in this record's, where
+        // initialize placed it.
+        took(decode_of<*f.record>(
+            h, db, in, field, left(), in_place, err, sc,
+            area_of_obj
+                ? area_of_obj + f.state_area + e * f.record->state_size_for(f.record->highest)
+                : nullptr,
+            area ? (owns_stage ? &own : outer) : nullptr));
       else if constexpr (f.kind == Kind::Enum)
         took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
                             in_place, err));
+      else if constexpr (inline_scalar(f.kind))
+        scalar<f.kind>(field);
       else
         took(Prim<f.kind>::unmarshal(h, db, in, static_cast<typename Prim<f.kind>::C *>(field),
                                      left(), in_place, err));
     };
     if constexpr (f.shape == Shape::Single) {
-      value(base);
+      value(base, 0);
       if (ok()) state_byte(f.state);
     } else if constexpr (f.shape == Shape::Array) {
       if constexpr (PrimArray<f.kind>::bulk) {
@@ -484,11 +768,11 @@ struct Decoder {
         took(PrimArray<f.kind>::unmarshal(h, db, buf + pos, reinterpret_cast<C *>(base), f.bound,
                                           left(), in_place, err));
       } else {
-        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size);
+        for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size, e);
       }
       if (!ok()) return;
       state_byte(f.state);
-      state_block(area ? area + f.state + 1 : nullptr, f.bound);
+      state_run(f.state + 1u, f.bound);
     } else if constexpr (f.shape == Shape::Dynamic) {
       dynamic<T, I>();
     } else {
@@ -522,14 +806,14 @@ struct Decoder {
   template <const TypeDesc &T, size_t I>
   void dynamic() {
     constexpr const FieldDesc &f = T.fields[I];
-    uint8_t count = 0;
-    took(Prim<Kind::U8>::unmarshal(h, db, buf + pos, &count, left(), in_place, err));
-    if (!ok()) return;
+    if (left() < 1) return fail(h, err, kEMSGSIZE);
+    uint8_t count = buf[pos++];
     uint8_t *per = nullptr;
     uint8_t *block = dynamic_storage(f, count, per);
     if (block == nullptr) return;
     for (uint32_t e = 0; e < count && ok(); ++e)
-      took(decode_of<*f.record>(h, db, buf + pos, block + e * f.size, left(), in_place, err));
+      took(decode_of<*f.record>(h, db, buf + pos, block + e * f.size, left(), in_place, err, sc,
+                                nullptr, nullptr));
     if (!ok()) return;
     state_byte(f.state);
     state_block(area ? per : nullptr, count);
@@ -594,7 +878,7 @@ struct Decoder {
     const orva_list_head_t *head = list_head(f, obj);
     if (in_place && head->count == count) {
       for (void *e = list_first(obj, f); e != nullptr && ok(); e = list_next(obj, f, e, et)) {
-        took(decode_of<et>(h, db, buf + pos, e, left(), in_place, err));
+        took(decode_of<et>(h, db, buf + pos, e, left(), in_place, err, sc, nullptr, nullptr));
         if (!ok())
           trace_at(static_cast<uint16_t>(f.msg + 1), std::strerror(static_cast<int>(*err)));
       }
@@ -610,7 +894,7 @@ struct Decoder {
           fail(h, err, kENOMEM);
           return;
         }
-        took(decode_of<et>(h, db, buf + pos, entry, left(), 0, err));
+        took(decode_of<et>(h, db, buf + pos, entry, left(), 0, err, sc, nullptr, nullptr));
         if (ok()) list_set_last(T, I, h, db, obj, entry, err);
         if (!ok()) record_destroy_internal(et, h, db, entry, 1);  // not linked: still ours
       }
@@ -692,11 +976,14 @@ uint8_t *Decoder::dynamic_storage(const FieldDesc &f, uint8_t count, uint8_t *&p
 }
 
 bool Decoder::begin() {
-  if (!starts(h, err, len, obj, buf)) return false;
-  uint8_t wire_flags = 0;
-  took(_mox_instance_variant_unmarshal(h, db, buf, &v, left(), err));
-  if (ok()) took(_mox_instance_obj_flag_unmarshal(h, db, buf + pos, &wire_flags, left(), err));
-  if (ok() && (wire_flags & MOX_FLAG_RA_DATA)) {
+  // The caller checked the entry (error slot, arguments) once for the call.
+  // Variant byte, flag byte, (ra-data block), jump: read here without a
+  // runtime call per item.
+  if (left() <= 0) return fail(h, err, kEMSGSIZE), false;
+  v = static_cast<int8_t>(buf[pos++]);
+  if (left() < 1) return fail(h, err, kEMSGSIZE), false;
+  uint8_t wire_flags = buf[pos++];
+  if (wire_flags & MOX_FLAG_RA_DATA) {
     mox_ra_data_t ra{};
     uint8_t ra_flag = 0;
     took(_mox_instance_ra_data_unmarshal(h, db, buf + pos, &ra, &ra_flag, left(), err));
@@ -708,22 +995,36 @@ bool Decoder::begin() {
   if (v > most) v = static_cast<int8_t>(most);
 
   jump_base = pos;
-  took(_mox_variant_jump_unmarshal(h, db, buf + pos, &jump, left(), err));
-  if (!ok()) return false;
+  if (left() < 4) return fail(h, err, kEMSGSIZE), false;
+  jump = get_be32(buf + pos);
+  pos += 4;
 
   // Only the two flags the wire defines reach the destination.
   keep = wire_flags & kWireFlags;
-  area_of_obj = state_area(t, h, db, obj);
+  constexpr uint8_t kPlaced = MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD;
+  area_of_obj = placed && (hd->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
   states = (wire_flags & MOX_FLAG_STATE_TRACKED) != 0;
-  switch (tracking(h, t)) {
-    case Tracking::On:
-      if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
-      if (states) area = area_of_obj;
-      keep |= MOX_FLAG_STATE_TRACKED;
-      break;
-    default:
-      keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
-      break;
+  if (sc.tracked) {
+    if ((hd->flags & MOX_FLAG_STATE_TRACKED) == 0) integrity_abort(t, Msg::UnmarshalMismatch);
+    if (states) area = area_of_obj;
+    keep |= MOX_FLAG_STATE_TRACKED;
+    if (area) {
+      uint32_t size = t.state_size_for(hd->storage_variant);
+      if (outer && outer->area && area == placed && area >= outer->area &&
+          area + size <= outer->area + outer->size) {
+        staged = outer->bytes + (area - outer->area);
+        staged_read = outer->read + (area - outer->area);
+      } else if (size <= own.capacity) {
+        own.begin(area, size);
+        staged = own.bytes;
+        staged_read = own.read;
+        owns_stage = true;
+      } else {
+        area = nullptr;  // not reached: no area exceeds its type's largest
+      }
+    }
+  } else {
+    keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
   if (v >= 0) {
     // A destination that carried no fields (an earlier decode of a negative
@@ -738,6 +1039,7 @@ bool Decoder::begin() {
 }
 
 uint32_t Decoder::end() {
+  if (owns_stage) own.flush(h, db);
   mox_obj_header_t *hd = header(obj);
   // The tail of a newer variant is skipped, as far as the input reaches.
   if (ok()) {
@@ -756,16 +1058,28 @@ uint32_t Decoder::end() {
   // Storage for the dynamic array that could not be allocated ends the
   // decode with nothing consumed.
   if (no_storage) return 0;
-  void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
-  if (!ok() || slot == nullptr) return pos;
-  store<void *>(h, db, slot, placed_type_info(h, db, t.ti));
+  if (!ok()) return pos;
+  // The type-info word, or the first word of the block it points to.
+  void **slot = (hd->flags & MOX_FLAG_TINFO_BLOCK) ? static_cast<void **>(hd->tinfo) : &hd->tinfo;
+  if (slot == nullptr) return pos;
+  if (!sc.has(t)) sc.keep(t, {.ti = placed_type_info(h, db, t.ti)});
+  store<void *>(h, db, slot, sc.value[t.index].ti);
   return pos;
 }
 
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err) {
-  Decoder de{T, h, db, buf, len, in_place, err, obj};
+                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
+                   StateStage *outer) {
+  constexpr uint32_t kArea = T.state_size[0] > T.state_size[1] ? T.state_size[0] : T.state_size[1];
+  constexpr uint32_t kStage = (kArea + 8) & ~7u;
+  uint8_t stage_bytes[kStage];
+  uint8_t stage_read[kStage];
+  StateStage own;
+  own.capacity = kStage;
+  own.bytes = stage_bytes;
+  own.read = stage_read;
+  Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer, own};
   if (!de.begin()) return de.pos;
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
@@ -842,9 +1156,10 @@ thread_local BudgetScope *BudgetScope::top_ = nullptr;
 template <const TypeDesc &T>
 uint32_t wire_unmarshal(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
                         uint32_t in_place, uint32_t *err) {
-  if (h == nullptr || *err != 0) return decode_of<T>(h, db, buf, obj, len, in_place, err);
+  if (!starts(h, err, len, obj, buf)) return 0;
+  Scope sc(tracking(h, T) == Tracking::On);
   BudgetScope budget(h, mox_get_decode_budget(h));
-  uint32_t n = decode_of<T>(h, db, buf, obj, len, in_place, err);
+  uint32_t n = decode_of<T>(h, db, buf, obj, len, in_place, err, sc, nullptr, nullptr);
   if (budget.exceeded()) {
     if (*err == 0) fail(h, err, kENOMEM);
     trace(T, Msg::DecodeBudget);

@@ -48,9 +48,12 @@ void put(mox_handle_t *h, uint32_t db, bool notify, T *dst, T value, void *owner
 
 const char *error_text(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
-// Tells every nested record of obj (every level, array elements in index
-// order) where its state bytes lie inside area, the state-tracking area of obj.
-void place_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint8_t *area) {
+// Tells the nested records of obj (array elements in index order) where their
+// state bytes lie inside area, the state-tracking area of obj; deep: those of
+// every level, else only the records directly in obj (initialize, which then
+// initializes each of them, and each places its own).
+void place_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint8_t *area,
+                  bool deep) {
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
     if (f.kind != Kind::Record || (f.shape != Shape::Single && f.shape != Shape::Array)) continue;
@@ -60,7 +63,7 @@ void place_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, ui
       void *nested = field_at(obj, f, e);
       uint8_t *nested_area = area + f.state_area + e * each;
       moxlib_update_sttr_offset(h, db, nested, static_cast<uint32_t>(nested_area - bytes(nested)));
-      place_nested(n, h, db, nested, nested_area);
+      if (deep) place_nested(n, h, db, nested, nested_area, true);
     }
   }
 }
@@ -106,8 +109,9 @@ void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t noti
           enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti,
                           notify, MOX_FLAG_NESTED, err);
         } else {
-          const KindOps &k = kind_ops(f.kind);
-          k.initialize(h, db, field, k.ti, notify, skip_stats, MOX_FLAG_NESTED, base, err);
+          using O = PrimObj<f.kind>;
+          O::initialize(h, db, static_cast<typename Prim<f.kind>::C *>(field), O::ti(), notify,
+                        skip_stats, MOX_FLAG_NESTED, base, err);
         }
       }
     }
@@ -144,11 +148,13 @@ void release_fields_of(mox_handle_t *h, uint32_t db, void *obj) {
         if constexpr (f.kind == Kind::Record) {
           record_destroy_internal(*f.record, h, db, field, 0);
         } else {
-          const KindOps &k = kind_ops(f.kind);
+          using O = PrimObj<f.kind>;
+          static_assert(O::released);
+          auto *value = static_cast<typename Prim<f.kind>::C *>(field);
           uint32_t local = 0;
-          k.decr_object_reference(h, db, field, &local);
+          O::decr_object_reference(h, db, value, &local);
           if (local != 0) trace_at(f.msg, local, error_text(local));
-          k.destroy_internal(h, db, field, 0);
+          O::destroy_internal(h, db, value, 0);
         }
       }
     }
@@ -279,10 +285,7 @@ uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void
         uint8_t *own = (hd->flags & MOX_FLAG_STTR_OFFSET_HELD)
                            ? bytes(obj) + moxlib_get_sttr_offset(h, db, obj)
                            : sttr_base;
-        if (t.ops & kOpOffsetUpdate)
-          record_offset_update(t, h, db, obj, own);
-        else
-          place_nested(t, h, db, obj, own);
+        place_nested(t, h, db, obj, own, false);
       }
     }
   }
@@ -381,7 +384,7 @@ void record_set_instance_embedded(const TypeDesc &t, mox_handle_t *h, uint32_t d
 void record_offset_update(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
                           uint8_t *sttr_area) {
   if (obj == nullptr || sttr_area == nullptr) return;
-  place_nested(t, h, db, obj, sttr_area);
+  place_nested(t, h, db, obj, sttr_area, true);
 }
 
 void record_adjust_variant(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
