@@ -259,8 +259,9 @@ TEST(Wire, EncodingsOfEveryTypeAreTheKnownBytes) {
   // The fixed sizes the engine adds up at compile time are the runtime's.
   ScopedHandle h(MOX_STTR_OFF);
   for (int k = 0; k <= int(orva::Kind::EnmRadioBand); ++k)
-    if (uint32_t n = orva::prim_wire(orva::Kind(k)))
+    if (uint32_t n = orva::prim_wire(orva::Kind(k))) {
       EXPECT_EQ(n, orva::kind_ops(orva::Kind(k)).len(h, kDb, nullptr)) << k;
+    }
 }
 
 // Every prefix of every valid encoding decodes to an error or to a record,
