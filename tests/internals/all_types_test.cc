@@ -305,7 +305,9 @@ struct Walk {
     step(what + " reallocation", false, [&] { orva::field_set_at(t, i, h, kDb, obj, n + 1, mine(0), &err); });
     ASSERT_EQ((std::tuple{count_of(t, i, obj), err}), (std::tuple{n + 2, 0u})) << what;
     for (uint32_t e = 0; e < n + 2; ++e)  // element n stays empty
-      if (e != n) EXPECT_EQ(orva::record_compare(*f.record, mine(e), source(e > n ? 0 : e)), 0) << what << e;
+      if (e != n) {
+        EXPECT_EQ(orva::record_compare(*f.record, mine(e), source(e > n ? 0 : e)), 0) << what << e;
+      }
     fields(*f.record, mine(n), source(1));
     // Emptied for the destroy that follows, which still owns the element states.
     step(what + " emptying", false, [&] { orva::field_remove_elements(t, i, h, kDb, obj); });
