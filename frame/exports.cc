@@ -4,6 +4,7 @@
 #include "frame/registration.h"
 #include "serial/enums.h"
 #include "serial/wire.h"
+#include "serial/xml.h"
 #include "types/accessors.h"
 #include "types/class_map_list.h"
 #include "types/compare.h"
