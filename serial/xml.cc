@@ -69,11 +69,14 @@ int32_t held_variant(const TypeDesc &t, const void *obj) {
   return v > most ? most : v;
 }
 
-void field_path(char (&out)[kPathLen], const char *base, const char *field) {
-  std::snprintf(out, kPathLen, "%s/%s", base, field);
-}
-void item_path(char (&out)[kPathLen], const char *base, const char *field, uint32_t index) {
-  std::snprintf(out, kPathLen, "%s/%s[%u]", base, field, index);
+// Builds base/field, or base/field[index] for an index above 0; false when
+// the path does not fit and was cut.  A cut path is never looked up: the
+// element under it counts as absent (it could otherwise name another
+// element, and the same one for every index).
+bool path_of(char (&out)[kPathLen], const char *base, const char *field, uint32_t index = 0) {
+  int n = index == 0 ? std::snprintf(out, kPathLen, "%s/%s", base, field)
+                     : std::snprintf(out, kPathLen, "%s/%s[%u]", base, field, index);
+  return n >= 0 && static_cast<size_t>(n) < kPathLen;
 }
 
 // After a field reader: an absent element (2) is cleared and parsing goes on;
@@ -221,13 +224,12 @@ struct Parser {
     if constexpr ((f.flags & kFieldCount) != 0) {
       return true;  // read with the dynamic array it counts
     } else if constexpr (f.shape == Shape::Single) {
-      field_path(at, path, f.name);
-      value<T, I>(at, base);
+      if (path_of(at, path, f.name)) value<T, I>(at, base);
       return absent_cleared(h, err);
     } else if constexpr (f.shape == Shape::Array) {
       // Elements in order up to the first absent one; the rest stay as they are.
       for (uint32_t e = 0; e < f.bound; ++e) {
-        item_path(at, path, f.name, e + 1);
+        if (!path_of(at, path, f.name, e + 1)) return true;
         value<T, I>(at, base + e * f.size);
         if (*err == kENOENT) return absent_cleared(h, err);
         if (*err != 0) return false;
@@ -246,8 +248,10 @@ struct Parser {
     constexpr const TypeDesc &et = *f.record;
     char at[kPathLen];
     char text[kValueLen];
-    field_path(at, path, T.fields[f.count_field].name);
-    if (uint32_t rc = xml_get_element_value(doc, at, text, sizeof text, 0)) {
+    uint32_t rc = kENOENT;
+    if (path_of(at, path, T.fields[f.count_field].name))
+      rc = xml_get_element_value(doc, at, text, sizeof text, 0);
+    if (rc != 0) {
       fail(h, err, rc);
       trace_at(static_cast<uint16_t>(f.msg + kMsgValueFailed));
       return false;
@@ -260,8 +264,8 @@ struct Parser {
         fail(h, err, kENOMEM);
         break;
       }
-      item_path(at, path, f.name, e);
-      xml_parse<et>(h, db, at, doc, tmp, err, msg, msglen);
+      if (path_of(at, path, f.name, e)) xml_parse<et>(h, db, at, doc, tmp, err, msg, msglen);
+      else fail(h, err, kENOENT);
       // The element setter copies the temporary in through its wire form.
       if (*err == 0) dynamic_set_at(T, I, h, db, obj, e - 1, tmp, true, err);
       record_destroy_internal(et, h, db, tmp, 1);
@@ -292,8 +296,8 @@ struct Parser {
         fail(h, err, kENOMEM);
         return false;
       }
-      item_path(at, path, "entry", e);
-      xml_parse<et>(h, db, at, doc, entry, err, msg, msglen);
+      if (path_of(at, path, "entry", e)) xml_parse<et>(h, db, at, doc, entry, err, msg, msglen);
+      else fail(h, err, kENOENT);
       if (*err == 0) list_set_last(T, I, h, db, obj, entry, err);
       if (*err == 0) continue;  // linked: the list owns it now
       record_destroy_internal(et, h, db, entry, 1);

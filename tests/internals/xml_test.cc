@@ -1,10 +1,8 @@
 // The XML engine over the catalogue: round trips of every type, state flags,
-// every cut of a deep rendering, the parse failures, the golden renderings.
+// golden renderings and every cut of the deep records, parse failures.
 #include "serial/xml.h"
 
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
-#include <libxml/xpath.h>
 
 #include <functional>
 #include <memory>
@@ -29,68 +27,33 @@ constexpr uint32_t kDb = MOX_NO_DB;
 
 std::string render(const TypeDesc &t, mox_handle_t *h, const void *obj, uint32_t *err) {
   std::vector<char> buf(1 << 16);
-  uint32_t n = orva::record_to_xml(t, h, kDb, t.name, buf.data(), obj, int32_t(buf.size()), 0, err);
-  return std::string(buf.data(), n);
+  return std::string(buf.data(), orva::record_to_xml(t, h, kDb, t.name, buf.data(), obj,
+                                                     int32_t(buf.size()), 0, err));
 }
 
-// Parses text and fills obj from "//<type>" (or path); the slot's value.
-uint32_t parse(const TypeDesc &t, mox_handle_t *h, const std::string &text, void *obj,
-               const std::string &path = "") {
-  mox_xml_doc_t *doc = nullptr;
-  char msg[300] = "";
-  EXPECT_EQ(mox_xml_doc_parse(text.data(), text.size(), &doc, msg, sizeof msg), 0u) << msg;
+struct Doc {
+  explicit Doc(const std::string &text) { EXPECT_EQ(mox_xml_doc_parse(text.data(), text.size(), &d, nullptr, 0), 0u); }
+  ~Doc() { mox_xml_doc_free(d); }
+  mox_xml_doc_t *d = nullptr;
+};
+
+// Fills obj from text at path ("//<type>" when empty); the slot's value.
+uint32_t parse(const TypeDesc &t, mox_handle_t *h, const std::string &text, void *obj, std::string path = "") {
+  Doc doc(text);
   uint32_t err = 0;
-  orva::record_from_xml(t, h, kDb, (path.empty() ? "//" + std::string(t.name) : path).c_str(),
-                        doc, obj, &err, msg, sizeof msg);
-  mox_xml_doc_free(doc);
+  char msg[300];
+  if (path.empty()) path = "//" + std::string(t.name);
+  orva::record_from_xml(t, h, kDb, path.c_str(), doc.d, obj, &err, msg, sizeof msg);
   return err;
 }
 
-// The wire form without state bytes: what the XML carries.
+// The wire form without state bytes (the mode switched off): what XML carries.
 std::vector<uint8_t> wire(const TypeDesc &t, mox_handle_t *h, const void *obj) {
-  uint32_t mode = h->sttr_config ? h->sttr_config->word[MOX_STTR_MODE_WORD] : 0;
-  if (mode) mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
+  uint32_t mode = h->sttr_config->word[MOX_STTR_MODE_WORD], err = 0;
+  mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
   std::vector<uint8_t> out(orva::record_len(t, h, kDb, obj));
-  uint32_t err = 0;
   out.resize(orva::record_marshal(t, h, kDb, out.data(), obj, int32_t(out.size()), 0, &err));
-  if (mode) mox_handle_set_sttr_mode(h, mode);
-  EXPECT_EQ(err, 0u);
-  return out;
-}
-
-// The "st" attribute of every child element of the root named field (0 when absent).
-std::vector<uint32_t> flags_of(const std::string &text, const TypeDesc &t, const char *field) {
-  std::vector<uint32_t> out;
-  xmlDocPtr doc = xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0);
-  xmlXPathContextPtr xp = xmlXPathNewContext(doc);
-  std::string path = "/" + std::string(t.name) + "/" + field;
-  xmlXPathObjectPtr set = xmlXPathEval(reinterpret_cast<const xmlChar *>(path.c_str()), xp);
-  for (int i = 0; set->nodesetval && i < set->nodesetval->nodeNr; ++i) {
-    xmlChar *st = xmlGetProp(set->nodesetval->nodeTab[i], BAD_CAST "st");
-    out.push_back(st ? uint32_t(std::stoul(reinterpret_cast<char *>(st))) : 0);
-    xmlFree(st);
-  }
-  xmlXPathFreeObject(set);
-  xmlXPathFreeContext(xp);
-  xmlFreeDoc(doc);
-  return out;
-}
-
-// The flags the getters give for field i (one per element rendered).
-std::vector<uint32_t> expected_flags(const TypeDesc &t, uint16_t i, mox_handle_t *h, void *obj,
-                                     size_t elements) {
-  const orva::FieldDesc &f = t.fields[i];
-  std::vector<uint32_t> out;
-  uint32_t err = 0;
-  for (size_t e = 0; e < elements; ++e) {
-    if ((f.flags & orva::kFieldCount) || f.kind == orva::Kind::Enum)
-      out.push_back(0);
-    else if (f.shape == orva::Shape::Array || f.shape == orva::Shape::Dynamic)
-      out.push_back(orva::field_state_get_at(t, i, h, kDb, obj, uint32_t(e), &err));
-    else
-      out.push_back(orva::field_state_get(t, i, h, kDb, obj, &err));
-  }
-  EXPECT_EQ(err, 0u);
+  mox_handle_set_sttr_mode(h, mode);
   return out;
 }
 
@@ -111,14 +74,26 @@ TEST(Xml, RoundTripOfEveryTypeBothModesBothVariantsWithStateFlags) {
         EXPECT_EQ(parse(t, h, text, b), 0u);
         EXPECT_EQ(wire(t, h, a), wire(t, h, b));
         EXPECT_EQ(orva::header(b)->variant, v);
+        // Each child element's "st" against the getters (0: no attribute).
+        Doc doc(text);
         for (uint16_t i = 0; i < t.field_count; ++i) {
-          std::vector<uint32_t> got = flags_of(text, t, t.fields[i].name);
-          if (t.fields[i].variant > v) EXPECT_TRUE(got.empty()) << t.fields[i].name;
-          std::vector<uint32_t> want =
-              mode == MOX_STTR_ON ? expected_flags(t, i, h, a, got.size()) : std::vector<uint32_t>(got.size());
-          EXPECT_EQ(got, want) << t.fields[i].name;
-          for (uint32_t g : got) flagged += g != 0;
+          const orva::FieldDesc &f = t.fields[i];
+          const std::string at = "/" + std::string(t.name) + "/" + f.name;
+          uint32_t n = 0;
+          xml_get_element_nodecount(doc.d, at.c_str(), &n);
+          EXPECT_EQ(n == 0, f.variant > v) << f.name;
+          bool none = mode != MOX_STTR_ON || (f.flags & orva::kFieldCount) || f.kind == orva::Kind::Enum;
+          bool indexed = f.shape == orva::Shape::Array || f.shape == orva::Shape::Dynamic;
+          for (uint32_t k = 0; k < n; ++k) {
+            char st[16];
+            xml_get_element_value(doc.d, (at + "[" + std::to_string(k + 1) + "]/@st").c_str(), st, sizeof st, 0);
+            uint32_t want = none ? 0 : indexed ? orva::field_state_get_at(t, i, h, kDb, a, k, &err)
+                                               : orva::field_state_get(t, i, h, kDb, a, &err);
+            EXPECT_EQ(std::strtoul(st, nullptr, 10), want) << f.name << "[" << k << "]";
+            flagged += want != 0;
+          }
         }
+        EXPECT_EQ(err, 0u);
         orva::record_destroy(t, h, kDb, a);
         orva::record_destroy(t, h, kDb, b);
         EXPECT_EQ(h.live_bytes(), 0u);
@@ -126,9 +101,9 @@ TEST(Xml, RoundTripOfEveryTypeBothModesBothVariantsWithStateFlags) {
   EXPECT_GT(flagged, 100u);
 }
 
-// Every buffer length from 0 to the full size, on an exact-size heap buffer:
-// a NUL-terminated prefix of the full text and 90 while cut.
-TEST(Xml, EveryCutOfTheDeepRecordsIsATerminatedPrefix) {
+// The golden text, then every buffer length from 0 to the full size on an
+// exact-size heap buffer: a NUL-terminated prefix of the full text, 90 while cut.
+TEST(Xml, GoldenRenderingsAndEveryCutOfTheDeepRecords) {
   for (const char *name : kGoldenTypes) {
     SCOPED_TRACE(name);
     ScopedHandle h(MOX_STTR_ON);
@@ -137,6 +112,7 @@ TEST(Xml, EveryCutOfTheDeepRecordsIsATerminatedPrefix) {
     uint32_t err = 0;
     const std::string full = render(t, h, obj, &err);
     ASSERT_EQ(err, 0u);
+    golden_compare(name, ".xml", full + "\n");
     for (size_t len = 0; len <= full.size() + 1; ++len) {
       std::unique_ptr<char[]> buf(new char[len]);
       err = 0;
@@ -149,75 +125,50 @@ TEST(Xml, EveryCutOfTheDeepRecordsIsATerminatedPrefix) {
   }
 }
 
-TEST(Xml, GoldenRenderingsOfTheDeepRecords) {
-  for (const char *name : kGoldenTypes) {
-    ScopedHandle h(MOX_STTR_ON);
-    const TypeDesc &t = type_named(name);
-    void *obj = golden_record(name, h);
-    uint32_t err = 0;
-    golden_compare(name, ".xml", render(t, h, obj, &err) + "\n");
-    EXPECT_EQ(err, 0u);
-    orva::record_destroy(t, h, kDb, obj);
-  }
-}
-
-std::string doc(const char *type, const std::string &body) {
-  return "<" + std::string(type) + ">" + body + "</" + type + ">";
-}
 std::string calls(const std::string &count, int n) {
-  std::string s = "<bandwidth_alloc>7</bandwidth_alloc>";
+  std::string s = "<qos_client_data_t><bandwidth_alloc>7</bandwidth_alloc>";
   if (count != "-") s += "<call_record_index>" + count + "</call_record_index>";
-  for (int i = 0; i < n; ++i) s += "<call_record><call_id>" + std::to_string(i + 1) + "</call_id></call_record>";
-  return s + "<aaa_qos_params><aaa_avgdtus>9</aaa_avgdtus></aaa_qos_params>";
+  for (int i = 0; i < n; ++i) s += "<call_record><call_id>c</call_id></call_record>";
+  return s + "<aaa_qos_params><aaa_avgdtus>9</aaa_avgdtus></aaa_qos_params></qos_client_data_t>";
 }
 
-// One failure (or edge) per row: the error, the trace message at 0x3000000
+// One failure or edge per row: the error, the failure traced at 0x3000000
 // (empty: none), what the record holds after, and a destroy back to 0 bytes.
 TEST(Xml, ParseFailuresAndEdgesLeaveADestroyableRecord) {
-  const std::string corrupt = "Corrupted XML parsing";
-  struct Row {
-    const char *type;
-    std::function<uint32_t(const TypeDesc &, mox_handle_t *, void *)> run;
-    uint32_t err;
-    std::string trace;
-    std::function<bool(void *)> holds;
-  };
-  auto parse_of = [](std::string text, std::string path = "") {
+  using Run = std::function<uint32_t(const TypeDesc &, mox_handle_t *, void *)>;
+  struct Row { const char *type; Run run; uint32_t err; std::string trace; std::function<bool(void *)> holds; };
+  auto of = [](std::string text, std::string path = "") -> Run {
     return [=](const TypeDesc &t, mox_handle_t *h, void *obj) { return parse(t, h, text, obj, path); };
   };
-  auto cd = [](void *o) { return static_cast<qos_client_data_t *>(o); };
-  auto cd_doc = [&](std::string count, int n) { return parse_of(doc("qos_client_data_t", calls(count, n))); };
-  auto counts = [&](int n) { return [=](void *o) { return cd(o)->call_record_index == n && cd(o)->bandwidth_alloc == 7; }; };
+  auto cd = [](int calls, uint32_t aaa) {
+    return [=](void *o) { auto *c = static_cast<qos_client_data_t *>(o); return c->call_record_index == calls && c->aaa_qos_params.aaa_avgdtus == aaa; };
+  };
+  const std::string corrupt = "Corrupted XML parsing";
+  std::string deep, close, path;  // "/w" 113 times: "/ap_mac" fits in 256 bytes, "/radio_slot_id" not
+  for (int i = 0; i < 113; ++i) deep += "<w>", close += "</w>", path += "/w";
   std::vector<Row> rows = {
-      {"qos_ap_policy_t", parse_of(doc("qos_ap_policy_t", "<pm_idx_sent_to_ap>5</pm_idx_sent_to_ap><pm_idx_sent_to_ap>6</pm_idx_sent_to_ap>")), 0, "",
+      {"qos_ap_policy_t", of("<qos_ap_policy_t><pm_idx_sent_to_ap>5</pm_idx_sent_to_ap><pm_idx_sent_to_ap>6</pm_idx_sent_to_ap></qos_ap_policy_t>"), 0, "",
        [](void *o) { auto *p = static_cast<qos_ap_policy_t *>(o); return p->pm_idx_sent_to_ap[1] == 6 && p->pm_idx_sent_to_ap[2] == 0; }},
-      {"qos_client_data_t", cd_doc("3", 2), 14, corrupt, counts(2)},
-      {"qos_client_data_t", cd_doc("-", 2), 2, "Error while obtaining element value from xml doc pointer",
-       [&](void *o) { return cd(o)->bandwidth_alloc == 7 && cd(o)->aaa_qos_params.aaa_avgdtus == 0; }},
-      {"qos_policy_content", parse_of(doc("qos_policy_content", "<pm_name>p</pm_name><class_map/>")), 0, "",
+      {"qos_client_data_t", of(calls("2", 2)), 0, "", cd(2, 9)},
+      {"qos_client_data_t", of(calls("3", 2)), 14, corrupt, cd(2, 0)},
+      {"qos_client_data_t", of(calls("-", 2)), 2, "Error while obtaining element value from xml doc pointer", cd(0, 0)},
+      {"qos_policy_content", of("<qos_policy_content><pm_name>p</pm_name><class_map/></qos_policy_content>"), 0, "",
        [](void *o) { return static_cast<qos_policy_content *>(o)->class_map.entry.count == 0; }},
-      // Root path cut: "/w" 113 times and the type is 245 characters, so
-      // "/ap_mac" fits in 256 bytes and "/radio_slot_id" does not.
-      {"qos_ap_radio_key_t",
-       [&](const TypeDesc &t, mox_handle_t *h, void *obj) {
-         std::string open, close, path;
-         for (int i = 0; i < 113; ++i) open += "<w>", close += "</w>", path += "/w";
-         return parse(t, h, open + doc("qos_ap_radio_key_t", "<radio_slot_id>3</radio_slot_id><ap_mac>00:00:00:00:00:01</ap_mac>") + close,
-                      obj, path + "/qos_ap_radio_key_t");
-       }, 0, "",
+      {"qos_ap_radio_key_t", of(deep + "<qos_ap_radio_key_t><radio_slot_id>3</radio_slot_id><ap_mac>00:00:00:00:00:01</ap_mac></qos_ap_radio_key_t>" + close,
+                                path + "/qos_ap_radio_key_t"), 0, "",
        [](void *o) { auto *k = static_cast<qos_ap_radio_key_t *>(o); return k->radio_slot_id == 0 && k->ap_mac.octet[5] == 1; }},
       // A record created while tracking was off, rendered with it on.
       {"qos_ap_radio_key_t",
        [](const TypeDesc &t, mox_handle_t *h, void *obj) {
-         mox_handle_set_sttr_mode(h, MOX_STTR_ON);
          uint32_t err = 0;
+         mox_handle_set_sttr_mode(h, MOX_STTR_ON);
          EXPECT_EQ(render(t, h, obj, &err), "<qos_ap_radio_key_t>");
          mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
          return err;
        }, 22, "The object is non state tracked", nullptr},
   };
   for (const char *hostile : {"-1", "+1", "abc", "", "256", "0256", "18446744073709551615", " 1"})
-    rows.push_back({"qos_client_data_t", cd_doc(hostile, 1), 14, corrupt, counts(0)});
+    rows.push_back({"qos_client_data_t", of(calls(hostile, 1)), 14, corrupt, cd(0, 0)});
   for (const Row &row : rows) {
     SCOPED_TRACE(std::string(row.type) + " row " + std::to_string(&row - rows.data()));
     ScopedHandle h(MOX_STTR_OFF);
@@ -225,11 +176,10 @@ TEST(Xml, ParseFailuresAndEdgesLeaveADestroyableRecord) {
     void *obj = orva::record_create(t, h, kDb);
     mox_trace_clear();
     EXPECT_EQ(row.run(t, h, obj), row.err);
-    std::vector<mox_trace_record_t> traced;  // failures only (the first growth's notice aside)
+    std::vector<std::string> traced;  // failures only (the first growth's notice aside)
     for (const auto &r : TraceRecords())
-      if (r.level == 0x3000000u) traced.push_back(r);
-    ASSERT_EQ(traced.size(), row.trace.empty() ? 0u : 1u);
-    if (!row.trace.empty()) EXPECT_EQ(std::string(traced[0].text), row.trace);
+      if (r.level == 0x3000000u) traced.emplace_back(r.text);
+    EXPECT_EQ(traced, row.trace.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.trace});
     if (row.holds) EXPECT_TRUE(row.holds(obj));
     orva::record_destroy(t, h, kDb, obj);
     EXPECT_EQ(h.live_bytes(), 0u);
@@ -246,7 +196,7 @@ TEST(Xml, AllocationFaultsAndRefusedDocuments) {
     uint32_t err = 0;
     const std::string text = render(t, h, src, &err);
     orva::record_destroy(t, h, kDb, src);
-    for (int64_t n = 0; err != 0 || n == 0; ++n) {
+    for (int64_t n = 0; n == 0 || err != 0; ++n) {
       SCOPED_TRACE(std::string(name) + " fault after " + std::to_string(n));
       void *obj = orva::record_create(t, h, kDb);
       h.fail_alloc_after(n);
@@ -255,18 +205,16 @@ TEST(Xml, AllocationFaultsAndRefusedDocuments) {
       EXPECT_TRUE(err == 0 || err == 12) << err;
       orva::record_destroy(t, h, kDb, obj);
       ASSERT_EQ(h.live_bytes(), 0u);
-      ASSERT_LT(n, 10000);
     }
   }
   std::string deep, over(size_t{16} << 20, ' ');
   for (int i = 0; i < 100000; ++i) deep += "<a>";
-  over.replace(0, 3, "<a>");
+  over.replace(0, 4, "<a/>");
   for (const std::string &text : {deep, over + " "}) {
     mox_xml_doc_t *d = nullptr;
     char msg[300] = "";
     EXPECT_EQ(mox_xml_doc_parse(text.data(), text.size(), &d, msg, sizeof msg), 22u);
     EXPECT_STRNE(msg, "");
-    EXPECT_EQ(d, nullptr);
   }
 }
 
