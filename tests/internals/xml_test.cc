@@ -181,6 +181,11 @@ TEST(Xml, ParseFailuresAndEdgesLeaveADestroyableRecord) {
       if (r.level == 0x3000000u) traced.emplace_back(r.text);
     EXPECT_EQ(traced, row.trace.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.trace});
     if (row.holds) EXPECT_TRUE(row.holds(obj));
+    if (uint32_t fresh = 0; row.err == 22) {  // a corrupt mode word stops the process
+      mox_handle_set_sttr_mode(h, 0x1234);
+      EXPECT_DEATH(render(t, h, obj, &fresh), "");
+      mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
+    }
     orva::record_destroy(t, h, kDb, obj);
     EXPECT_EQ(h.live_bytes(), 0u);
   }
