@@ -17,7 +17,10 @@
 //   4. fills A a second time from the same document (list entries are
 //      appended, the dynamic array's elements set again): when the first fill
 //      succeeded, so must the second;
-//   5. destroys every record and document: the handle's live record storage
+//   5. fills a fresh record from the document with the handle refusing
+//      every allocation after the first n (n from the input's length): the
+//      fill must end as the unhindered one did or with 12;
+//   6. destroys every record and document: the handle's live record storage
 //      must then be zero.
 //
 // Every broken expectation aborts, so libFuzzer reports it with the input.
@@ -139,6 +142,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     orva::record_from_xml(t, h, kDb, path.c_str(), in.doc, a, &err2, msg, sizeof msg);
     if (err == 0 && err2 != 0) fail("second fill from the same document fails", t, mode, err2, 0);
     orva::record_destroy(t, h, kDb, a);
+    void *c = create(t, h, mode);
+    uint32_t cerr = 0;
+    mox_handle_fail_alloc_after(h, static_cast<int64_t>(size % 61));
+    orva::record_from_xml(t, h, kDb, path.c_str(), in.doc, c, &cerr, msg, sizeof msg);
+    mox_handle_fail_alloc_after(h, -1);
+    if (cerr != err && cerr != 12) fail("fill under allocation faults ends otherwise", t, mode, cerr, err);
+    orva::record_destroy(t, h, kDb, c);
   }
   if (h.live_bytes() != 0) fail("record storage leaked", t, mode, h.live_bytes(), 0);
   mox_trace_clear();
