@@ -5,6 +5,7 @@
 #include "serial/enums.h"
 #include "serial/print.h"
 #include "serial/wire.h"
+#include "serial/xml.h"
 #include "types/accessors.h"
 #include "types/class_map_list.h"
 #include "types/compare.h"

@@ -3,9 +3,11 @@
 // filled from a few seeds and of an untouched (freshly created) record, each
 // prefixed with the selector byte the fuzzer reads; and pairs of such
 // encodings back to back, for the fuzzer's decode of a second record in place
-// over the first.
+// over the first.  With --xml it writes the seeds of the XML fuzzer instead:
+// the same selector byte followed by the record's XML rendering (with state
+// flags when tracking is on), without pairs.
 //
-//   make_seeds <corpus-dir>
+//   make_seeds [--xml] <corpus-dir>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include "fuzz_support.h"
 #include "record_fill.h"
 #include "serial/wire.h"
+#include "serial/xml.h"
 #include "types/lifecycle.h"
 
 namespace {
@@ -39,13 +42,34 @@ bool write_seed(const std::string &dir, const orva::TypeDesc &t, uint32_t mode_i
   return std::fclose(f) == 0 && ok;
 }
 
-// The encoding of a record of t (filled from seed, or left as created for
-// seed 0); empty on an engine error.
-std::vector<uint8_t> encoding(const orva::TypeDesc &t, uint32_t mode_index, uint32_t seed) {
+// The XML rendering of obj; empty on an engine error.
+std::vector<uint8_t> rendering(const orva::TypeDesc &t, mox_handle_t *h, const void *obj) {
+  for (int32_t room = 4096;; room *= 2) {
+    std::vector<uint8_t> out(room);
+    uint32_t err = 0;
+    uint32_t n = orva::record_to_xml(t, h, kDb, t.name, reinterpret_cast<char *>(out.data()),
+                                     obj, room, 0, &err);
+    if (err == 0) return out.resize(n), out;
+    if (err != 90 || room > (64 << 20)) {
+      std::fprintf(stderr, "make_seeds: %s: render error %u\n", t.name, err);
+      return {};
+    }
+  }
+}
+
+// The encoding (or with xml the rendering) of a record of t (filled from
+// seed, or left as created for seed 0); empty on an engine error.
+std::vector<uint8_t> encoding(const orva::TypeDesc &t, uint32_t mode_index, uint32_t seed,
+                              bool xml) {
   orva_fuzz::Handle h(orva_fuzz::kModes[mode_index]);
   void *obj = orva::record_create(t, h, kDb);
   if (obj == nullptr) return {};
   if (seed != 0) orva_test::fill_record(t, h, kDb, obj, seed);
+  if (xml) {
+    std::vector<uint8_t> out = rendering(t, h, obj);
+    orva::record_destroy(t, h, kDb, obj);
+    return out;
+  }
   uint32_t len = orva::record_len(t, h, kDb, obj);
   std::vector<uint8_t> out(len);
   uint32_t err = 0;
@@ -63,12 +87,13 @@ std::vector<uint8_t> encoding(const orva::TypeDesc &t, uint32_t mode_index, uint
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <corpus-dir>\n", argv[0]);
+  const bool xml = argc == 3 && std::string(argv[1]) == "--xml";
+  if (argc != 2 && !xml) {
+    std::fprintf(stderr, "usage: %s [--xml] <corpus-dir>\n", argv[0]);
     return 2;
   }
   mox_trace_set_stderr(0);
-  std::string dir = argv[1];
+  std::string dir = argv[argc - 1];
   uint32_t written = 0;
   bool ok = true;
   for (uint32_t ti = 0; ti < orva::kTypeCount; ++ti) {
@@ -76,7 +101,7 @@ int main(int argc, char **argv) {
     for (uint32_t mi = 0; mi < orva_fuzz::kModeCount; ++mi) {
       std::vector<uint8_t> enc[std::size(kFillSeeds)];
       for (uint32_t seed : kFillSeeds) {
-        enc[seed] = encoding(t, mi, seed);
+        enc[seed] = encoding(t, mi, seed, xml);
         if (enc[seed].empty()) ok = false;
       }
       auto emit = [&](const std::string &what, std::initializer_list<uint32_t> seeds) {
@@ -92,7 +117,7 @@ int main(int argc, char **argv) {
       };
       for (uint32_t seed : kFillSeeds) emit("s" + std::to_string(seed), {seed});
       for (const auto &p : kPairs)
-        emit("s" + std::to_string(p[0]) + "s" + std::to_string(p[1]), {p[0], p[1]});
+        if (!xml) emit("s" + std::to_string(p[0]) + "s" + std::to_string(p[1]), {p[0], p[1]});
     }
     mox_trace_clear();
   }

@@ -2,25 +2,30 @@
 # Fuzzes for a while: configures and builds the instrumented build
 # (build-fuzz, clang 14) and runs the wire decoder harness (wire_fuzz, on
 # the seed corpus that make_seeds writes), the record API operation-sequence
-# harness (api_fuzz, from its own corpus directory), or both in turn, each
-# for the given time.  Exits non-zero when a fuzzer reports a finding (the
-# reproducer is left in build-fuzz/findings/ or build-fuzz/api-findings/).
+# harness (api_fuzz, from its own corpus directory), the XML engine harness
+# (xml_fuzz, on the renderings make_seeds --xml writes), or several in turn,
+# each for the given time.  Exits non-zero when a fuzzer reports a finding
+# (the reproducer is left in build-fuzz/findings/, build-fuzz/api-findings/
+# or build-fuzz/xml-findings/).
 # Installs nothing: tools/install-deps.sh brings clang-14 and its runtimes.
 #
-#   tools/fuzz-smoke.sh [seconds] [wire|api|both]     (default 60, both)
+#   tools/fuzz-smoke.sh [seconds] [wire|api|xml|both|all]   (default 60, all;
+#                                                          both: wire and api)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
-which="${2:-both}"
+which="${2:-all}"
 case "$seconds" in
-  '' | *[!0-9]*) echo "usage: $0 [seconds] [wire|api|both]" >&2; exit 2 ;;
+  '' | *[!0-9]*) echo "usage: $0 [seconds] [wire|api|xml|both|all]" >&2; exit 2 ;;
 esac
 case "$which" in
   wire) targets=(wire_fuzz make_seeds) ;;
   api) targets=(api_fuzz) ;;
+  xml) targets=(xml_fuzz make_seeds) ;;
   both) targets=(wire_fuzz make_seeds api_fuzz) ;;
-  *) echo "usage: $0 [seconds] [wire|api|both]" >&2; exit 2 ;;
+  all) targets=(wire_fuzz make_seeds api_fuzz xml_fuzz) ;;
+  *) echo "usage: $0 [seconds] [wire|api|xml|both|all]" >&2; exit 2 ;;
 esac
 build=build-fuzz
 
@@ -54,14 +59,20 @@ run() {
 }
 
 failed=0
-if [ "$which" != api ]; then
+if [ "$which" = wire ] || [ "$which" = both ] || [ "$which" = all ]; then
   # The wire corpus starts from the seeds every run; what a run adds is kept.
   mkdir -p "$build/corpus"
   "$build/fuzz/make_seeds" "$build/corpus"
   run wire_fuzz "$build/corpus" "$build/findings" "$build/fuzz.log" 8192 || failed=1
 fi
-if [ "$which" != wire ]; then
+if [ "$which" = api ] || [ "$which" = both ] || [ "$which" = all ]; then
   # The operation sequences start from an empty corpus (kept between runs).
   run api_fuzz "$build/api-corpus" "$build/api-findings" "$build/api-fuzz.log" 1024 || failed=1
+fi
+if [ "$which" = xml ] || [ "$which" = all ]; then
+  # The XML corpus starts from the renderings every run; what a run adds is kept.
+  mkdir -p "$build/xml-corpus"
+  "$build/fuzz/make_seeds" --xml "$build/xml-corpus"
+  run xml_fuzz "$build/xml-corpus" "$build/xml-findings" "$build/xml-fuzz.log" 32768 || failed=1
 fi
 exit "$failed"

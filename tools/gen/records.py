@@ -9,6 +9,7 @@ printer of the types that stand alone.
 """
 
 from layout import Layouts
+from xml_ops import xml_ops
 
 CTYPES = {
     "u_int8": "uint8_t",
@@ -166,6 +167,7 @@ class Records:
             ops += self.print_ops(t)
             for i, f in enumerate(t.fields):
                 ops += self.accessor_ops(t, i, f)
+            ops += xml_ops(t)
             if t.name in self.nested:
                 src = f"{t.name} *src" if self.has_list(t) else f"const {t.name} *src"
                 ops.append(("uint32_t", f"{t.name}_set", f"{H}, {DB}, {t.name} *dst, {src}, {ERR}",
