@@ -119,7 +119,9 @@ TEST(Xml, GoldenRenderingsAndEveryCutOfTheDeepRecords) {
       uint32_t n = orva::record_to_xml(t, h, kDb, t.name, buf.get(), obj, int32_t(len), 0, &err);
       ASSERT_EQ(err, len > full.size() ? 0u : 90u) << len;
       ASSERT_LE(n + (len > 0), len);
-      if (len > 0) ASSERT_EQ(std::string(buf.get()), full.substr(0, n)) << len;
+      if (len > 0) {
+        ASSERT_EQ(std::string(buf.get()), full.substr(0, n)) << len;
+      }
     }
     orva::record_destroy(t, h, kDb, obj);
   }
@@ -180,7 +182,9 @@ TEST(Xml, ParseFailuresAndEdgesLeaveADestroyableRecord) {
     for (const auto &r : TraceRecords())
       if (r.level == 0x3000000u) traced.emplace_back(r.text);
     EXPECT_EQ(traced, row.trace.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.trace});
-    if (row.holds) EXPECT_TRUE(row.holds(obj));
+    if (row.holds) {
+      EXPECT_TRUE(row.holds(obj));
+    }
     if (uint32_t fresh = 0; row.err == 22) {  // a corrupt mode word stops the process
       mox_handle_set_sttr_mode(h, 0x1234);
       EXPECT_DEATH(render(t, h, obj, &fresh), "");
