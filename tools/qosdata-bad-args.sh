@@ -17,7 +17,7 @@ for args in bogus "enum qos_pm_state abc" "enum qos_pm_state 12" "enum qos_pm_st
     "print qos_client_data_t" "print no_such_t $w" "print qos_client_data_t $w extra" \
     "print qos_client_data_t $tmp/missing" "print qos_client_data_t $tmp/empty" \
     "print qos_client_data_t $tmp/short" "print qos_client_data_t $tmp/long" \
-    "print qos_client_data_t $tmp/corrupt"; do
+    "print qos_client_data_t $tmp/corrupt" "xml no_such_t $w" "xml qos_client_data_t $tmp/short"; do
   err=$("$1" $args 2>&1 >/dev/null)
   rc=$?
   if [ "$rc" -ne 1 ] || [ "$(printf '%s\n' "$err" | grep -c .)" -ne 1 ]; then

@@ -5,10 +5,11 @@
 // marks) and applies the naming rules of the record families written out
 // here: the lifecycle operations and their per-type differences, the accessor
 // kind rule with its exceptions, the list operations, the record-level copy
-// and its cleanup, compare, the wire operations and cloning.  Every derived
-// name must resolve in the loaded module, and the module's dynamic symbol
-// table must hold no other name of these families.  XML and printing are not
-// covered.
+// and its cleanup, compare, the wire operations and cloning, XML of every
+// type and printing of the types that stand alone (the data and key records
+// of the tables and the message's payload).  Every derived name must resolve
+// in the loaded module, and the module's dynamic symbol table must hold no
+// other name of these families.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -45,6 +46,7 @@ struct Type {
 struct Catalogue {
   std::vector<Type> types;
   Names records, enums;
+  Names standalone;  // named by a table's data or key line or the message's payload line
   std::string error;
 };
 
@@ -70,11 +72,13 @@ Catalogue read_catalogue(const std::string &path) {
   std::ifstream in(path);
   if (!in) c.error = "cannot open " + path;
   Type *current = nullptr;
+  std::string block;
   for (std::string line; std::getline(in, line);) {
     std::vector<std::string> w = words(line);
     if (w.empty() || w[0][0] == '#') continue;
     if (line[0] != ' ' && line[0] != '\t') {
       current = nullptr;
+      block = w[0];
       if (w[0] == "type" && w.size() >= 2) {
         c.types.push_back(Type{w[1], {}});
         c.records.insert(w[1]);
@@ -82,6 +86,9 @@ Catalogue read_catalogue(const std::string &path) {
       } else if (w[0] == "enum" && w.size() >= 2) {
         c.enums.insert(w[1]);
       }
+    } else if ((block == "table" || block == "message") && w.size() == 2 &&
+               (w[0] == "data" || w[0] == "key" || w[0] == "payload")) {
+      c.standalone.insert(w[1]);  // a key field's name is no record type: never looked up
     } else if (current != nullptr && w[0] != "+") {  // "+": the generator's own operation list
       if (w.size() < 2) c.error = "short field line: " + line;
       else current->fields.push_back(parse_field(w[0], w[1]));
@@ -178,7 +185,8 @@ Names expected_names(const Catalogue &c) {
   for (const Type &t : c.types) {
     const std::string &T = t.name;
     std::string ops = "create initialize destroy destroy_internal sizeof_internal len marshal "
-                      "marshal_internal unmarshal";
+                      "marshal_internal unmarshal to_xml from_xml";
+    if (c.standalone.count(T)) ops += " print";
     if (T != kStateOnlyType) ops += " compare sizeof adjust_variant";
     if (nested.count(T)) ops += " set";
     for (const auto &[more, types] : kTypeOps)
@@ -204,12 +212,8 @@ Names module_exports(const std::string &path) {
 }
 
 // Whether a name belongs to a record type (starts with "T_", or is its
-// type-info record) and to a family this test derives (not XML nor printing).
+// type-info record).
 bool derived_family(const Catalogue &c, const std::string &name) {
-  for (const char *suffix : {"_to_xml", "_from_xml", "_print"}) {
-    size_t n = std::strlen(suffix);
-    if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0) return false;
-  }
   for (const std::string &T : c.records)
     if (name.rfind(T + "_", 0) == 0 || name == "_" + T + "_type_info_internal") return true;
   return false;
