@@ -21,6 +21,8 @@ extern const uint32_t *const kSection0Levels;
 
 namespace {
 
+constexpr uint32_t kEBADMSG = 74;  // a frame that is not one well-formed message
+
 const char *text_of(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
 // Emits the call site's own entry of section 0, with its catalogue level.
@@ -253,7 +255,10 @@ uint32_t message_unmarshal_only(const MessageDesc &m, mox_handle_t *h, uint32_t 
     announce(h, &o->header, sizeof hdr, db, o);
     o->header = hdr;
     // The identifier is skipped: the bundle layer chose this module by it.
-    if (static_cast<int64_t>(len) < static_cast<int64_t>(pos) + 16) fail(h, err, kEMSGSIZE);
+    // The header's encoded length bounds the frame: a frame longer than the
+    // input is cut, one shorter than header and identifier is malformed.
+    if (hdr.encoded_length > static_cast<uint32_t>(len)) fail(h, err, kEMSGSIZE);
+    else if (hdr.encoded_length < kMessagePrefix) fail(h, err, kEBADMSG);
   }
   pos += 16;
   void *payload = record_create(*m.payload, h, db);
@@ -262,8 +267,10 @@ uint32_t message_unmarshal_only(const MessageDesc &m, mox_handle_t *h, uint32_t 
   } else {
     put(h, db, o, &o->payload, payload);
     if (*err == 0)
-      pos += record_unmarshal(*m.payload, h, db, buf + pos, payload, len - static_cast<int32_t>(pos),
-                              0, err);
+      pos += record_unmarshal(*m.payload, h, db, buf + pos, payload,
+                              static_cast<int32_t>(hdr.encoded_length - pos), 0, err);
+    // A payload that ends before the frame does: the frame is not one message.
+    if (*err == 0 && pos != hdr.encoded_length) fail(h, err, kEBADMSG);
   }
   *out = o;
   return pos;
