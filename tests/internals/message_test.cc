@@ -11,6 +11,7 @@
 
 #include "catalogue_descriptors.h"
 #include "handle.h"
+#include "journal_check.h"
 #include "messages/message.h"
 #include "mox/xml.h"
 #include "record_fill.h"
@@ -44,7 +45,8 @@ TEST(Message, RoundTripAtBothVariantsAndTrackingModes) {
       ScopedHandle h(mode);
       Msg *m = filled(h, v, 7 + v);
       uint32_t err = 0;
-      Bytes a = frame_of(h, m, &err);
+      Bytes a;
+      EXPECT_TRUE(StoresAnnounced(h, {{m, sizeof *m, "message"}}, [&] { a = frame_of(h, m, &err); }));
       ASSERT_EQ(err, 0u) << mode << " " << v;
       EXPECT_EQ(m->header.encoded_length, a.size());
       EXPECT_EQ(m->payload->variant, v);
@@ -81,6 +83,8 @@ TEST(Message, EveryCutFailsWithoutLeakAndEveryBufferSizeStaysInside) {
   for (size_t size = 0; size <= a.size(); ++size) {
     std::unique_ptr<uint8_t[]> out(new uint8_t[size]);
     uint32_t e = 0;
+    mox_handle_set_suppress_messages(h, size % 2);  // the failure's level follows the switch
+    mox_trace_clear();
     uint32_t n = qos_client_data_message_marshal(h, kDb, out.get(), m, int32_t(size), &e);
     EXPECT_LE(n, size);
     if (size == a.size()) {
@@ -88,6 +92,7 @@ TEST(Message, EveryCutFailsWithoutLeakAndEveryBufferSizeStaysInside) {
       EXPECT_EQ(Bytes(out.get(), out.get() + n), a);
     } else {
       EXPECT_EQ(e, 90u) << size;
+      EXPECT_EQ(TraceLevel("Message qos_client_data failed to marshal"), size % 2 ? 0x7000000u : 0x3000000u);
     }
   }
   qos_client_data_message_destroy(h, kDb, m);
@@ -160,6 +165,31 @@ TEST(Message, DispatchAndRecording) {
     EXPECT_EQ(out != nullptr, with_out);
     qos_client_data_message_destroy(h, kDb, out);
     EXPECT_EQ(h.live_bytes(), 0u) << with_out;
+  }
+  // A recording that fails (no file; a payload too large for the recording
+  // buffer) is traced and leaves the caller's slot alone.
+  Msg *big = filled(h, 1, 9);
+  std::string name(70000, 'a');
+  mox_vstring_set_value(h, kDb, &big->payload->ap_name, name.c_str(), &err);
+  Bytes large = frame_of(h, big, &err);
+  qos_client_data_message_destroy(h, kDb, big);
+  struct Case {
+    std::FILE *file;
+    const Bytes *frame;
+    const char *trace;
+  } cases[] = {{nullptr, &a, "MOX record - NULL file handle for message qos_client_data"},
+               {file, &large, "qos_client_data message not recorded, xml len"}};
+  for (const Case &c : cases) {
+    mox_msg_recorder_set(c.file, 1);
+    mox_trace_clear();
+    Msg *kept = nullptr;
+    uint32_t e = 0;
+    qos_client_data_message_unmarshal(h, kDb, &kept, nullptr, c.frame->data(), int32_t(c.frame->size()), keep, &e);
+    EXPECT_EQ(e, 0u) << c.trace;
+    EXPECT_EQ(h->last_error, 0u) << c.trace;
+    EXPECT_EQ(TraceLevel(c.trace), 0x3000000u) << c.trace;
+    EXPECT_EQ(TraceLevel("in recording qos_client_data message") != ~0u, c.file != nullptr);
+    qos_client_data_message_destroy(h, kDb, kept);
   }
   mox_msg_recorder_set(nullptr, 0);
   // One time-stamped, parseable document a line, per decoded message.
