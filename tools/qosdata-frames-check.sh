@@ -1,6 +1,7 @@
 #!/bin/sh
 # Message frames through qosdata (path in $1), the XML document in $2:
-# encode then decode --xml gives the document back; three frames back to
+# encode then decode --xml gives the document back (text and XML forms, and
+# a document without a payload element builds); three frames back to
 # back decode as three; a cut frame and an unknown identifier exit 1 naming
 # the frame's offset.
 tmp=$(mktemp -d) || exit 1
@@ -10,6 +11,8 @@ q=$1
 "$q" decode --xml "$tmp/m.bin" >"$tmp/back.xml" || exit 1
 cmp -s "$2" "$tmp/back.xml" || { echo "decode --xml differs from the encoded document"; exit 1; }
 "$q" encode - <"$2" | cmp -s - "$tmp/m.bin" || { echo "encode from stdin differs"; exit 1; }
+"$q" decode "$tmp/m.bin" | tail -n 1 | grep -qx '}' || { echo "text form not closed"; exit 1; }
+echo '<qos_client_data/>' | "$q" encode - >/dev/null || { echo "a document without payload element is refused"; exit 1; }
 cat "$tmp/m.bin" "$tmp/m.bin" "$tmp/m.bin" >"$tmp/three.bin"
 [ "$("$q" decode "$tmp/three.bin" | grep -c '^message@qos_client_data: {')" = 3 ] || { echo "not 3 frames"; exit 1; }
 size=$(wc -c <"$tmp/m.bin")

@@ -1,6 +1,7 @@
 // The qos_client_data message: round trips at both payload variants and in
 // both tracking modes, every cut of a frame and every buffer size, the
-// domain and bundle checks, dispatch, recording, and the text and XML forms.
+// domain and bundle checks, dispatch and recording.  The text and XML forms
+// are checked through qosdata (tools/qosdata-frames-check.sh).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -104,12 +105,8 @@ TEST(Message, DomainAndBundleChecks) {
   Msg *m = filled(h, 1, 5);
   Bytes buf(qos_client_data_message_len(h, kDb, m), 0xAB);
   const Bytes untouched = buf;
-  struct Case {
-    const char *what;
-    bool refuse_domain, open, refuse_bundle;
-    uint32_t err, count;
-    const char *trace;
-  } cases[] = {
+  struct Case { const char *what; bool refuse_domain, open, refuse_bundle; uint32_t err, count; const char *trace; };
+  const Case cases[] = {
       {"domain refuses", true, false, false, 52, 0, "is not allowed for the current domain (default)"},
       {"bundle refuses", false, true, true, 22, 0, "Message qos_client_data is not valid for bundle"},
       {"bundle accepts", false, true, false, 0, 1, nullptr},
@@ -133,26 +130,36 @@ TEST(Message, DomainAndBundleChecks) {
   qos_client_data_message_destroy(h, kDb, m);
 }
 
-void keep(mox_handle_t *h, uint32_t db, void *context, Msg *m, uint32_t *) {
-  *static_cast<Msg **>(context) = m;
-  (void)h, (void)db;
-}
+void keep(mox_handle_t *, uint32_t, void *context, Msg *m, uint32_t *) { *static_cast<Msg **>(context) = m; }
 
 TEST(Message, DispatchAndRecording) {
   ScopedHandle h(MOX_STTR_ON);
   Msg *m = filled(h, 1, 9);
   uint32_t err = 0;
   Bytes a = frame_of(h, m, &err);
+  std::string name(70000, 'a');  // too large for the recording buffer
+  mox_vstring_set_value(h, kDb, &m->payload->ap_name, name.c_str(), &err);
+  Bytes large = frame_of(h, m, &err);
   qos_client_data_message_destroy(h, kDb, m);
   std::FILE *file = std::tmpfile();
-  mox_msg_recorder_set(file, 1);
-  // The argument handler gets the message and the context untouched.
-  Msg *got = nullptr;
-  EXPECT_EQ(qos_client_data_message_unmarshal(h, kDb, &got, nullptr, a.data(), int32_t(a.size()), keep, &err),
-            a.size());
-  EXPECT_EQ(err, 0u);
-  ASSERT_NE(got, nullptr);
-  qos_client_data_message_destroy(h, kDb, got);
+  // The argument handler gets the message and the context untouched; a
+  // recording that fails is traced and leaves the caller's slot alone.
+  struct Case { std::FILE *file; const Bytes *frame; const char *trace; };
+  const Case cases[] = {{file, &a, nullptr},
+                        {nullptr, &a, "MOX record - NULL file handle for message qos_client_data"},
+                        {file, &large, "qos_client_data message not recorded, xml len"}};
+  for (const Case &c : cases) {
+    mox_msg_recorder_set(c.file, 1);
+    mox_trace_clear();
+    Msg *kept = nullptr;
+    uint32_t e = 0;
+    EXPECT_EQ(qos_client_data_message_unmarshal(h, kDb, &kept, nullptr, c.frame->data(), int32_t(c.frame->size()),
+                                                keep, &e), c.frame->size());
+    EXPECT_EQ(e + h->last_error, 0u) << c.trace;
+    if (c.trace) EXPECT_EQ(TraceLevel(c.trace), 0x3000000u) << c.trace;
+    EXPECT_EQ(TraceLevel("in recording qos_client_data message") != ~0u, c.trace && c.file);
+    qos_client_data_message_destroy(h, kDb, kept);
+  }
   // Default path: 38 and its notice; destroyed, or the caller's with out.
   for (bool with_out : {false, true}) {
     mox_trace_clear();
@@ -165,31 +172,6 @@ TEST(Message, DispatchAndRecording) {
     EXPECT_EQ(out != nullptr, with_out);
     qos_client_data_message_destroy(h, kDb, out);
     EXPECT_EQ(h.live_bytes(), 0u) << with_out;
-  }
-  // A recording that fails (no file; a payload too large for the recording
-  // buffer) is traced and leaves the caller's slot alone.
-  Msg *big = filled(h, 1, 9);
-  std::string name(70000, 'a');
-  mox_vstring_set_value(h, kDb, &big->payload->ap_name, name.c_str(), &err);
-  Bytes large = frame_of(h, big, &err);
-  qos_client_data_message_destroy(h, kDb, big);
-  struct Case {
-    std::FILE *file;
-    const Bytes *frame;
-    const char *trace;
-  } cases[] = {{nullptr, &a, "MOX record - NULL file handle for message qos_client_data"},
-               {file, &large, "qos_client_data message not recorded, xml len"}};
-  for (const Case &c : cases) {
-    mox_msg_recorder_set(c.file, 1);
-    mox_trace_clear();
-    Msg *kept = nullptr;
-    uint32_t e = 0;
-    qos_client_data_message_unmarshal(h, kDb, &kept, nullptr, c.frame->data(), int32_t(c.frame->size()), keep, &e);
-    EXPECT_EQ(e, 0u) << c.trace;
-    EXPECT_EQ(h->last_error, 0u) << c.trace;
-    EXPECT_EQ(TraceLevel(c.trace), 0x3000000u) << c.trace;
-    EXPECT_EQ(TraceLevel("in recording qos_client_data message") != ~0u, c.file != nullptr);
-    qos_client_data_message_destroy(h, kDb, kept);
   }
   mox_msg_recorder_set(nullptr, 0);
   // One time-stamped, parseable document a line, per decoded message.
@@ -206,31 +188,6 @@ TEST(Message, DispatchAndRecording) {
   }
   EXPECT_EQ(docs, 3);
   std::fclose(file);
-}
-
-TEST(Message, TextAndXmlForms) {
-  ScopedHandle h(MOX_STTR_OFF);  // the XML form carries state bytes one way only
-  Msg *m = filled(h, 1, 11);
-  uint32_t err = 0;
-  std::string text(1 << 16, '\0');
-  text.resize(qos_client_data_message_print(h, kDb, text.data(), m, int32_t(text.size()), &err));
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(text.rfind("message@qos_client_data: {\n  ", 0), 0u);
-  EXPECT_EQ(text.substr(text.size() - 4), "}\n}\n");
-  std::string xml(1 << 16, '\0');
-  xml.resize(qos_client_data_message_to_xml(h, kDb, xml.data(), m, int32_t(xml.size()), &err));
-  ASSERT_EQ(err, 0u);
-  EXPECT_EQ(xml.rfind("<qos_client_data><qos_client_call_data", 0), 0u) << xml;
-  mox_xml_doc_t *doc = nullptr;
-  char why[128] = "";
-  ASSERT_EQ(mox_xml_doc_parse(xml.data(), xml.size(), &doc, why, sizeof why), 0u) << why;
-  Msg *back = qos_client_data_message_from_xml(h, kDb, doc, &err, why, sizeof why);
-  mox_xml_doc_free(doc);
-  ASSERT_NE(back, nullptr) << why;
-  EXPECT_EQ(frame_of(h, back, &err), frame_of(h, m, &err));
-  qos_client_data_message_destroy(h, kDb, back);
-  qos_client_data_message_destroy(h, kDb, m);
-  EXPECT_EQ(h.live_bytes(), 0u);
 }
 
 }  // namespace
