@@ -259,8 +259,8 @@ uint32_t message_unmarshal_only(const MessageDesc &m, mox_handle_t *h, uint32_t 
     // input is cut, one shorter than header and identifier is malformed.
     if (hdr.encoded_length > static_cast<uint32_t>(len)) fail(h, err, kEMSGSIZE);
     else if (hdr.encoded_length < kMessagePrefix) fail(h, err, kEBADMSG);
+    else pos += 16;
   }
-  pos += 16;
   void *payload = record_create(*m.payload, h, db);
   if (payload == nullptr) {
     if (*err == 0) fail(h, err, kENOMEM);
