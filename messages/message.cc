@@ -80,14 +80,22 @@ bool tracked(const MessageDesc &m, const mox_handle_t *h) {
   }
 }
 
-// The statistics of the message's variant 0, with the checks of its
-// variant information.
-mox_type_stats_t *stats(const MessageDesc &m, const mox_type_info_t *ti) {
+// Counts a creation or a destruction in the statistics of the message's
+// variant 0, with the checks of its variant information; each of the two
+// has its own trace sites.
+void count(const MessageDesc &m, mox_handle_t *h, uint32_t db, const mox_type_info_t *ti, bool created) {
   const mox_variant_info_t *vi = ti->variant_info;
-  if (vi == nullptr) stop(m, MsgSite::VarinfoNull);
-  int32_t count = static_cast<int8_t>(vi->count_word & 0xFF);
-  if (count < 0) emit(m, MsgSite::VariantExcess, 0u, static_cast<uint32_t>(count));
-  return &vi->entries[0].stats;
+  if (vi == nullptr) stop(m, created ? MsgSite::VarinfoNull : MsgSite::VarinfoNullDestroy);
+  int32_t variants = static_cast<int8_t>(vi->count_word & 0xFF);
+  if (variants < 0)
+    emit(m, created ? MsgSite::VariantExcess : MsgSite::VariantExcessDestroy, 0u,
+         static_cast<uint32_t>(variants));
+  uint32_t local = 0;
+  if (created)
+    moxlib_type_stats_create_object(h, db, ti, &vi->entries[0].stats, &local);
+  else
+    moxlib_type_stats_destroy_object(h, db, ti, &vi->entries[0].stats, &local);
+  if (local != 0) emit(m, created ? MsgSite::StatsFailed : MsgSite::StatsFailedDestroy, text_of(local));
 }
 
 template <class T>
@@ -126,10 +134,7 @@ void *message_create(const MessageDesc &m, mox_handle_t *h, uint32_t db, bool sh
   init.payload = payload;
   announce(h, o, sizeof *o, db, o);
   std::memcpy(o, &init, sizeof *o);
-  uint32_t local = 0;
-  const mox_type_info_t *ti = static_cast<const mox_type_info_t *>(o->tinfo);
-  moxlib_type_stats_create_object(h, db, ti, stats(m, ti), &local);
-  if (local != 0) emit(m, MsgSite::StatsFailed, text_of(local));
+  count(m, h, db, static_cast<const mox_type_info_t *>(o->tinfo), true);
   return o;
 }
 
@@ -149,9 +154,7 @@ void message_destroy(const MessageDesc &m, mox_handle_t *h, uint32_t db, void *m
   }
   const mox_type_info_t *ti = static_cast<const mox_type_info_t *>(o->tinfo);
   if (ti == nullptr || ti->magic != MOX_TYPE_INFO_MAGIC) stop(m, MsgSite::TinfoCorrupt);
-  uint32_t local = 0;
-  moxlib_type_stats_destroy_object(h, db, ti, stats(m, ti), &local);
-  if (local != 0) emit(m, MsgSite::StatsFailed, text_of(local));
+  count(m, h, db, ti, false);
   put<void *>(h, db, o, &o->tinfo, nullptr);
   h->record_free(h->record_heap, db, o);
 }

@@ -24,9 +24,12 @@ using MessageHandler = void (*)(mox_handle_t *h, uint32_t db, void *context, voi
 
 // Call sites of the message code, each with its own entry in trace section 0.
 enum class MsgSite : uint8_t {
-  VarinfoNull,
+  VarinfoNull,  // create and create_shallow (one code path)
   VariantExcess,
   StatsFailed,
+  VarinfoNullDestroy,
+  VariantExcessDestroy,
+  StatsFailedDestroy,
   CorruptHandle,
   TinfoCorrupt,
   GetError,

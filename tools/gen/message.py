@@ -7,7 +7,8 @@ DB = "uint32_t db"
 ERR = "uint32_t *err"
 
 # Section-0 entries in orva::MsgSite order (messages/message.h).
-SITES = ["varinfo_null", "variant_excess", "stats_failed", "corrupt_handle", "tinfo_corrupt",
+SITES = ["varinfo_null", "variant_excess", "stats_failed", "varinfo_null_destroy",
+         "variant_excess_destroy", "stats_failed_destroy", "corrupt_handle", "tinfo_corrupt",
          "get_error", "marshal_error", "domain_fail", "bundle_invalid", "marshal_failed_detail",
          "marshal_failed", "bundle_count", "unmarshal_error", "record_failed", "default_handler",
          "unmarshal_only_error", "record_malloc", "record_no_file", "record_not_written",
