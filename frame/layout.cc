@@ -65,6 +65,14 @@ static_assert(sizeof(calendar_time_t) == 16 && alignof(calendar_time_t) == 8);
 static_assert(alignof(enm_client_type_t) == alignof(void *));
 static_assert(sizeof(enm_client_type_t) == sizeof(mox_enum_obj_t));
 
+// The message: header, the sixteen header fields from the first word after
+// the header, the payload reference; on 32 bits exactly the used length of
+// its type-info record (28).
+static_assert(offsetof(qos_client_data_message_t, header) == kWord + 4);
+static_assert(sizeof(mox_msg_header_t) == 16);
+static_assert(offsetof(qos_client_data_message_t, payload) == (kTarget32 ? 24 : 32));
+static_assert(!kTarget32 || sizeof(qos_client_data_message_t) == 28);
+
 #include "layout_checks.inc"
 
 }  // namespace

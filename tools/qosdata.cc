@@ -37,6 +37,7 @@
 // that stand alone).
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -48,6 +49,7 @@
 
 #include "frame/catalogue.h"
 #include "frame/descriptors.h"
+#include "mox/xml.h"
 #include "orva_qos_data/orva_qos_data.h"
 #include "serial/print.h"
 #include "serial/xml.h"
@@ -553,6 +555,108 @@ int show_input(mox_handle_t *h, const std::string &type, const std::string &path
   return write_output("-", text.data(), n) ? 0 : 1;
 }
 
+// ---------------------------------------------------------------------------
+// Message frames
+
+// Renders a message as text or XML in a buffer grown until it fits; false
+// after a one-line complaint.
+bool render_message(mox_handle_t *h, const qos_client_data_message_t *m, bool xml, std::string &out) {
+  std::vector<char> text(1 << 16);
+  uint32_t err = 0, n = 0;
+  for (;;) {
+    err = 0;
+    n = xml ? qos_client_data_message_to_xml(h, MOX_NO_DB, text.data(), m, int32_t(text.size()), &err)
+            : qos_client_data_message_print(h, MOX_NO_DB, text.data(), m, int32_t(text.size()), &err);
+    if (err != EMSGSIZE || text.size() >= (1u << 30)) break;
+    text.resize(text.size() * 2);
+  }
+  if (err != 0) {
+    std::fprintf(stderr, "qosdata: rendering the message failed: %s\n", std::strerror(static_cast<int>(err)));
+    return false;
+  }
+  out.assign(text.data(), n);
+  if (xml) out += "\n";
+  return true;
+}
+
+// Decodes the message frames of path back to back and writes each as text
+// or XML.  A frame is chosen by its identifier; the tracking mode follows
+// the payload's flags byte.  Exit status 1 on the first bad frame.
+int decode_frames(mox_handle_t *h, const std::string &path, bool xml) {
+  std::vector<uint8_t> in;
+  in.reserve(1);
+  if (!read_input(path, in)) return 1;
+  constexpr size_t kPrefix = MOX_MSG_HEADER_WIRE_SIZE + 16;
+  for (size_t at = 0; at < in.size();) {
+    if (in.size() - at < kPrefix) {
+      std::fprintf(stderr, "qosdata: %s: frame at offset %zu: %zu bytes, shorter than header and identifier\n",
+                   path.c_str(), at, in.size() - at);
+      return 1;
+    }
+    const uint8_t *id = in.data() + at + MOX_MSG_HEADER_WIRE_SIZE;
+    if (std::memcmp(id, message_qos_client_data_luid, 16) != 0) {
+      std::fprintf(stderr, "qosdata: %s: frame at offset %zu: unknown identifier ", path.c_str(), at);
+      for (int i = 0; i < 16; ++i) std::fprintf(stderr, "%02x", id[i]);
+      std::fprintf(stderr, "\n");
+      return 1;
+    }
+    bool tracked = in.size() - at > kPrefix + 1 && (in[at + kPrefix + 1] & MOX_FLAG_STATE_TRACKED) != 0;
+    mox_handle_set_sttr_mode(h, tracked ? MOX_STTR_ON : MOX_STTR_OFF);
+    qos_client_data_message_t *m = nullptr;
+    uint32_t err = 0;
+    const size_t room = std::min<size_t>(in.size() - at, INT32_MAX);
+    uint32_t used = qos_client_data_message_unmarshal_only(h, MOX_NO_DB, &m, in.data() + at, int32_t(room), &err);
+    std::string text;
+    bool ok = err == 0 && render_message(h, m, xml, text);
+    qos_client_data_message_destroy(h, MOX_NO_DB, m);
+    if (err != 0) {
+      std::fprintf(stderr, "qosdata: %s: frame at offset %zu: %s (error %u)\n", path.c_str(), at,
+                   std::strerror(static_cast<int>(err)), err);
+      return 1;
+    }
+    if (!ok || !write_output("-", text.data(), text.size())) return 1;
+    at += used;
+  }
+  return 0;
+}
+
+// Builds a message from the XML document in path (root element
+// qos_client_data) and writes its frame to out.
+int encode_frame(mox_handle_t *h, const std::string &path, const std::string &out) {
+  std::vector<uint8_t> in;
+  in.reserve(1);
+  if (!read_input(path, in)) return 1;
+  mox_xml_doc_t *doc = nullptr;
+  char why[256] = "";
+  if (mox_xml_doc_parse(reinterpret_cast<const char *>(in.data()), in.size(), &doc, why, sizeof why) != 0) {
+    std::fprintf(stderr, "qosdata: %s: not an XML document: %s\n", path.c_str(), why);
+    return 1;
+  }
+  uint32_t roots = 0;
+  if (xml_get_element_nodecount(doc, "/qos_client_data", &roots) != 0 || roots != 1) {
+    std::fprintf(stderr, "qosdata: %s: the root element is not qos_client_data\n", path.c_str());
+    mox_xml_doc_free(doc);
+    return 1;
+  }
+  mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
+  uint32_t err = 0;
+  qos_client_data_message_t *m = qos_client_data_message_from_xml(h, MOX_NO_DB, doc, &err, why, sizeof why);
+  mox_xml_doc_free(doc);
+  if (m == nullptr) {
+    std::fprintf(stderr, "qosdata: %s: %s (error %u) %s\n", path.c_str(), std::strerror(static_cast<int>(err)),
+                 err, why);
+    return 1;
+  }
+  std::vector<uint8_t> frame(qos_client_data_message_len(h, MOX_NO_DB, m));
+  uint32_t n = qos_client_data_message_marshal(h, MOX_NO_DB, frame.data(), m, int32_t(frame.size()), &err);
+  qos_client_data_message_destroy(h, MOX_NO_DB, m);
+  if (err != 0) {
+    std::fprintf(stderr, "qosdata: encoding the message failed: %s\n", std::strerror(static_cast<int>(err)));
+    return 1;
+  }
+  return write_output(out, frame.data(), n) ? 0 : 1;
+}
+
 // The subcommands, with the arguments each takes and its one-line help.
 struct Command {
   const char *name;
@@ -570,6 +674,10 @@ const Command kCommands[] = {
     {"sample", "--wire FILE", 1, "write that record's wire form to FILE (- for stdout)", "--wire"},
     {"print", "TYPE FILE", 2, "decode a TYPE record's wire form from FILE (- for stdin), print its text"},
     {"xml", "TYPE FILE", 2, "decode a TYPE record's wire form from FILE (- for stdin), render it as XML"},
+    {"decode", "FILE", 1, "decode qos_client_data message frames from FILE (- for stdin), print their text"},
+    {"decode", "--xml FILE", 1, "the same, each message as XML", "--xml"},
+    {"encode", "XML", 1, "build a message frame from an XML document (- for stdin), write it to stdout"},
+    {"encode", "-o FILE XML", 2, "the same, written to FILE", "-o"},
     {"--help", "", 0, "this list"},
 };
 
@@ -646,6 +754,8 @@ int run(mox_handle_t *h, int argc, char **argv) {
   }
   if (cmd == "types") return list_types(h);
   if (cmd == "type") return show_type(argv[2]);
+  if (cmd == "decode") return decode_frames(h, argv[argc - 1], c->option != nullptr);
+  if (cmd == "encode") return encode_frame(h, argv[argc - 1], c->option != nullptr ? argv[3] : "-");
   if (c->option != nullptr) return write_sample_wire(h, argv[3]);
   if (cmd == "sample") return show_sample(h);
   if (cmd == "print" || cmd == "xml") return show_input(h, argv[2], argv[3], cmd == "xml");

@@ -24,6 +24,7 @@ import catalogue as cat_mod  # noqa: E402
 from manifest import Manifest  # noqa: E402
 from records import Records  # noqa: E402
 import reference  # noqa: E402
+import message  # noqa: E402
 
 BANNER = "/* Generated from types/catalogue.qos by tools/gen/qosgen.py. Do not edit. */\n"
 
@@ -207,6 +208,7 @@ class Generator:
         o.append("\n/* Record operations. */\n")
         for ret, name, params, _ in self.records.operations():
             o.append(f"{ret} {name}({params});\n")
+        o.append(message.declarations(self.cat))
         o.append("/* Registration. */\n")
         for ret, name, params, _ in MODULE_FUNCS:
             o.append(f"{ret} {name}({params});\n")
@@ -237,6 +239,9 @@ class Generator:
             self.exports.append(name)
             o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")
         o.append("\n")
+        text, names = message.exports(self.cat, self.msg_index, type_info_symbol)
+        o.append(text)
+        self.exports += names
         for ret, name, params, body in MODULE_FUNCS:
             self.exports.append(name)
             o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")

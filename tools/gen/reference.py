@@ -135,6 +135,37 @@ DESCRIPTIONS = {
                           "Errors: 2 (no member element), a look-up's error (its message in `msg`).",
     ("type_info", ""): "The static type-info record (magic, luid, name, module, kind, variant information) that "
                        "`_initialize` takes and the registration copies into the runtime's type registry.",
+    ("message", "message_create"): "Creates a message with its payload (initialized), header fields set. Returns "
+                                    "the message, or null when storage fails.",
+    ("message", "message_create_cr"): "As `_create` with the database id from the handle; a failure returns the "
+                                       "message's placeholder and 12 in the handle's `last_error`.",
+    ("message", "message_create_shallow"): "As `_create` without a payload (decoders attach a fresh one). Returns "
+                                            "the message or null.",
+    ("message", "message_destroy"): "Destroys the payload and frees the message; null or the placeholder: "
+                                     "nothing. Returns nothing.",
+    ("message", "message_len"): "Returns the wire length: the payload's length plus 43 (27-byte header, "
+                                 "16-byte identifier); 0 for a null message.",
+    ("message", "message_qos_client_call_data_get"): "Returns the payload; null (and a trace) with an error in "
+                                                      "the slot or a null message.",
+    ("message", "message_marshal"): "Checks the domain and, with an open bundle, the bundle; writes header, "
+                                     "identifier and payload. Returns the position reached (never more than "
+                                     "`buflen`). Errors: 52 (domain), 22 (bundle), 90, 2 (null argument).",
+    ("message", "message_unmarshal"): "Decodes a frame, records it when the recorder is on and dispatches it to "
+                                       "`handler`, else the process's handler. Returns the bytes read. Errors: "
+                                       "the decoder's (message released), 38 (no handler: the message is "
+                                       "destroyed unless `out` is given).",
+    ("message", "message_unmarshal_only"): "Decodes a frame into a fresh message in `*out` (also after a failure: "
+                                            "the caller destroys it), skipping the identifier. Returns the bytes "
+                                            "read. Errors: 74 (header), 90, 12, the payload decoder's.",
+    ("message", "message_print"): "Writes the text form into `buf`. Returns the characters written. Errors: 90.",
+    ("message", "message_to_xml"): "Writes the element `qos_client_data` with the payload into `buf`. Returns "
+                                    "the characters written. Errors: 90.",
+    ("message", "message_from_xml"): "Creates a message and fills its payload from `//qos_client_call_data` of "
+                                      "`doc` (absent: initial values). Returns the message or null. Errors: 12, "
+                                      "a look-up's error (its text in `msgbuf`).",
+    ("module", "message_qos_client_data_luid"): "The message's 16-byte identifier, written after the wire header.",
+    ("module", "message_qos_client_data_name"): "\"message qos_client_data\": names the message to the bundle "
+                                                 "registry.",
     ("module", "orva_qos_data_typeinfo_initialize"): "Copies each of the module's type-info records into the "
                                                      "handle's type registry unless it is there. Returns 0 or the "
                                                      "error. Errors: 12 (earlier records stay registered).",
