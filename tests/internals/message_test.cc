@@ -122,9 +122,15 @@ TEST(Message, DomainAndBundleChecks) {
     uint32_t n = qos_client_data_message_marshal(h, kDb, buf.data(), m, int32_t(buf.size()), &err);
     EXPECT_EQ(err, c.err) << c.what;
     EXPECT_EQ(n, c.err ? 0u : buf.size()) << c.what;
-    if (c.err) EXPECT_EQ(buf, untouched) << c.what;
-    if (c.trace) EXPECT_EQ(TraceLevel(c.trace), 0x3000000u) << c.what;
-    if (c.open) EXPECT_EQ(mox_bundle_message_count(h, message_qos_client_data_luid), c.count) << c.what;
+    if (c.err) {
+      EXPECT_EQ(buf, untouched) << c.what;
+    }
+    if (c.trace) {
+      EXPECT_EQ(TraceLevel(c.trace), 0x3000000u) << c.what;
+    }
+    if (c.open) {
+      EXPECT_EQ(mox_bundle_message_count(h, message_qos_client_data_luid), c.count) << c.what;
+    }
     if (c.open) mox_bundle_close(h);
   }
   qos_client_data_message_destroy(h, kDb, m);
@@ -156,7 +162,9 @@ TEST(Message, DispatchAndRecording) {
     EXPECT_EQ(qos_client_data_message_unmarshal(h, kDb, &kept, nullptr, c.frame->data(), int32_t(c.frame->size()),
                                                 keep, &e), c.frame->size());
     EXPECT_EQ(e + h->last_error, 0u) << c.trace;
-    if (c.trace) EXPECT_EQ(TraceLevel(c.trace), 0x3000000u) << c.trace;
+    if (c.trace) {
+      EXPECT_EQ(TraceLevel(c.trace), 0x3000000u) << c.trace;
+    }
     EXPECT_EQ(TraceLevel("in recording qos_client_data message") != ~0u, c.trace && c.file);
     qos_client_data_message_destroy(h, kDb, kept);
   }
