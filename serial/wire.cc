@@ -12,6 +12,7 @@
 // using it.
 #include "serial/wire.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -142,6 +143,14 @@ U network_order(U v) {
 constexpr size_t kTypeCount = 0 ORVA_EACH_TYPE(ORVA_ONE);
 #undef ORVA_ONE
 static_assert(kTypeCount <= 64, "one bit per type in Scope::known");
+
+// The largest state-tracking area of any type, and that many zeros: the
+// state bytes an encoder writes for a record with no area of its own, read
+// like any other area (no test per byte).
+#define ORVA_STATE_SIZES(n) k_##n.state_size[0], k_##n.state_size[1],
+constexpr uint32_t kMaxStateSize = std::max({ORVA_EACH_TYPE(ORVA_STATE_SIZES) 0u});
+#undef ORVA_STATE_SIZES
+alignas(8) constexpr uint8_t kNoStates[kMaxStateSize] = {};
 
 // What a top-level encode or decode reads once for every record nested in
 // it: the handle's state-tracking mode, and per type a value that cannot
@@ -308,7 +317,7 @@ struct Encoder {
   Scope &sc;
   uint32_t pos = 0;
   bool states = false;            // state bytes are written
-  const uint8_t *area = nullptr;  // the record's state area, null: zeros
+  const uint8_t *area = nullptr;  // the record's state area (kNoStates: zeros)
 
   int32_t room() const { return buflen - static_cast<int32_t>(pos); }
   bool ok() const { return *err == 0; }
@@ -320,7 +329,7 @@ struct Encoder {
   [[gnu::always_inline]] bool state_byte(uint16_t at) {
     if (room() <= 0) [[unlikely]]
       return full();
-    buf[pos++] = area ? area[at] : 0;
+    buf[pos++] = area[at];
     return true;
   }
   [[gnu::noinline, gnu::cold]] bool full() {
@@ -357,7 +366,7 @@ struct Encoder {
     }
     uint8_t *out = buf + pos;
     write<K>(out, field);
-    out[n] = area ? area[at] : 0;
+    out[n] = area[at];
     pos += n + 1;
   }
 
@@ -444,7 +453,9 @@ void Encoder::field(const void *obj) {
       // initialize placed them (the runtime's offset for it says the same).
       add(marshal_of<*f.record>(
           h, db, out, field, room(), 1, err, sc,
-          area ? area + f.state_area + e * f.record->state_size_for(f.record->highest) : nullptr));
+          area && area != kNoStates
+              ? area + f.state_area + e * f.record->state_size_for(f.record->highest)
+              : nullptr));
     else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
                        err));
@@ -471,8 +482,16 @@ void Encoder::field(const void *obj) {
     } else {
       for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size, e);
     }
-    if (ok() && states && state_byte(f.state))
-      state_block(area ? area + f.state + 1 : nullptr, f.bound);
+    // The array's byte and its elements' bytes lie together in the area:
+    // one constant-size copy when they fit, else byte, then block.
+    if (ok() && states) {
+      if (room() > static_cast<int32_t>(f.bound)) [[likely]] {
+        std::memcpy(buf + pos, area + f.state, f.bound + 1);
+        pos += f.bound + 1;
+      } else if (state_byte(f.state)) {
+        state_block(area + f.state + 1, f.bound);
+      }
+    }
   } else if constexpr (f.shape == Shape::Dynamic) {
     const uint8_t *block = load<const uint8_t *>(base);
     uint8_t count = block ? dynamic_count(T, f, obj) : 0;
@@ -482,7 +501,7 @@ void Encoder::field(const void *obj) {
                                 nullptr));
     if (!ok() || !states || count == 0) return;
     if (state_byte(f.state)) {
-      const uint8_t *per = area ? load<const uint8_t *>(area + f.state_pointer) : nullptr;
+      const uint8_t *per = load<const uint8_t *>(area + f.state_pointer);
       state_block(per, count);
     }
   } else {
@@ -493,7 +512,7 @@ void Encoder::field(const void *obj) {
          e = list_next(obj, f, e, *f.record), --left)
       add(marshal_of<*f.record>(h, db, buf + pos, e, room(), 1, err, sc, nullptr));
     // The list's byte only while there is room, and no error without.
-    if (ok() && states && room() > 0) buf[pos++] = area ? area[f.state] : 0;
+    if (ok() && states && room() > 0) buf[pos++] = area[f.state];
   }
 }
 
@@ -535,6 +554,7 @@ int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check
     states = true;
     constexpr uint8_t kPlaced = MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD;
     area = placed && (hd->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
+    if (area == nullptr) area = kNoStates;
   } else {
     flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
