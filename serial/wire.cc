@@ -585,6 +585,34 @@ uint32_t wire_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *ob
 
 namespace {
 
+// Runs of fixed-size inline fields: consecutive single fields of a kind
+// with a constant wire size, of one variant.  A tracked encode writes a run,
+// each value followed by its state byte, after one room check for all of it.
+constexpr bool fixed_inline(const FieldDesc &f) {
+  return travels(f) && f.shape == Shape::Single &&
+         (inline_scalar(f.kind) || f.kind == Kind::MacAddr || f.kind == Kind::CalendarTime);
+}
+template <const TypeDesc &T>
+constexpr size_t run_head(size_t i) {
+  while (i > 0 && fixed_inline(T.fields[i - 1]) && T.fields[i - 1].variant == T.fields[i].variant)
+    --i;
+  return i;
+}
+template <const TypeDesc &T>
+constexpr size_t run_length(size_t i) {  // from head i; 0 when i is no run field
+  size_t n = 0;
+  while (i + n < T.field_count && fixed_inline(T.fields[i + n]) &&
+         T.fields[i + n].variant == T.fields[i].variant)
+    ++n;
+  return n;
+}
+template <const TypeDesc &T, size_t I, size_t N>
+constexpr uint32_t run_bytes() {
+  return [&]<size_t... J>(std::index_sequence<J...>) {
+    return ((prim_wire(T.fields[I + J].kind) + 1) + ... + 0u);
+  }(std::make_index_sequence<N>{});
+}
+
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                     uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed) {
@@ -595,8 +623,28 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
   if (v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
-      if constexpr (travels(f))
+      constexpr size_t head = run_head<T>(I), n = run_length<T>(head);
+      if constexpr (fixed_inline(f) && n >= 2) {
+        if constexpr (head == I) {
+          if (f.variant > v || !en.ok()) return;
+          auto each = [&]<size_t... J>(std::index_sequence<J...>) {
+            constexpr uint32_t total = run_bytes<T, I, n>();
+            if (en.states && en.room() >= static_cast<int32_t>(total)) {
+              uint8_t *out = en.buf + en.pos;
+              ((Encoder::write<T.fields[I + J].kind>(out, bytes(obj) + T.fields[I + J].offset),
+                out[prim_wire(T.fields[I + J].kind)] = en.area[T.fields[I + J].state],
+                out += prim_wire(T.fields[I + J].kind) + 1),
+               ...);
+              en.pos += total;
+            } else {
+              ((en.ok() ? en.field<T, I + J>(obj) : void()), ...);
+            }
+          };
+          each(std::make_index_sequence<n>{});
+        }  // the other fields of a run are written with its head
+      } else if constexpr (travels(f)) {
         if (f.variant <= v && en.ok()) en.field<T, I>(obj);
+      }
     });
   }
   en.finish(jump_at);
