@@ -613,6 +613,27 @@ constexpr uint32_t run_bytes() {
   }(std::make_index_sequence<N>{});
 }
 
+// The decoder's runs: the integer kinds and the boolean, which it reads
+// itself (the others it hands to the runtime).
+constexpr bool decode_inline(const FieldDesc &f) {
+  return travels(f) && f.shape == Shape::Single && inline_scalar(f.kind);
+}
+template <const TypeDesc &T>
+constexpr size_t decode_run_head(size_t i) {
+  while (i > 0 && decode_inline(T.fields[i - 1]) &&
+         T.fields[i - 1].variant == T.fields[i].variant)
+    --i;
+  return i;
+}
+template <const TypeDesc &T>
+constexpr size_t decode_run_length(size_t i) {
+  size_t n = 0;
+  while (i + n < T.field_count && decode_inline(T.fields[i + n]) &&
+         T.fields[i + n].variant == T.fields[i].variant)
+    ++n;
+  return n;
+}
+
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                     uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed) {
@@ -777,17 +798,36 @@ struct Decoder {
 
   template <Kind K>
   [[gnu::always_inline]] void scalar(void *field) {
-    using C = typename Prim<K>::C;
-    constexpr uint32_t n = Prim<K>::wire;
-    if (left() < static_cast<int32_t>(n)) [[unlikely]] {
+    if (left() < static_cast<int32_t>(Prim<K>::wire)) [[unlikely]] {
       fail(h, err, kEMSGSIZE);
       return;
     }
+    scalar_in<K>(field);
+  }
+
+  // A run field of a tracked decode, the input checked for the whole run:
+  // the value, then its state byte gathered; false after a failure.
+  template <const TypeDesc &T, size_t I>
+  [[gnu::always_inline]] bool run_field() {
+    constexpr const FieldDesc &f = T.fields[I];
+    if (!scalar_in<f.kind>(bytes(obj) + f.offset)) [[unlikely]]
+      return false;
+    staged[f.state] = buf[pos];
+    staged_read[f.state] = 1;
+    ++pos;
+    return true;
+  }
+
+  // The value at pos, room checked by the caller; false after a failure.
+  template <Kind K>
+  [[gnu::always_inline]] bool scalar_in(void *field) {
+    using C = typename Prim<K>::C;
+    constexpr uint32_t n = Prim<K>::wire;
     C v;
     if constexpr (K == Kind::Boolean) {
       if (buf[pos] > 1) [[unlikely]] {
         fail(h, err, kEBADMSG);
-        return;
+        return false;
       }
       v = buf[pos];
     } else {
@@ -797,6 +837,7 @@ struct Decoder {
     }
     store<C>(h, db, static_cast<C *>(field), v);
     pos += n;
+    return true;
   }
 
   bool begin();   // the header up to the jump; false: return pos
@@ -1152,8 +1193,23 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
-      if constexpr (travels(f))
+      constexpr size_t head = decode_run_head<T>(I), n = decode_run_length<T>(head);
+      if constexpr (decode_inline(f) && n >= 2) {
+        if constexpr (head == I) {
+          if (f.variant > de.v || !de.ok()) return;
+          // A tracked decode with room for the whole run: one input check.
+          auto each = [&]<size_t... J>(std::index_sequence<J...>) {
+            constexpr uint32_t total = run_bytes<T, I, n>();
+            if (de.states && de.area && de.left() >= static_cast<int32_t>(total))
+              (de.template run_field<T, I + J>() && ...);
+            else
+              ((de.ok() ? de.template field<T, I + J>() : void()), ...);
+          };
+          each(std::make_index_sequence<n>{});
+        }  // the other fields of a run are read with its head
+      } else if constexpr (travels(f)) {
         if (f.variant <= de.v && de.ok()) de.field<T, I>();
+      }
     });
   }
   return de.end();
