@@ -592,16 +592,17 @@ constexpr bool fixed_inline(const FieldDesc &f) {
   return travels(f) && f.shape == Shape::Single &&
          (inline_scalar(f.kind) || f.kind == Kind::MacAddr || f.kind == Kind::CalendarTime);
 }
-template <const TypeDesc &T>
+// The first field of the run of field i (fields that take P, of one variant),
+// and the length of the run from its first field i (0 when i does not take P).
+template <const TypeDesc &T, bool (*P)(const FieldDesc &)>
 constexpr size_t run_head(size_t i) {
-  while (i > 0 && fixed_inline(T.fields[i - 1]) && T.fields[i - 1].variant == T.fields[i].variant)
-    --i;
+  while (i > 0 && P(T.fields[i - 1]) && T.fields[i - 1].variant == T.fields[i].variant) --i;
   return i;
 }
-template <const TypeDesc &T>
-constexpr size_t run_length(size_t i) {  // from head i; 0 when i is no run field
+template <const TypeDesc &T, bool (*P)(const FieldDesc &)>
+constexpr size_t run_length(size_t i) {
   size_t n = 0;
-  while (i + n < T.field_count && fixed_inline(T.fields[i + n]) &&
+  while (i + n < T.field_count && P(T.fields[i + n]) &&
          T.fields[i + n].variant == T.fields[i].variant)
     ++n;
   return n;
@@ -618,21 +619,6 @@ constexpr uint32_t run_bytes() {
 constexpr bool decode_inline(const FieldDesc &f) {
   return travels(f) && f.shape == Shape::Single && inline_scalar(f.kind);
 }
-template <const TypeDesc &T>
-constexpr size_t decode_run_head(size_t i) {
-  while (i > 0 && decode_inline(T.fields[i - 1]) &&
-         T.fields[i - 1].variant == T.fields[i].variant)
-    --i;
-  return i;
-}
-template <const TypeDesc &T>
-constexpr size_t decode_run_length(size_t i) {
-  size_t n = 0;
-  while (i + n < T.field_count && decode_inline(T.fields[i + n]) &&
-         T.fields[i + n].variant == T.fields[i].variant)
-    ++n;
-  return n;
-}
 
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
@@ -644,7 +630,7 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
   if (v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
-      constexpr size_t head = run_head<T>(I), n = run_length<T>(head);
+      constexpr size_t head = run_head<T, fixed_inline>(I), n = run_length<T, fixed_inline>(head);
       if constexpr (fixed_inline(f) && n >= 2) {
         if constexpr (head == I) {
           if (f.variant > v || !en.ok()) return;
@@ -1193,7 +1179,8 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
-      constexpr size_t head = decode_run_head<T>(I), n = decode_run_length<T>(head);
+      constexpr size_t head = run_head<T, decode_inline>(I);
+      constexpr size_t n = run_length<T, decode_inline>(head);
       if constexpr (decode_inline(f) && n >= 2) {
         if constexpr (head == I) {
           if (f.variant > de.v || !de.ok()) return;
