@@ -12,6 +12,7 @@
 // using it.
 #include "serial/wire.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -142,6 +143,14 @@ U network_order(U v) {
 constexpr size_t kTypeCount = 0 ORVA_EACH_TYPE(ORVA_ONE);
 #undef ORVA_ONE
 static_assert(kTypeCount <= 64, "one bit per type in Scope::known");
+
+// The largest state-tracking area of any type, and that many zeros: the
+// state bytes an encoder writes for a record with no area of its own, read
+// like any other area (no test per byte).
+#define ORVA_STATE_SIZES(n) k_##n.state_size[0], k_##n.state_size[1],
+constexpr uint32_t kMaxStateSize = std::max({ORVA_EACH_TYPE(ORVA_STATE_SIZES) 0u});
+#undef ORVA_STATE_SIZES
+alignas(8) constexpr uint8_t kNoStates[kMaxStateSize] = {};
 
 // What a top-level encode or decode reads once for every record nested in
 // it: the handle's state-tracking mode, and per type a value that cannot
@@ -308,7 +317,7 @@ struct Encoder {
   Scope &sc;
   uint32_t pos = 0;
   bool states = false;            // state bytes are written
-  const uint8_t *area = nullptr;  // the record's state area, null: zeros
+  const uint8_t *area = nullptr;  // the record's state area (kNoStates: zeros)
 
   int32_t room() const { return buflen - static_cast<int32_t>(pos); }
   bool ok() const { return *err == 0; }
@@ -320,7 +329,7 @@ struct Encoder {
   [[gnu::always_inline]] bool state_byte(uint16_t at) {
     if (room() <= 0) [[unlikely]]
       return full();
-    buf[pos++] = area ? area[at] : 0;
+    buf[pos++] = area[at];
     return true;
   }
   [[gnu::noinline, gnu::cold]] bool full() {
@@ -357,7 +366,7 @@ struct Encoder {
     }
     uint8_t *out = buf + pos;
     write<K>(out, field);
-    out[n] = area ? area[at] : 0;
+    out[n] = area[at];
     pos += n + 1;
   }
 
@@ -444,7 +453,9 @@ void Encoder::field(const void *obj) {
       // initialize placed them (the runtime's offset for it says the same).
       add(marshal_of<*f.record>(
           h, db, out, field, room(), 1, err, sc,
-          area ? area + f.state_area + e * f.record->state_size_for(f.record->highest) : nullptr));
+          area && area != kNoStates
+              ? area + f.state_area + e * f.record->state_size_for(f.record->highest)
+              : nullptr));
     else if constexpr (f.kind == Kind::Enum)
       add(enum_marshal(*f.enumd, h, db, out, static_cast<const mox_enum_obj_t *>(field), room(),
                        err));
@@ -471,8 +482,16 @@ void Encoder::field(const void *obj) {
     } else {
       for (uint32_t e = 0; e < f.bound && ok(); ++e) value(base + e * f.size, e);
     }
-    if (ok() && states && state_byte(f.state))
-      state_block(area ? area + f.state + 1 : nullptr, f.bound);
+    // The array's byte and its elements' bytes lie together in the area:
+    // one constant-size copy when they fit, else byte, then block.
+    if (ok() && states) {
+      if (room() > static_cast<int32_t>(f.bound)) [[likely]] {
+        std::memcpy(buf + pos, area + f.state, f.bound + 1);
+        pos += f.bound + 1;
+      } else if (state_byte(f.state)) {
+        state_block(area + f.state + 1, f.bound);
+      }
+    }
   } else if constexpr (f.shape == Shape::Dynamic) {
     const uint8_t *block = load<const uint8_t *>(base);
     uint8_t count = block ? dynamic_count(T, f, obj) : 0;
@@ -482,7 +501,7 @@ void Encoder::field(const void *obj) {
                                 nullptr));
     if (!ok() || !states || count == 0) return;
     if (state_byte(f.state)) {
-      const uint8_t *per = area ? load<const uint8_t *>(area + f.state_pointer) : nullptr;
+      const uint8_t *per = load<const uint8_t *>(area + f.state_pointer);
       state_block(per, count);
     }
   } else {
@@ -493,7 +512,7 @@ void Encoder::field(const void *obj) {
          e = list_next(obj, f, e, *f.record), --left)
       add(marshal_of<*f.record>(h, db, buf + pos, e, room(), 1, err, sc, nullptr));
     // The list's byte only while there is room, and no error without.
-    if (ok() && states && room() > 0) buf[pos++] = area ? area[f.state] : 0;
+    if (ok() && states && room() > 0) buf[pos++] = area[f.state];
   }
 }
 
@@ -535,6 +554,7 @@ int32_t Encoder::begin(const TypeDesc &t, const void *obj, uint32_t domain_check
     states = true;
     constexpr uint8_t kPlaced = MOX_FLAG_STATE_TRACKED | MOX_FLAG_STTR_OFFSET_HELD;
     area = placed && (hd->flags & kPlaced) == kPlaced ? placed : state_area(t, h, db, obj);
+    if (area == nullptr) area = kNoStates;
   } else {
     flags &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
   }
@@ -565,6 +585,41 @@ uint32_t wire_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *ob
 
 namespace {
 
+// Runs of fixed-size inline fields: consecutive single fields of a kind
+// with a constant wire size, of one variant.  A tracked encode writes a run,
+// each value followed by its state byte, after one room check for all of it.
+constexpr bool fixed_inline(const FieldDesc &f) {
+  return travels(f) && f.shape == Shape::Single &&
+         (inline_scalar(f.kind) || f.kind == Kind::MacAddr || f.kind == Kind::CalendarTime);
+}
+// The first field of the run of field i (fields that take P, of one variant),
+// and the length of the run from its first field i (0 when i does not take P).
+template <const TypeDesc &T, bool (*P)(const FieldDesc &)>
+constexpr size_t run_head(size_t i) {
+  while (i > 0 && P(T.fields[i - 1]) && T.fields[i - 1].variant == T.fields[i].variant) --i;
+  return i;
+}
+template <const TypeDesc &T, bool (*P)(const FieldDesc &)>
+constexpr size_t run_length(size_t i) {
+  size_t n = 0;
+  while (i + n < T.field_count && P(T.fields[i + n]) &&
+         T.fields[i + n].variant == T.fields[i].variant)
+    ++n;
+  return n;
+}
+template <const TypeDesc &T, size_t I, size_t N>
+constexpr uint32_t run_bytes() {
+  return [&]<size_t... J>(std::index_sequence<J...>) {
+    return ((prim_wire(T.fields[I + J].kind) + 1) + ... + 0u);
+  }(std::make_index_sequence<N>{});
+}
+
+// The decoder's runs: the integer kinds and the boolean, which it reads
+// itself (the others it hands to the runtime).
+constexpr bool decode_inline(const FieldDesc &f) {
+  return travels(f) && f.shape == Shape::Single && inline_scalar(f.kind);
+}
+
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                     uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed) {
@@ -575,8 +630,28 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
   if (v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
-      if constexpr (travels(f))
+      constexpr size_t head = run_head<T, fixed_inline>(I), n = run_length<T, fixed_inline>(head);
+      if constexpr (fixed_inline(f) && n >= 2) {
+        if constexpr (head == I) {
+          if (f.variant > v || !en.ok()) return;
+          auto each = [&]<size_t... J>(std::index_sequence<J...>) {
+            constexpr uint32_t total = run_bytes<T, I, n>();
+            if (en.states && en.room() >= static_cast<int32_t>(total)) {
+              uint8_t *out = en.buf + en.pos;
+              ((Encoder::write<T.fields[I + J].kind>(out, bytes(obj) + T.fields[I + J].offset),
+                out[prim_wire(T.fields[I + J].kind)] = en.area[T.fields[I + J].state],
+                out += prim_wire(T.fields[I + J].kind) + 1),
+               ...);
+              en.pos += total;
+            } else {
+              ((en.ok() ? en.field<T, I + J>(obj) : void()), ...);
+            }
+          };
+          each(std::make_index_sequence<n>{});
+        }  // the other fields of a run are written with its head
+      } else if constexpr (travels(f)) {
         if (f.variant <= v && en.ok()) en.field<T, I>(obj);
+      }
     });
   }
   en.finish(jump_at);
@@ -709,17 +784,36 @@ struct Decoder {
 
   template <Kind K>
   [[gnu::always_inline]] void scalar(void *field) {
-    using C = typename Prim<K>::C;
-    constexpr uint32_t n = Prim<K>::wire;
-    if (left() < static_cast<int32_t>(n)) [[unlikely]] {
+    if (left() < static_cast<int32_t>(Prim<K>::wire)) [[unlikely]] {
       fail(h, err, kEMSGSIZE);
       return;
     }
+    scalar_in<K>(field);
+  }
+
+  // A run field of a tracked decode, the input checked for the whole run:
+  // the value, then its state byte gathered; false after a failure.
+  template <const TypeDesc &T, size_t I>
+  [[gnu::always_inline]] bool run_field() {
+    constexpr const FieldDesc &f = T.fields[I];
+    if (!scalar_in<f.kind>(bytes(obj) + f.offset)) [[unlikely]]
+      return false;
+    staged[f.state] = buf[pos];
+    staged_read[f.state] = 1;
+    ++pos;
+    return true;
+  }
+
+  // The value at pos, room checked by the caller; false after a failure.
+  template <Kind K>
+  [[gnu::always_inline]] bool scalar_in(void *field) {
+    using C = typename Prim<K>::C;
+    constexpr uint32_t n = Prim<K>::wire;
     C v;
     if constexpr (K == Kind::Boolean) {
       if (buf[pos] > 1) [[unlikely]] {
         fail(h, err, kEBADMSG);
-        return;
+        return false;
       }
       v = buf[pos];
     } else {
@@ -729,6 +823,7 @@ struct Decoder {
     }
     store<C>(h, db, static_cast<C *>(field), v);
     pos += n;
+    return true;
   }
 
   bool begin();   // the header up to the jump; false: return pos
@@ -1084,8 +1179,24 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
-      if constexpr (travels(f))
+      constexpr size_t head = run_head<T, decode_inline>(I);
+      constexpr size_t n = run_length<T, decode_inline>(head);
+      if constexpr (decode_inline(f) && n >= 2) {
+        if constexpr (head == I) {
+          if (f.variant > de.v || !de.ok()) return;
+          // A tracked decode with room for the whole run: one input check.
+          auto each = [&]<size_t... J>(std::index_sequence<J...>) {
+            constexpr uint32_t total = run_bytes<T, I, n>();
+            if (de.states && de.area && de.left() >= static_cast<int32_t>(total))
+              (de.template run_field<T, I + J>() && ...);
+            else
+              ((de.ok() ? de.template field<T, I + J>() : void()), ...);
+          };
+          each(std::make_index_sequence<n>{});
+        }  // the other fields of a run are read with its head
+      } else if constexpr (travels(f)) {
         if (f.variant <= de.v && de.ok()) de.field<T, I>();
+      }
     });
   }
   return de.end();

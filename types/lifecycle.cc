@@ -48,33 +48,75 @@ void put(mox_handle_t *h, uint32_t db, bool notify, T *dst, T value, void *owner
 
 const char *error_text(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
-// Tells the nested records of obj (array elements in index order) where their
-// state bytes lie inside area, the state-tracking area of obj; deep: those of
-// every level, else only the records directly in obj (initialize, which then
-// initializes each of them, and each places its own).
-void place_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint8_t *area,
-                  bool deep) {
+// The records embedded in a record of type t, at every level.
+constexpr uint32_t nested_total(const TypeDesc &t) {
+  uint32_t n = 0;
   for (uint16_t i = 0; i < t.field_count; ++i) {
     const FieldDesc &f = t.fields[i];
-    if (f.kind != Kind::Record || (f.shape != Shape::Single && f.shape != Shape::Array)) continue;
-    const TypeDesc &n = *f.record;
-    uint32_t each = n.state_size_for(n.highest);
-    for (uint32_t e = 0; e < elements(f); ++e) {
-      void *nested = field_at(obj, f, e);
-      uint8_t *nested_area = area + f.state_area + e * each;
-      moxlib_update_sttr_offset(h, db, nested, static_cast<uint32_t>(nested_area - bytes(nested)));
-      if (deep) place_nested(n, h, db, nested, nested_area, true);
+    if (f.kind == Kind::Record && (f.shape == Shape::Single || f.shape == Shape::Array))
+      n += elements(f) * (1 + nested_total(*f.record));
+  }
+  return n;
+}
+
+// Lists the records embedded in obj at every level (array elements in index
+// order, each followed by its own) with their state-area offsets, area being
+// obj's state area: constant positions, no walk over the other fields.
+template <const TypeDesc &T>
+void list_nested(void *obj, uint8_t *area, void **objs, uint32_t *offsets, uint32_t &n) {
+  each_field<T>([&]<size_t I>() {
+    constexpr const FieldDesc &f = T.fields[I];
+    if constexpr (f.kind == Kind::Record && (f.shape == Shape::Single || f.shape == Shape::Array)) {
+      const uint32_t each = f.record->state_size_for(f.record->highest);
+      for (uint32_t e = 0; e < elements(f); ++e) {
+        void *nested = field_at(obj, f, e);
+        uint8_t *nested_area = area + f.state_area + e * each;
+        objs[n] = nested;
+        offsets[n++] = static_cast<uint32_t>(nested_area - bytes(nested));
+        if constexpr (nested_total(*f.record) != 0)
+          list_nested<*f.record>(nested, nested_area, objs, offsets, n);
+      }
     }
+  });
+}
+
+// Tells the runtime where the state bytes of every record embedded in obj
+// lie (area: obj's state area), at every level, in one call.
+template <const TypeDesc &T>
+void place_nested_of(mox_handle_t *h, uint32_t db, void *obj, uint8_t *area) {
+  constexpr uint32_t total = nested_total(T);
+  if constexpr (total != 0) {
+    void *objs[total];
+    uint32_t offsets[total];
+    uint32_t n = 0;
+    list_nested<T>(obj, area, objs, offsets, n);
+    moxlib_update_sttr_offsets(h, db, n, objs, offsets);
   }
 }
 
-bool holds_nested(const TypeDesc &t) {
-  for (uint16_t i = 0; i < t.field_count; ++i) {
-    const FieldDesc &f = t.fields[i];
-    if (f.kind == Kind::Record && (f.shape == Shape::Single || f.shape == Shape::Array)) return true;
+// Offsets of nested records to forget, gathered during a destroy and handed
+// to the runtime in one call at its end (or when the list is full).
+struct Releases {
+  Releases(mox_handle_t *handle, uint32_t d) : h(handle), db(d) {}
+  mox_handle_t *h;
+  uint32_t db;
+  uint32_t n = 0;
+  const void *objs[32];  // left uninitialized: only objs[0, n) is read
+  void add(const void *obj) {
+    if (n == sizeof objs / sizeof objs[0]) flush();
+    objs[n++] = obj;
   }
-  return false;
-}
+  void flush() {
+    if (n != 0) moxlib_release_sttr_offsets(h, db, n, objs);
+    n = 0;
+  }
+};
+
+void destroy(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t free_storage,
+             Releases &rel);
+uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                    mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats, uint32_t flags,
+                    uint8_t *sttr_base, uint32_t *err, bool placed);
 
 // Whether initialize and destroy have anything to do for a field: integers
 // need nothing (the storage is cleared before initialize, and they hold
@@ -92,9 +134,11 @@ constexpr bool needs_release(const FieldDesc &f) {
 
 // Initialize and release, per type: a fold over the fields that need work,
 // offsets and bounds constant, kinds resolved at compile time.
+// placed: the nested records' state areas are placed already (at every
+// level), so they do not place their own.
 template <const TypeDesc &T>
 void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t notify,
-                          uint32_t skip_stats, uint8_t *base, uint32_t *err) {
+                          uint32_t skip_stats, uint8_t *base, uint32_t *err, bool placed) {
   each_field<T>([&]<size_t I>() {
     constexpr const FieldDesc &f = T.fields[I];
     if constexpr (f.shape == Shape::List) {
@@ -103,8 +147,8 @@ void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t noti
       for (uint32_t e = 0; e < elements(f); ++e) {
         void *field = field_at(obj, f, e);
         if constexpr (f.kind == Kind::Record) {
-          record_initialize(*f.record, h, db, field, f.record->ti, notify, skip_stats,
-                            MOX_FLAG_NESTED, base, err);
+          initialize(*f.record, h, db, field, f.record->ti, notify, skip_stats, MOX_FLAG_NESTED,
+                     base, err, placed);
         } else if constexpr (f.kind == Kind::Enum) {
           enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti,
                           notify, MOX_FLAG_NESTED, err);
@@ -119,7 +163,7 @@ void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t noti
 }
 
 template <const TypeDesc &T>
-void release_fields_of(mox_handle_t *h, uint32_t db, void *obj) {
+void release_fields_of(mox_handle_t *h, uint32_t db, void *obj, Releases &rel) {
   each_field<T>([&]<size_t I>() {
     constexpr const FieldDesc &f = T.fields[I];
     if constexpr (f.shape == Shape::List) {
@@ -129,7 +173,7 @@ void release_fields_of(mox_handle_t *h, uint32_t db, void *obj) {
       if (*block != nullptr) {
         uint32_t count = bytes(obj)[T.fields[f.count_field].offset];
         for (uint32_t e = 0; e < count; ++e)
-          record_destroy_internal(*f.record, h, db, bytes(*block) + e * f.size, 0);
+          destroy(*f.record, h, db, bytes(*block) + e * f.size, 0, rel);
         h->record_free(h->record_heap, db, *block);
         store<void *>(h, db, block, nullptr);
       }
@@ -146,7 +190,7 @@ void release_fields_of(mox_handle_t *h, uint32_t db, void *obj) {
       for (uint32_t e = 0; e < elements(f); ++e) {
         void *field = field_at(obj, f, e);
         if constexpr (f.kind == Kind::Record) {
-          record_destroy_internal(*f.record, h, db, field, 0);
+          destroy(*f.record, h, db, field, 0, rel);
         } else {
           using O = PrimObj<f.kind>;
           static_assert(O::released);
@@ -164,18 +208,21 @@ void release_fields_of(mox_handle_t *h, uint32_t db, void *obj) {
 struct LifeOps {
   decltype(&initialize_fields_of<k_qos_client_data_t>) initialize;
   decltype(&release_fields_of<k_qos_client_data_t>) release;
+  decltype(&place_nested_of<k_qos_client_data_t>) place;  // null: nothing embedded
 };
-#define ORVA_LIFE_ENTRY(n) {&initialize_fields_of<k_##n>, &release_fields_of<k_##n>},
+#define ORVA_LIFE_ENTRY(n)                                     \
+  {&initialize_fields_of<k_##n>, &release_fields_of<k_##n>, \
+   nested_total(k_##n) ? &place_nested_of<k_##n> : nullptr},
 constexpr LifeOps kLife[] = {ORVA_EACH_TYPE(ORVA_LIFE_ENTRY)};
 #undef ORVA_LIFE_ENTRY
 
 void initialize_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t notify,
-                       uint32_t skip_stats, uint8_t *base, uint32_t *err) {
-  kLife[t.index].initialize(h, db, obj, notify, skip_stats, base, err);
+                       uint32_t skip_stats, uint8_t *base, uint32_t *err, bool placed) {
+  kLife[t.index].initialize(h, db, obj, notify, skip_stats, base, err, placed);
 }
 
-void release_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {
-  kLife[t.index].release(h, db, obj);
+void release_fields(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, Releases &rel) {
+  kLife[t.index].release(h, db, obj, rel);
 }
 
 }  // namespace
@@ -240,6 +287,16 @@ void *record_create_cr(const TypeDesc &t, mox_handle_t *h) {
 uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
                            mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats,
                            uint32_t flags, uint8_t *sttr_base, uint32_t *err) {
+  return initialize(t, h, db, obj, ti, notify, skip_stats, flags, sttr_base, err, false);
+}
+
+namespace {
+
+// record_initialize; placed: the record's parent has placed the state areas
+// of everything embedded in it already.
+uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                    mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats, uint32_t flags,
+                    uint8_t *sttr_base, uint32_t *err, bool placed) {
   if (!enter(h, err)) return *err;
   if (obj == nullptr) {
     fail(h, err, kENOENT);  // a required pointer argument is null
@@ -254,18 +311,23 @@ uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void
     put(h, db, notify, &hd->variant, static_cast<int8_t>(v));
   }
   void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
+  Tracking mode = Tracking::Absent;
   if (*err == 0 && slot != nullptr) {
     // From here on the record's own type-info record is the one that counts
     // (its variant information and statistics included): the registered copy
     // when the handle places records in a registry.
-    mox_type_info_t *placed = placed_type_info(h, db, ti);
-    put(h, db, notify, slot, static_cast<void *>(placed));
-    if (placed != nullptr) ti = placed;
+    mox_type_info_t *placed_ti = placed_type_info(h, db, ti);
+    put(h, db, notify, slot, static_cast<void *>(placed_ti));
+    if (placed_ti != nullptr) ti = placed_ti;
+    // The caller's flags and the tracking flag in one store.
+    mode = tracking(h, t);
+    if (mode == Tracking::On) flags |= MOX_FLAG_STATE_TRACKED;
     put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | flags), obj);
+  } else if (*err == 0) {
+    mode = tracking(h, t);
+    if (mode == Tracking::On)
+      put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | MOX_FLAG_STATE_TRACKED), obj);
   }
-  Tracking mode = *err == 0 ? tracking(h, t) : Tracking::Absent;
-  if (*err == 0 && mode == Tracking::On)
-    put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | MOX_FLAG_STATE_TRACKED), obj);
 
   if (*err == 0 && !skip_stats) {
     moxlib_type_stats_create_object(h, db, ti, stats_area(t, ti, v), err);
@@ -281,17 +343,20 @@ uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void
       } else if (sttr_base == nullptr) {
         sttr_base = bytes(obj) + record_sizeof_internal(t, h, obj, 0, 0);
       }
-      if (place && holds_nested(t)) {
+      if (place && !placed && kLife[t.index].place != nullptr) {
         uint8_t *own = (hd->flags & MOX_FLAG_STTR_OFFSET_HELD)
                            ? bytes(obj) + moxlib_get_sttr_offset(h, db, obj)
                            : sttr_base;
-        place_nested(t, h, db, obj, own, false);
+        kLife[t.index].place(h, db, obj, own);
+        placed = true;
       }
     }
   }
-  initialize_fields(t, h, db, obj, notify, skip_stats, sttr_base, err);
+  initialize_fields(t, h, db, obj, notify, skip_stats, sttr_base, err, placed);
   return *err;
 }
+
+}  // namespace
 
 void record_destroy(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj) {
   if (obj != t.placeholder) record_destroy_internal(t, h, db, obj, 1);
@@ -303,6 +368,17 @@ void record_destroy_cr(const TypeDesc &t, mox_handle_t *h, void *obj) {
 
 void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
                              uint32_t free_storage) {
+  Releases rel(h, db);
+  destroy(t, h, db, obj, free_storage, rel);
+  rel.flush();
+}
+
+namespace {
+
+// record_destroy_internal; the offsets the records destroyed hold are
+// gathered in rel, to be forgotten in one call.
+void destroy(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t free_storage,
+             Releases &rel) {
   if (obj == nullptr || obj == t.placeholder) return;
   // An entry still linked in a list leaves it first, before anything else
   // (even when an OID mapping then defers the rest of the destruction).
@@ -322,12 +398,12 @@ void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, vo
     }
     trace(t, Msg::OidRemoved);
   }
-  if (mox_get_instance_variant(obj, 1, 0) >= 0) release_fields(t, h, db, obj);
+  if (mox_get_instance_variant(obj, 1, 0) >= 0) release_fields(t, h, db, obj, rel);
 
   mox_type_info_t *ti = checked_type_info(t, obj);
   moxlib_type_stats_destroy_object(h, db, ti, stats_area(t, ti, hd->variant), &local);
   local = 0;
-  if (hd->flags & MOX_FLAG_STTR_OFFSET_HELD) moxlib_release_sttr_offset(h, db, obj);
+  if (hd->flags & MOX_FLAG_STTR_OFFSET_HELD) rel.add(obj);
   if ((hd->flags & (MOX_FLAG_RA_DATA | MOX_FLAG_STTR_OFFSET_HELD)) && h->hd_mapping_enabled) {
     mox_hd_mapping_destroy(h, db, obj, &local);
     if (local != 0) {
@@ -343,6 +419,8 @@ void record_destroy_internal(const TypeDesc &t, mox_handle_t *h, uint32_t db, vo
   store<void *>(h, db, &hd->tinfo, nullptr);
   h->record_free(h->record_heap, db, obj);
 }
+
+}  // namespace
 
 uint32_t record_sizeof(const TypeDesc &t, mox_handle_t *h) {
   return record_sizeof_internal(t, h, nullptr, 1, 0);
@@ -384,7 +462,7 @@ void record_set_instance_embedded(const TypeDesc &t, mox_handle_t *h, uint32_t d
 void record_offset_update(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
                           uint8_t *sttr_area) {
   if (obj == nullptr || sttr_area == nullptr) return;
-  place_nested(t, h, db, obj, sttr_area, true);
+  if (kLife[t.index].place != nullptr) kLife[t.index].place(h, db, obj, sttr_area);
 }
 
 void record_adjust_variant(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,

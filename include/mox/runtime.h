@@ -317,6 +317,13 @@ MOX_API uint32_t moxlib_update_sttr_offset(mox_handle_t *h, uint32_t db, void *o
  * process that creates and destroys records keeps no entry for dead storage.
  * 0, or 22 for a missing handle or object. */
 MOX_API uint32_t moxlib_release_sttr_offset(mox_handle_t *h, uint32_t db, const void *obj);
+/* The same for count objects at once (one entry check, one table walk per
+ * object): objs[i] gets offsets[i]; release forgets each of objs.  0, or 22
+ * for a missing handle, or a missing array while count is not 0. */
+MOX_API uint32_t moxlib_update_sttr_offsets(mox_handle_t *h, uint32_t db, uint32_t count,
+                                            void *const *objs, const uint32_t *offsets);
+MOX_API uint32_t moxlib_release_sttr_offsets(mox_handle_t *h, uint32_t db, uint32_t count,
+                                             const void *const *objs);
 
 /* ------------------------------------------------------------------------ */
 /* Type statistics                                                           */

@@ -21,8 +21,18 @@ class AddressTable {
     }
   }
 
+  // Room for n more entries without growing on the way (a bulk insert).
+  void reserve(size_t n) {
+    while (2 * (used_ + n) > slots_.size()) grow();
+  }
+
   void set(const void *key, uint32_t value) {
     if (2 * (used_ + 1) > slots_.size()) grow();
+    set_reserved(key, value);
+  }
+
+  // set() after reserve(): no growth check.
+  void set_reserved(const void *key, uint32_t value) {
     size_t i = home(key);
     while (slots_[i].key != nullptr && slots_[i].key != key) i = next(i);
     if (slots_[i].key == nullptr) ++used_;
@@ -58,15 +68,18 @@ class AddressTable {
     uint32_t value = 0;
   };
 
+  // Fibonacci hashing: the top bits of the product, which depend on every
+  // bit of the address (records a few bytes apart land far apart).
   size_t home(const void *key) const {
     uint64_t x = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key)) * 0x9E3779B97F4A7C15ull;
-    return static_cast<size_t>(x >> 32) & (slots_.size() - 1);
+    return static_cast<size_t>(x >> shift_);
   }
   size_t next(size_t i) const { return (i + 1) & (slots_.size() - 1); }
 
   void grow() {
     std::vector<Slot> old(slots_.empty() ? 16 : 2 * slots_.size());
     old.swap(slots_);
+    shift_ = 64 - static_cast<unsigned>(__builtin_ctzll(slots_.size()));
     used_ = 0;
     for (const Slot &s : old)
       if (s.key != nullptr) set(s.key, s.value);
@@ -74,6 +87,7 @@ class AddressTable {
 
   std::vector<Slot> slots_;  // a power of two in size; a null key is a free slot
   size_t used_ = 0;
+  unsigned shift_ = 64;  // 64 - log2 of the slot count
 };
 
 }  // namespace mox_rt

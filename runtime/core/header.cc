@@ -128,15 +128,50 @@ MOX_API uint32_t moxlib_get_sttr_offset(mox_handle_t *h, uint32_t db, const void
 }
 
 // 0 on success, 22 for a missing handle or object.
-MOX_API uint32_t moxlib_update_sttr_offset(mox_handle_t *h, uint32_t db, void *obj,
-                                           uint32_t offset) {
-  MOX_RT_ENTER();
-  if (!h || !h->priv || !obj) return 22;
+namespace {
+void hold_sttr_offset(mox_handle_t *h, uint32_t db, void *obj, uint32_t offset) {
   h->priv->sttr_offsets.set(obj, offset);
   mox_obj_header_t *hdr = header(obj);
   if (!(hdr->flags & MOX_FLAG_STTR_OFFSET_HELD))
     mox_rt::store(h, db, &hdr->flags, static_cast<uint8_t>(hdr->flags | MOX_FLAG_STTR_OFFSET_HELD),
                   obj);
+}
+}  // namespace
+
+MOX_API uint32_t moxlib_update_sttr_offset(mox_handle_t *h, uint32_t db, void *obj,
+                                           uint32_t offset) {
+  MOX_RT_ENTER();
+  if (!h || !h->priv || !obj) return 22;
+  hold_sttr_offset(h, db, obj, offset);
+  return 0;
+}
+
+// A null entry of objs is skipped, as the single call refuses it.
+MOX_API uint32_t moxlib_update_sttr_offsets(mox_handle_t *h, uint32_t db, uint32_t count,
+                                            void *const *objs, const uint32_t *offsets) {
+  MOX_RT_ENTER();
+  if (!h || !h->priv || (count != 0 && (!objs || !offsets))) return 22;
+  // The table first (no call inside the loop), then the flags.
+  mox_rt::AddressTable &table = h->priv->sttr_offsets;
+  table.reserve(count);
+  for (uint32_t i = 0; i < count; ++i)
+    if (objs[i]) table.set_reserved(objs[i], offsets[i]);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!objs[i]) continue;
+    mox_obj_header_t *hdr = header(objs[i]);
+    if (!(hdr->flags & MOX_FLAG_STTR_OFFSET_HELD))
+      mox_rt::store(h, db, &hdr->flags,
+                    static_cast<uint8_t>(hdr->flags | MOX_FLAG_STTR_OFFSET_HELD), objs[i]);
+  }
+  return 0;
+}
+
+MOX_API uint32_t moxlib_release_sttr_offsets(mox_handle_t *h, uint32_t db, uint32_t count,
+                                             const void *const *objs) {
+  MOX_RT_ENTER();
+  if (!h || !h->priv || (count != 0 && !objs)) return 22;
+  for (uint32_t i = 0; i < count; ++i)
+    if (objs[i]) h->priv->sttr_offsets.erase(objs[i]);
   return 0;
 }
 

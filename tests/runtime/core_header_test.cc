@@ -229,6 +229,20 @@ TEST(CoreSttrOffset, KeptPerObjectFlagAnnouncedAndForgotten) {
             (std::tuple{0u, 0u, one, 22u}));
   mox_hd_mapping_destroy(h, MOX_NO_DB, &a, &err);
   EXPECT_EQ((std::tuple{err, moxlib_get_sttr_offset(h, MOX_NO_DB, &a)}), (std::tuple{0u, 0u}));
+
+  // The bulk forms: a null entry skipped, each flag store announced.
+  TestRecord c{nullptr, 0, 0, 0};
+  void *objs[] = {&b, nullptr, &c};
+  const uint32_t offsets[] = {8, 9, 16};
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&b, sizeof b, "b"}, {&c, sizeof c, "c"}}, [&] {
+    EXPECT_EQ(moxlib_update_sttr_offsets(h, MOX_NO_DB, 3, objs, offsets), 0u);
+  }));
+  EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(h, MOX_NO_DB, &b), moxlib_get_sttr_offset(h, MOX_NO_DB, &c),
+                        c.flags, moxlib_update_sttr_offsets(h, MOX_NO_DB, 1, nullptr, offsets)}),
+            (std::tuple{8u, 16u, uint8_t{MOX_FLAG_STTR_OFFSET_HELD}, 22u}));
+  EXPECT_EQ((std::tuple{moxlib_release_sttr_offsets(h, MOX_NO_DB, 3, objs), moxlib_get_sttr_offset(h, MOX_NO_DB, &c),
+                        moxlib_get_sttr_offset(h, MOX_NO_DB, &b), moxlib_release_sttr_offsets(nullptr, MOX_NO_DB, 0, objs)}),
+            (std::tuple{0u, 0u, 0u, 22u}));
 }
 
 }  // namespace
