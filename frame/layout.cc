@@ -6,6 +6,7 @@
 
 #include "mox/runtime.h"
 #include "orva_qos_data/orva_qos_data_decls.h"
+#include "tables/descriptor.h"
 
 namespace {
 
@@ -64,6 +65,18 @@ static_assert(sizeof(ip_address_t) == 24);
 static_assert(sizeof(calendar_time_t) == 16 && alignof(calendar_time_t) == 8);
 static_assert(alignof(enm_client_type_t) == alignof(void *));
 static_assert(sizeof(enm_client_type_t) == sizeof(mox_enum_obj_t));
+
+// Table object (allocated by a table's open) and table records (72 bytes,
+// 80 with a key record, on 32-bit).
+static_assert(offsetof(mox_db_table_t, name) == kWord);
+static_assert(offsetof(mox_db_table_t, record_count) == kWord + MOX_TABLE_NAME_MAX);
+static_assert(!kTarget32 || offsetof(mox_db_table_t, id) == 220);
+static_assert(!kTarget32 || offsetof(mox_db_table_t, root) == 248);
+static_assert(sizeof(mox_db_table_t) == (kTarget32 ? 256 : 280));
+static_assert(sizeof(mox_db_table_record_t) == (kTarget32 ? 28 : 40));
+static_assert(offsetof(orva::TableRecordHead, node) == sizeof(mox_db_table_record_t));
+static_assert(sizeof(orva::PlainTableRecord) == (kTarget32 ? 72 : 104));
+static_assert(sizeof(orva::CompositeTableRecord) == (kTarget32 ? 80 : 120));
 
 #include "layout_checks.inc"
 
