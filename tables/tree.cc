@@ -47,7 +47,7 @@ int32_t three_way(T a, T b) {
 // Whether a candidate passes the source, location and pending filters.
 bool passes(mox_handle_t *h, uint32_t db, const mox_db_table_record_t &c, uint32_t source,
             uint32_t by_source, uint32_t not_pending) {
-  if (by_source && c.source != source) return false;
+  if (by_source && source != 0 && c.source != source) return false;  // 0: any but 255
   if (moxdb_loc_filter_enabled(h) && !moxdb_loc_record_is_same_loc(h, db, c.loc_entry)) return false;
   if (source == 0 && c.source == 255) return false;
   if (not_pending && (c.flags & MOX_REC_PENDING_DESTROY)) return false;

@@ -1,0 +1,203 @@
+// The tables against a model: random inserts, deletes, key-mark operations,
+// searches and walks over tenants, sources and repeated keys on
+// tbl_qos_client_data in a private database, compared with a std::map after
+// every step; the journal check over the table and every live record proves
+// each store announced; the database holds no bytes at the end.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "handle.h"
+#include "journal_check.h"
+#include "mox/db.h"
+#include "orva_qos_data/orva_qos_data_decls.h"
+
+namespace {
+
+using orva_test::ScopedHandle;
+using Mac = std::array<uint8_t, 6>;
+// (tenant, key, source) is the table's order (no locations here).
+using Key = std::tuple<uint16_t, Mac, uint8_t>;
+
+struct Model {
+  mox_handle_t *h;
+  uint32_t db;
+  void *table;
+  std::map<Key, void *> recs;
+
+  Mac mac_of(void *rec) {
+    const auto *d = tbl_qos_client_data_qos_client_data_t_get_field(h, db, rec);
+    Mac m;
+    std::copy(d->client_mac.octet, d->client_mac.octet + 6, m.begin());
+    return m;
+  }
+  // The records of the caller's tenant in key order passing the filter: by
+  // source when by_source (source 0: any but 255), any source otherwise.
+  std::vector<void *> expected(uint16_t tenant, uint8_t source, bool by_source) {
+    std::vector<void *> out;
+    for (const auto &[k, r] : recs)
+      if (std::get<0>(k) == tenant &&
+          (!by_source ? true : source == 0 ? std::get<2>(k) != 255 : std::get<2>(k) == source))
+        out.push_back(r);
+    return out;
+  }
+  // Every walk form from first to last and back, against the model.
+  void check_walks(uint16_t tenant) {
+    uint32_t err = 0;
+    const struct { uint8_t source; bool by_source; } forms[] = {{1, true}, {2, true}, {0, true}, {1, false}};
+    for (const auto &f : forms) {
+      std::vector<void *> walked;
+      void *r = f.by_source ? tbl_qos_client_data_pkey_get_first_by_src(h, db, table, f.source, &err)
+                            : tbl_qos_client_data_pkey_get_first_ignore_src(h, db, table, &err);
+      for (; r != nullptr;
+           r = f.by_source ? tbl_qos_client_data_pkey_get_next_by_src(h, db, table, r, f.source, &err)
+                           : tbl_qos_client_data_pkey_get_next_ignore_src(h, db, table, r, &err))
+        walked.push_back(r);
+      ASSERT_EQ(err, 0u);
+      ASSERT_EQ(walked, expected(tenant, f.source, f.by_source)) << int(f.source) << f.by_source;
+    }
+    std::vector<void *> back;
+    for (void *r = tbl_qos_client_data_pkey_get_last(h, db, table, &err); r != nullptr;
+         r = tbl_qos_client_data_pkey_get_prev(h, db, table, r, &err))
+      back.push_back(r);
+    std::vector<void *> fwd = expected(tenant, 1, true);
+    ASSERT_EQ(back, std::vector<void *>(fwd.rbegin(), fwd.rend()));
+  }
+};
+
+TEST(Tables, ClientDataAgainstAMapModel) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  const uint32_t db = mox_database_create(h, "tables_model", 16u << 20, 0, &err);
+  ASSERT_EQ(err, 0u);
+  void *table = tbl_qos_client_data_table_open(h, db, "clients", 0, &err);
+  ASSERT_NE(table, nullptr);
+  ASSERT_EQ(tbl_qos_client_data_table_open(h, db, "clients", 1, &err), table);  // the same object
+  Model m{h, db, table, {}};
+
+  std::mt19937 rng(1234);
+  const uint16_t tenants[] = {0, 1, 2};
+  const uint8_t sources[] = {1, 2, 255};
+  auto pick = [&](auto &arr) { return arr[rng() % std::size(arr)]; };
+  auto random_mac = [&] { return Mac{0, 0x1b, 0, 0, uint8_t(rng() % 3), uint8_t(rng() % 8)}; };
+  qos_client_data_t probe{};
+
+  for (int step = 0; step < 1500; ++step) {
+    const uint16_t tenant = pick(tenants);
+    mox_handle_set_tenant(h, tenant);
+    const Mac mac = random_mac();
+    std::copy(mac.begin(), mac.end(), probe.client_mac.octet);
+    const uint32_t op = rng() % 4;
+    auto victim = m.recs.empty() ? m.recs.end() : std::next(m.recs.begin(), long(rng() % m.recs.size()));
+    const uint8_t source = pick(sources);
+    void *rec = nullptr;
+    if (op == 0) {  // a new record with its data, to insert
+      rec = tbl_qos_client_data_create_record(h, db, &err);
+      ASSERT_NE(rec, nullptr);
+      reinterpret_cast<mox_db_table_record_t *>(rec)->source = source;
+      qos_client_data_t *data = qos_client_data_t_create(h, db);
+      std::copy(mac.begin(), mac.end(), data->client_mac.octet);
+      tbl_qos_client_data_qos_client_data_t_set_field(h, db, rec, data);
+    }
+    // The new record and every live record but the one this step may free.
+    std::vector<orva_test::Region> regions{{table, sizeof(mox_db_table_t), "table"}};
+    if (rec != nullptr) regions.push_back({rec, sizeof(void *) == 4 ? 72u : 104u, "new record"});
+    for (auto it = m.recs.begin(); it != m.recs.end(); ++it)
+      if (op != 1 || it != victim) regions.push_back({it->second, sizeof(void *) == 4 ? 72u : 104u, "record"});
+    orva_test::JournalCheck journal(h, regions);
+    err = 0;
+    switch (op) {
+      case 0: {  // insert (sometimes with the key mark): refused exactly on an equal record
+        if (rng() % 2)
+          tbl_qos_client_data_insert(h, db, table, rec, &err);
+        else
+          tbl_qos_client_data_pkey_insert(h, db, table, rec, &err);
+        const bool fresh = m.recs.emplace(Key{tenant, mac, source}, rec).second;
+        ASSERT_EQ(err, fresh ? 0u : 17u) << step;
+        ASSERT_TRUE(journal.Verify()) << step;
+        if (!fresh) {
+          err = 0;
+          tbl_qos_client_data_destroy_record(h, db, rec, &err);
+          journal.Rebase();
+        }
+        break;
+      }
+      case 1: {  // key-mark delete leaves it in; destroy deletes and frees
+        if (victim == m.recs.end()) break;
+        auto it = victim;
+        mox_handle_set_tenant(h, std::get<0>(it->first));  // the owner's tenant counts it out
+        tbl_qos_client_data_pkey_delete(h, db, table, it->second, &err);
+        ASSERT_EQ(err, 0u);
+        if (rng() % 2) {
+          tbl_qos_client_data_delete(h, db, table, it->second, &err);
+          ASSERT_EQ(err, 0u);
+          tbl_qos_client_data_delete(h, db, table, it->second, &err);
+          ASSERT_EQ(err, 2u);  // no longer in the table
+          err = 0;
+        }
+        ASSERT_EQ(tbl_qos_client_data_record_add_ref(h, db, it->second, &err), 1u);
+        tbl_qos_client_data_destroy_record(h, db, it->second, &err);
+        tbl_qos_client_data_destroy_record(h, db, it->second, &err);
+        ASSERT_EQ(err, 0u);
+        m.recs.erase(it);
+        mox_handle_set_tenant(h, tenant);
+        break;
+      }
+      default: {  // exact, near and by-key searches
+        auto exact = m.recs.find(Key{tenant, mac, 1});
+        EXPECT_EQ(tbl_qos_client_data_search(h, db, table, &probe, 0, &err),
+                  exact == m.recs.end() ? nullptr : exact->second);
+        const uint8_t source = pick(sources);
+        auto src = m.recs.find(Key{tenant, mac, source});
+        EXPECT_EQ(tbl_qos_client_data_search_w_src(h, db, table, &probe, 0, source, &err),
+                  src == m.recs.end() ? nullptr : src->second);
+        // near: the first source-1 record at or after the key in the tenant
+        void *near = nullptr, *after = nullptr, *before = nullptr;
+        for (const auto &[k, r] : m.recs) {
+          if (std::get<0>(k) != tenant || std::get<2>(k) != 1) continue;
+          if (near == nullptr && std::get<1>(k) >= mac) near = r;
+          if (after == nullptr && std::get<1>(k) > mac) after = r;
+          if (std::get<1>(k) < mac) before = r;
+        }
+        EXPECT_EQ(tbl_qos_client_data_search(h, db, table, &probe, 1, &err), near) << step;
+        EXPECT_EQ(tbl_qos_client_data_get_next_by_key(h, db, table, &probe, &err), after) << step;
+        EXPECT_EQ(tbl_qos_client_data_get_prev_by_key(h, db, table, &probe, &err), before) << step;
+        ASSERT_EQ(err, 0u);
+      }
+    }
+    ASSERT_TRUE(journal.Verify()) << step;
+    m.check_walks(tenant);
+    // Counts: a tenant's (over all sources, or of one), else the table's.
+    uint32_t count = 0, unsourced = 0, of_source_1 = 0;
+    for (const auto &[k, r] : m.recs) {
+      const bool mine = tenant == 0 || std::get<0>(k) == tenant;
+      count += mine;
+      unsourced += mine && std::get<2>(k) == 255;
+      of_source_1 += mine && tenant != 0 && std::get<2>(k) == 1;
+    }
+    ASSERT_EQ(tbl_qos_client_data_table_get_count(h, db, table), count) << step;
+    ASSERT_EQ(tbl_qos_client_data_table_get_count_by_src(h, db, table, 255), unsourced) << step;
+    ASSERT_EQ(tbl_qos_client_data_table_get_count_by_src(h, db, table, 1), of_source_1) << step;
+  }
+  for (const auto &[k, r] : m.recs) {
+    mox_handle_set_tenant(h, std::get<0>(k));
+    ASSERT_EQ(m.mac_of(r), std::get<1>(k));
+    tbl_qos_client_data_destroy_record(h, db, r, &err);
+  }
+  ASSERT_EQ(err, 0u);
+  mox_handle_set_tenant(h, 0);
+  EXPECT_EQ(tbl_qos_client_data_table_get_count(h, db, table), 0u);
+  tbl_qos_client_data_table_free(h, db, table, &err);
+  ASSERT_EQ(err, 0u);
+  mox_database_stats_t stats{};
+  mox_database_stats(h, db, &stats);
+  EXPECT_EQ(stats.record_bytes, 0u);
+  mox_database_destroy(h, db, &err);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+}  // namespace
