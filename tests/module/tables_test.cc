@@ -8,6 +8,7 @@
 #include <array>
 #include <map>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -196,6 +197,109 @@ TEST(Tables, ClientDataAgainstAMapModel) {
   mox_database_stats_t stats{};
   mox_database_stats(h, db, &stats);
   EXPECT_EQ(stats.record_bytes, 0u);
+  mox_database_destroy(h, db, &err);
+  EXPECT_EQ(h.live_bytes(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The exported operations of one table that the key-order test uses.
+template <class Data>
+struct Ops {
+  void *(*open)(mox_handle_t *, uint32_t, const char *, uint32_t, uint32_t *);
+  void (*free)(mox_handle_t *, uint32_t, void *, uint32_t *);
+  void *(*create)(mox_handle_t *, uint32_t, uint32_t *);
+  void (*set)(mox_handle_t *, uint32_t, void *, Data *);
+  Data *(*get)(mox_handle_t *, uint32_t, void *);
+  void (*insert)(mox_handle_t *, uint32_t, void *, void *, uint32_t *);
+  void *(*first)(mox_handle_t *, uint32_t, void *, uint32_t *);
+  void *(*next)(mox_handle_t *, uint32_t, void *, void *, uint32_t *);
+  void (*destroy)(mox_handle_t *, uint32_t, void *, uint32_t *);
+};
+#define ORVA_TABLE_OPS(T, D, K)                                                                 \
+  Ops<D>{T##_table_open, T##_table_free, T##_create_record, T##_##K##_set_field,               \
+         T##_##K##_get_field, T##_insert, T##_pkey_get_first, T##_pkey_get_next, T##_destroy_record}
+
+// Inserts records with the given keys in the given order (make sets the key
+// of a new record) and returns the keys as the walk meets them (read).
+template <class Data, class Make, class Read>
+std::vector<int> walk_order(mox_handle_t *h, uint32_t db, const Ops<Data> &ops, std::vector<int> keys,
+                            Make make, Read read) {
+  uint32_t err = 0;
+  void *table = ops.open(h, db, "order", 0, &err);
+  EXPECT_NE(table, nullptr);
+  for (int k : keys) {
+    void *rec = ops.create(h, db, &err);
+    Data *d = make(k);
+    ops.set(h, db, rec, d);
+    ops.insert(h, db, table, rec, &err);
+  }
+  std::vector<int> out;
+  std::vector<void *> recs;
+  for (void *r = ops.first(h, db, table, &err); r != nullptr; r = ops.next(h, db, table, r, &err)) {
+    out.push_back(read(ops.get(h, db, r)));
+    recs.push_back(r);
+  }
+  for (void *r : recs) ops.destroy(h, db, r, &err);
+  ops.free(h, db, table, &err);
+  EXPECT_EQ(err, 0u);
+  return out;
+}
+
+TEST(Tables, KeyOrderOfEveryKeyKindAndTheOpenForms) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  const uint32_t db = mox_database_create(h, "tables_kinds", 4u << 20, 0, &err);
+  const std::vector<int> scrambled{5, 1, 9, 3, 7}, sorted{1, 3, 5, 7, 9};
+  // u_int32 field, mox_vstring field (text order: "k1" < "k3" < ...), key record.
+  EXPECT_EQ(walk_order(h, db, ORVA_TABLE_OPS(tbl_qos_wlan_data, qos_wlan_data_t, qos_wlan_data_t), scrambled,
+                       [&](int k) { auto *d = qos_wlan_data_t_create(h, db); d->wlan_id = uint32_t(k); return d; },
+                       [](qos_wlan_data_t *d) { return int(d->wlan_id); }),
+            sorted);
+  EXPECT_EQ(walk_order(h, db, ORVA_TABLE_OPS(tbl_qos_pm_refcount_data, qos_pm_refcount_data_t,
+                                             qos_pm_refcount_data_t), scrambled,
+                       [&](int k) {
+                         auto *d = qos_pm_refcount_data_t_create(h, db);
+                         uint32_t e = 0;
+                         mox_vstring_set_value(h, db, &d->pm_name, ("k" + std::to_string(k)).c_str(), &e);
+                         return d;
+                       },
+                       [](qos_pm_refcount_data_t *d) { return d->pm_name.str[1] - '0'; }),
+            sorted);
+  EXPECT_EQ(walk_order(h, db, ORVA_TABLE_OPS(tbl_qos_bssid_data, qos_bssid_key_t, qos_bssid_key_t), scrambled,
+                       [&](int k) { auto *d = qos_bssid_key_t_create(h, db); d->radio_slot_id = uint8_t(k); return d; },
+                       [](qos_bssid_key_t *d) { return int(d->radio_slot_id); }),
+            sorted);
+
+  // Open forms: a name with "/" is the lookup name; others get "/" and the
+  // LUID; an absent table opened to read is null without an error.
+  EXPECT_EQ(tbl_qos_client_data_table_open(h, db, "absent", 1, &err), nullptr);
+  EXPECT_EQ(err, 0u);
+  void *a = tbl_qos_client_data_table_open(h, db, "a/b", 0, &err);
+  EXPECT_STREQ(static_cast<mox_db_table_t *>(a)->name, "a/b");
+  void *c = tbl_qos_client_data_table_open(h, db, "c", 0, &err);
+  EXPECT_STREQ(static_cast<mox_db_table_t *>(c)->name, "c/538b2a21193f80937633c22c5f108103");
+  EXPECT_EQ(tbl_qos_client_data_table_open(h, db, std::string(175, 'x').c_str(), 0, &err), nullptr);
+  EXPECT_EQ(err, 7u);
+  err = 0;
+  // By id and under the next free id: ids only grow, the id root counts them.
+  void *by_id = tbl_qos_client_data_table_open_by_id(h, db, 40, 0, 0, &err);
+  EXPECT_EQ(tbl_qos_client_data_table_open_by_id(h, db, 40, 0, 1, &err), by_id);
+  h->current_db = db;
+  void *d1 = tbl_qos_client_data_table_open_cr(h, 0, 2, nullptr, 0, 0);
+  void *d2 = tbl_qos_client_data_table_open_cr(h, 0, 2, nullptr, 0, 0);
+  ASSERT_NE(d2, nullptr);
+  EXPECT_EQ((std::tuple{static_cast<mox_db_table_t *>(d1)->id, static_cast<mox_db_table_t *>(d2)->id,
+                        static_cast<mox_db_table_t *>(d2)->flags & MOX_TABLE_FLAG_DYNAMIC}),
+            (std::tuple{41u, 42u, MOX_TABLE_FLAG_DYNAMIC}));
+  const auto *root = static_cast<const uint32_t *>(
+      h->registry_lookup(h->record_heap, db, "__mox_TBI__538b2a21193f80937633c22c5f108103"));
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root[0], 3u);
+  for (void *t : {a, c, by_id, d1, d2}) tbl_qos_client_data_table_free(h, db, t, &err);
+  EXPECT_EQ((std::tuple{err, root[0]}), (std::tuple{0u, 0u}));
   mox_database_destroy(h, db, &err);
   EXPECT_EQ(h.live_bytes(), 0u);
 }
