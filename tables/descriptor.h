@@ -53,6 +53,7 @@ enum class TMsg : uint8_t {
   InsertExists,
   DeleteReader,
   DeleteReaderCheck,
+  InvalidGetFlag,
   DeleteNotFound,
   Count
 };
@@ -76,6 +77,7 @@ struct TableDesc {
   const char *luid_text;        // 32 lowercase hex digits, part of table names
   const TypeDesc *data;         // the data record type
   const TypeDesc *key_record;   // the key record type of a composite table, else null
+  bool composite;               // key_record is set (a constant in every build, sanitizers too)
   KeyKind key_kind;
   uint32_t key_offset;          // field keys: offset of the key field in the data record
   const char *key_name;         // the key field, "" for a key record

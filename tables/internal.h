@@ -14,7 +14,7 @@
 namespace orva {
 
 template <const TableDesc &D>
-using Rec = std::conditional_t<D.key_record != nullptr, CompositeTableRecord, PlainTableRecord>;
+using Rec = std::conditional_t<D.composite, CompositeTableRecord, PlainTableRecord>;
 
 inline TableRecordHead *rec_of(void *p) { return static_cast<TableRecordHead *>(p); }
 inline mox_db_table_record_t &head(void *p) { return rec_of(p)->head; }
@@ -28,7 +28,7 @@ inline TableRecordHead *rec_of_node(const e_avl_node_t *n) {
 template <const TableDesc &D>
 void **slot_of(void *rec, uint32_t slot) {
   auto *r = static_cast<Rec<D> *>(rec);
-  if constexpr (D.key_record != nullptr)
+  if constexpr (D.composite)
     if (slot == 1) return &r->key;
   return &r->data;
 }

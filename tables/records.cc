@@ -74,7 +74,7 @@ void trec_destroy(mox_handle_t *h, uint32_t db, void *rec, uint32_t *err) {
     }
   }
   for (uint32_t slot : {0u, 1u}) {
-    if (slot == 1 && D.key_record == nullptr) break;
+    if (slot == 1 && !D.composite) break;
     void *obj = *slot_of<D>(rec, slot);
     if (obj != nullptr) record_destroy(slot == 0 ? *D.data : *D.key_record, h, db, obj);
   }

@@ -71,6 +71,26 @@ void *table_step_by_key(mox_handle_t *h, uint32_t db, void *table, const void *k
 template <const TableDesc &D>
 void *table_end(mox_handle_t *h, uint32_t db, void *table, uint32_t forward, uint32_t source,
                 uint32_t by_source, uint32_t not_pending, uint32_t *err);
+
+// --- The key index (tables/tree.cc) --------------------------------------
+// The key object of a key value: the value itself for a key record, else the
+// data record the key field would lie in (the compare reads only the key).
+template <const TableDesc &D>
+inline const void *key_object(const void *value) {
+  if (value == nullptr || D.composite) return value;
+  return static_cast<const char *>(value) - D.key_offset;
+}
+template <const TableDesc &D>
+uint32_t index_compare(mox_handle_t *h, uint32_t db, const void *a, const void *b);
+template <const TableDesc &D>
+void *search_not_pending(mox_handle_t *h, uint32_t db, void *table, const void *key,
+                         uint32_t source, uint32_t near, uint32_t *err);
+template <const TableDesc &D>
+void *search_cr(mox_handle_t *h, void *table, const void *key, uint32_t source, uint32_t flags);
+template <const TableDesc &D>
+void *get_cr(mox_handle_t *h, void *table, uint32_t how, void *rec, uint32_t source,
+             uint32_t flags);
+
 uint32_t table_count(mox_handle_t *h, uint32_t db, const void *table, uint32_t by_source,
                      uint32_t source);
 

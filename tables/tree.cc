@@ -13,8 +13,8 @@ namespace {
 // (null when the record carries none).
 template <const TableDesc &D>
 const void *key_of(void *rec) {
-  void *obj = *slot_of<D>(rec, D.key_record != nullptr ? 1 : 0);
-  if (obj == nullptr || D.key_record != nullptr) return obj;
+  void *obj = *slot_of<D>(rec, D.composite ? 1 : 0);
+  if (obj == nullptr || D.composite) return obj;
   return static_cast<const char *>(obj) + D.key_offset;
 }
 
@@ -201,7 +201,7 @@ void *table_search(mox_handle_t *h, uint32_t db, void *table, const void *key, u
   probe.head.source = static_cast<uint8_t>(probe_source != 0 ? probe_source : 1);
   uint32_t local = 0;
   moxdb_loc_set_lookup_record_objinfo(h, db, &probe.head.loc_entry, &local);
-  *slot_of<D>(&probe, D.key_record != nullptr ? 1 : 0) = const_cast<void *>(key);
+  *slot_of<D>(&probe, D.composite ? 1 : 0) = const_cast<void *>(key);
   tree_scope = {h, db};
   if (const e_avl_node_t *n = e_avl_search(h, db, &t->root, &probe.node, avl_compare<D>)) {
     TableRecordHead *r = rec_of_node(n);
@@ -264,6 +264,47 @@ void *table_end(mox_handle_t *h, uint32_t db, void *table, uint32_t forward, uin
   return nullptr;
 }
 
+template <const TableDesc &D>
+uint32_t index_compare(mox_handle_t *h, uint32_t db, const void *a, const void *b) {
+  tree_scope = {h, db};
+  return avl_compare<D>(static_cast<const e_avl_node_t *>(a), static_cast<const e_avl_node_t *>(b));
+}
+
+template <const TableDesc &D>
+void *search_not_pending(mox_handle_t *h, uint32_t db, void *table, const void *key,
+                         uint32_t source, uint32_t near, uint32_t *err) {
+  void *r = table_search<D>(h, db, table, key, near, 1, source, source, 1, source == 0, err);
+  return *err != 0 ? nullptr : r;
+}
+
+template <const TableDesc &D>
+void *search_cr(mox_handle_t *h, void *table, const void *key, uint32_t source, uint32_t flags) {
+  const uint32_t src = (source != 0 || (flags & 0x4)) ? source : 1;
+  void *r = table_search<D>(h, h->current_db, table, key, flags & 0x1, 1, src, src,
+                            (flags & 0x2) == 0, (flags & 0x4) != 0, &h->last_error);
+  return h->last_error != 0 ? nullptr : r;
+}
+
+template <const TableDesc &D>
+void *get_cr(mox_handle_t *h, void *table, uint32_t how, void *rec, uint32_t source,
+             uint32_t flags) {
+  const uint32_t src = source != 0 ? source : 1, by_source = (flags & 0x1) == 0,
+                 not_pending = (flags & 0x2) == 0, db = h->current_db;
+  switch (how) {
+    case 0:
+    case 1:
+      return table_end<D>(h, db, table, how == 0, src, by_source, not_pending, &h->last_error);
+    case 2:
+    case 3:
+      return table_walk<D>(h, db, table, rec, how == 3, src, by_source, not_pending, 0,
+                           &h->last_error);
+    default:
+      ttrace(D, TMsg::InvalidGetFlag, how);
+      mox_store_err(h, kEINVAL);
+      return nullptr;
+  }
+}
+
 uint32_t table_count(mox_handle_t *h, uint32_t db, const void *table, uint32_t by_source,
                      uint32_t source) {
   const auto *t = static_cast<const mox_db_table_t *>(table);
@@ -293,7 +334,12 @@ uint32_t table_count(mox_handle_t *h, uint32_t db, const void *table, uint32_t b
   template void *table_step_by_key<k_##N>(mox_handle_t *, uint32_t, void *, const void *,      \
                                           uint32_t, uint32_t, uint32_t, uint32_t, uint32_t *); \
   template void *table_end<k_##N>(mox_handle_t *, uint32_t, void *, uint32_t, uint32_t,        \
-                                  uint32_t, uint32_t, uint32_t *);
+                                  uint32_t, uint32_t, uint32_t *);                             \
+  template uint32_t index_compare<k_##N>(mox_handle_t *, uint32_t, const void *, const void *); \
+  template void *search_not_pending<k_##N>(mox_handle_t *, uint32_t, void *, const void *,     \
+                                           uint32_t, uint32_t, uint32_t *);                    \
+  template void *search_cr<k_##N>(mox_handle_t *, void *, const void *, uint32_t, uint32_t);   \
+  template void *get_cr<k_##N>(mox_handle_t *, void *, uint32_t, void *, uint32_t, uint32_t);
 ORVA_EACH_TABLE(ORVA_TABLE_TREE)
 
 }  // namespace orva

@@ -67,6 +67,16 @@ struct Model {
       back.push_back(r);
     std::vector<void *> fwd = expected(tenant, 1, true);
     ASSERT_EQ(back, std::vector<void *>(fwd.rbegin(), fwd.rend()));
+    // The handle-bound get: first of any source, last of source 1, a bad how.
+    h->current_db = db;
+    std::vector<void *> any = expected(tenant, 1, false);
+    ASSERT_EQ(tbl_qos_client_data_qos_client_data_t_client_mac_get_cr(h, table, 0, nullptr, 0, 0x1),
+              any.empty() ? nullptr : any.front());
+    ASSERT_EQ(tbl_qos_client_data_qos_client_data_t_client_mac_get_cr(h, table, 1, nullptr, 0, 0),
+              fwd.empty() ? nullptr : fwd.back());
+    ASSERT_EQ(tbl_qos_client_data_qos_client_data_t_client_mac_get_cr(h, table, 4, nullptr, 0, 0), nullptr);
+    ASSERT_EQ(h->last_error, 22u);
+    mox_clear_last_error(h);
   }
 };
 
@@ -152,7 +162,9 @@ TEST(Tables, ClientDataAgainstAMapModel) {
         auto exact = m.recs.find(Key{tenant, mac, 1});
         EXPECT_EQ(tbl_qos_client_data_search(h, db, table, &probe, 0, &err),
                   exact == m.recs.end() ? nullptr : exact->second);
-        const uint8_t source = pick(sources);
+        // The key index takes the key value itself.
+        EXPECT_EQ(tbl_qos_client_data_qos_client_data_t_client_mac_search(h, db, table, &probe.client_mac, &err),
+                  exact == m.recs.end() ? nullptr : exact->second);
         auto src = m.recs.find(Key{tenant, mac, source});
         EXPECT_EQ(tbl_qos_client_data_search_w_src(h, db, table, &probe, 0, source, &err),
                   src == m.recs.end() ? nullptr : src->second);

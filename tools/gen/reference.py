@@ -233,10 +233,8 @@ class Reference:
             if rest.startswith(f.name + "_") and key in DESCRIPTIONS:
                 self.used[key] = self.used.get(key, 0) + 1
                 return e.name, i, f"Field `{f.name}`", DESCRIPTIONS[key]
-        if e.kind == "table":   # the records a table record carries: one row for all types
-            for carried in (e.data, e.key):
-                if rest.startswith(carried + "_"):
-                    rest = "record_" + rest[len(carried) + 1:]
+        if e.kind == "table":   # key index and carried records: one row for all tables
+            rest = tables.reference_name(e, rest)
         key = ({"type": "record"}.get(e.kind, e.kind), rest)
         if key not in DESCRIPTIONS:
             return None

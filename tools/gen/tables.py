@@ -16,7 +16,7 @@ TABLE_MSGS = [
     "free_toc_root", "free_toc_delete", "free_gc_validate", "free_oid", "free_oid_removed",
     "free_toc_list", "free_on_gc_list", "free_gc_remove", "free_stats", "record_stats",
     "record_tinfo", "destroy_delete", "destroy_stats", "destroy_hd", "destroy_loc",
-    "set_field_refused", "free_set_refused", "insert_exists", "delete_reader", "delete_reader_check", "delete_not_found",
+    "set_field_refused", "free_set_refused", "insert_exists", "delete_reader", "delete_reader_check", "invalid_get_flag", "delete_not_found",
 ]
 
 KEY_KINDS = {"mox_mac_addr": "Mac", "u_int32": "U32", "mox_vstring": "VString"}
@@ -106,6 +106,55 @@ FIELD_OPS = [
      "orva::trec_set_field<orva::k_{t}>(h, db, rec, obj, {slot}, 1);"),
 ]
 
+# The key index: (return, suffix, parameters, engine call, which tables).
+# "all" every table; "full" all but the search-only index; "get_cr" and
+# "next_ignore_src" the tables whose catalogue statement names them.  The key
+# is a pointer to the key value ({V}); the engine takes key objects, hence
+# key_object<>.
+KEYV = "orva::key_object<orva::k_{t}>(key)"
+INDEX_OPS = [
+    ("uint32_t", "_avl_compare", f"{H}, uint32_t db, {TBL}, const void *a, const void *b",
+     "return orva::index_compare<orva::k_{t}>(h, db, a, b);", "all"),
+    ("void *", "_search_internal",
+     f"{H}, uint32_t db, {TBL}, const {{V}} *key, uint32_t near, uint32_t forward, uint32_t probe_source, "
+     f"uint32_t filter_source, uint32_t not_pending, uint32_t same_key, {ERR}",
+     f"return orva::table_search<orva::k_{{t}}>(h, db, table, {KEYV}, near, forward, probe_source, "
+     "filter_source, not_pending, same_key, err);", "all"),
+    ("void *", "_get_next_internal",
+     f"{H}, uint32_t db, {TBL}, {REC}, uint32_t source, uint32_t by_source, uint32_t not_pending, "
+     f"uint32_t same_key, {ERR}",
+     "return orva::table_walk<orva::k_{t}>(h, db, table, rec, 1, source, by_source, not_pending, same_key, "
+     "err);", "all"),
+    ("void *", "_get_prev_internal",
+     f"{H}, uint32_t db, {TBL}, {REC}, uint32_t source, uint32_t by_source, uint32_t not_pending, "
+     f"uint32_t same_key, {ERR}",
+     "return orva::table_walk<orva::k_{t}>(h, db, table, rec, 0, source, by_source, not_pending, same_key, "
+     "err);", "all"),
+    ("void *", "_search", f"{H}, uint32_t db, {TBL}, const {{V}} *key, {ERR}",
+     f"return orva::table_search<orva::k_{{t}}>(h, db, table, {KEYV}, 0, 1, 1, 0, 0, 0, err);", "all"),
+    ("void *", "_search_not_pending_destroy",
+     f"{H}, uint32_t db, {TBL}, const {{V}} *key, uint32_t source, uint32_t near, {ERR}",
+     f"return orva::search_not_pending<orva::k_{{t}}>(h, db, table, {KEYV}, source, near, err);", "full"),
+    ("void *", "_get_first_not_pending_destroy", f"{H}, uint32_t db, {TBL}, uint32_t source, {ERR}",
+     "return orva::table_end<orva::k_{t}>(h, db, table, 1, source, source != 0, 1, err);", "full"),
+    ("void *", "_get_next_by_key_not_pending_destroy",
+     f"{H}, uint32_t db, {TBL}, const {{V}} *key, uint32_t probe_source, uint32_t filter_source, {ERR}",
+     f"return orva::table_step_by_key<orva::k_{{t}}>(h, db, table, {KEYV}, 1, probe_source, filter_source, 1, "
+     "err);", "full"),
+    ("void *", "_get_prev_by_key_not_pending_destroy",
+     f"{H}, uint32_t db, {TBL}, const {{V}} *key, uint32_t probe_source, uint32_t filter_source, {ERR}",
+     f"return orva::table_step_by_key<orva::k_{{t}}>(h, db, table, {KEYV}, 0, probe_source, filter_source, 1, "
+     "err);", "full"),
+    ("void *", "search_cr", f"{H}, {TBL}, const {{V}} *key, uint32_t source, uint32_t flags",
+     f"return orva::search_cr<orva::k_{{t}}>(h, table, {KEYV}, source, flags);", "all"),
+    ("void *", "get_cr", f"{H}, {TBL}, uint32_t how, {REC}, uint32_t source, uint32_t flags",
+     "return orva::get_cr<orva::k_{t}>(h, table, how, rec, source, flags);", "get_cr"),
+    ("void *", "_get_next_ignore_src", f"{H}, uint32_t db, {TBL}, {REC}, {ERR}",
+     "return orva::table_walk<orva::k_{t}>(h, db, table, rec, 1, 1, 0, 0, 0, err);", "next_ignore_src"),
+]
+
+KEY_VALUE_TYPES = {"mox_mac_addr": "mox_mac_addr_t", "u_int32": "uint32_t", "mox_vstring": "mox_vstring_t"}
+
 # Reference rows: ("table", suffix) with the data or key record type written
 # as "record".
 DESCRIPTIONS = {
@@ -158,6 +207,26 @@ DESCRIPTIONS = {
     "pkey_get_next_by_src": "As `_pkey_get_next`, for `source` (0: any but 255). Errors: 2.",
     "pkey_get_next_ignore_src": "As `_pkey_get_next`, for any source. Errors: 2.",
     "pkey_get_prev": "Returns the record of source 1 before `rec`, or null. Errors: 2.",
+    "index_avl_compare": "The tree's order of two table records (tenant, key, location, source): 0 less, 1 "
+                         "equal, 2 greater. No error slot.",
+    "index_search_internal": "The search procedure with all its parameters (near, forward, probe source, "
+                             "filter source, not-pending, same-key), given the key value. Errors: 2.",
+    "index_get_next_internal": "The walk step forward from `rec` with source, by-source, not-pending and "
+                               "same-key. Errors: 2.",
+    "index_get_prev_internal": "The walk step backward. Errors: 2.",
+    "index_search": "Returns the record of source 1 with the key value, or null. Errors: 2.",
+    "index_search_not_pending_destroy": "Search skipping records pending destroy (source 0: same key, any source "
+                                        "but 255); null whenever the slot is set after. Errors: 2.",
+    "index_get_first_not_pending_destroy": "Returns the first record of `source` not pending destroy. Errors: 2.",
+    "index_get_next_by_key_not_pending_destroy": "Returns the record after the key not pending destroy. "
+                                                 "Errors: 2.",
+    "index_get_prev_by_key_not_pending_destroy": "Returns the record before the key not pending destroy. "
+                                                 "Errors: 2.",
+    "index_search_cr": "Handle-bound search: flags 0x1 near, 0x2 include pending destroy, 0x4 same key. Returns "
+                       "the record, null when `last_error` is set.",
+    "index_get_cr": "Handle-bound get: `how` 0 first, 1 last, 2 before `rec`, 3 after; flags 0x1 any source, 0x2 "
+                    "include pending destroy. Errors: 22 (another `how`).",
+    "index_get_next_ignore_src": "As `_pkey_get_next_ignore_src`. Errors: 2.",
     "table_get_count": "Returns the caller's tenant's record count over all sources, or without a tenant the "
                        "table's record count; 0 for a null table. No error slot.",
     "table_get_count_by_src": "Returns the tenant's count for `source`; without a tenant the unsourced count "
@@ -187,6 +256,29 @@ class Tables:
     def key_type(self, t):
         return t.key if self.composite(t) else t.data
 
+    def index_base(self, t):
+        return f"{t.name}_{t.key}" if self.composite(t) else f"{t.name}_{t.data}_{t.key}"
+
+    def index_name(self, t):
+        """tbl_qos_client_data_qos_client_data_t_client_mac, or with an empty
+        key field tbl_qos_bssid_data_qos_bssid_key_t_ (members then follow
+        with their own "_"; search_cr and get_cr join the base with one)."""
+        return self.index_base(t) + ("_" if self.composite(t) else "")
+
+    def key_value_type(self, t):
+        if self.composite(t):
+            return t.key
+        kind = next(f.kind for f in self.cat.type(t.data).fields if f.name == t.key)
+        return KEY_VALUE_TYPES[kind]
+
+    @staticmethod
+    def index_has(t, which):
+        if which == "all":
+            return True
+        if which == "full":
+            return not t.has("search_only")
+        return t.has(which)
+
     def operations(self):
         """(return, name, parameters, body) of every table operation."""
         out = []
@@ -194,6 +286,12 @@ class Tables:
             sub = {"t": t.name, "K": self.key_type(t)}
             for ret, suffix, params, body in TABLE_OPS:
                 out.append((ret, f"{t.name}_{suffix}", params.format(**sub), body.format(**sub)))
+            for ret, suffix, params, body, which in INDEX_OPS:
+                if self.index_has(t, which):
+                    name = (self.index_name(t) + suffix if suffix.startswith("_")
+                            else self.index_base(t) + "_" + suffix)
+                    sub["V"] = self.key_value_type(t)
+                    out.append((ret, name, params.format(**sub), body.format(**sub)))
             carried = [(t.data, 0)] + ([(t.key, 1)] if self.composite(t) else [])
             for rtype, slot in carried:
                 fs = {"t": t.name, "R": rtype, "slot": slot}
@@ -235,12 +333,29 @@ class Tables:
                      f"inline {rec} {t.name}_placeholder;\ninline void *{t.name}_tbi;\n}}  // namespace gen\n")
             o.append(f'inline constexpr TableDesc k_{t.name} = {{"{t.name}", &{type_info_symbol(t)}, '
                      f"&{type_info_symbol(t.record)}, \"{t.luid}\", &k_{t.data}, {key_rec}, "
+                     f"{'true' if self.composite(t) else 'false'}, "
                      f"KeyKind::{kind}, uint32_t({offset}), {key_name}, {members}, gen::{t.name}_msgs, "
                      f"&gen::{t.name}_placeholder, &gen::{t.name}_tbi}};\n\n")
         o.append("// Every table in catalogue order: X(name) per table.\n#define ORVA_EACH_TABLE(X) \\\n")
         o.append("".join(f"  X({t.name}) \\\n" for t in self.cat.tables))
         o.append("\n\n}  // namespace orva\n")
         return "".join(o)
+
+
+def reference_name(table, rest):
+    """The reference row of a table operation named <table>_<rest>: the key
+    index's members as "index_<member>", the carried records' accessors as
+    "record_<accessor>"."""
+    for prefix in (f"{table.key}_", f"{table.data}_{table.key}_"):
+        if rest.startswith(prefix) and rest[len(prefix):].lstrip("_") in INDEX_SUFFIXES:
+            return "index_" + rest[len(prefix):].lstrip("_")
+    for carried in (table.data, table.key):
+        if rest.startswith(carried + "_"):
+            return "record_" + rest[len(carried) + 1:]
+    return rest
+
+
+INDEX_SUFFIXES = {op[1].lstrip("_") for op in INDEX_OPS}
 
 
 def reference_rows():
