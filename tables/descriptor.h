@@ -53,6 +53,11 @@ enum class TMsg : uint8_t {
   InsertExists,
   DeleteReader,
   DeleteReaderCheck,
+  RequestInvalid,
+  RequestFailed,
+  RequestMismatch,
+  RequestNoTable,
+  RequestFreeToc,
   InvalidGetFlag,
   DeleteNotFound,
   Count

@@ -361,12 +361,38 @@ void table_free(mox_handle_t *h, uint32_t db, void *table, uint32_t *err) {
   h->record_free(h->record_heap, db, t);
 }
 
+template <const TableDesc &D>
+void request_table_free(mox_handle_t *h, uint32_t db, void *table, uint32_t *err) {
+  if (!moxlib_db_is_shared(h, db)) {
+    table_free<D>(h, db, table, err);
+    return;
+  }
+  if (!enter(h, err)) return;
+  uint32_t local = 0;
+  moxdb_database_toc_delete(h, db, table, &local);
+  if (local != 0 && local != kENOENT) {  // an entry already gone is no error here
+    ttrace(D, TMsg::RequestFreeToc, errtext(local));
+    fail(h, err, local);
+    return;
+  }
+  if (local == 0 && platform_announces(h, db)) moxdb_plat_set_destroy(h, db, table);
+}
+
+template <const TableDesc &D>
+void table_close_cr(mox_handle_t *h, void *table, uint32_t mode) {
+  if (h->last_error == 0) mox_clear_last_error(h);
+  if (mode == 1) table_free<D>(h, h->current_db, table, &h->last_error);
+  if (mode == 2) request_table_free<D>(h, h->current_db, table, &h->last_error);
+}
+
 #define ORVA_TABLE_LIFECYCLE(N)                                                                \
   template void *table_open<k_##N>(mox_handle_t *, uint32_t, const char *, uint32_t, uint32_t, \
                                    void *, uint32_t, uint32_t, uint32_t, uint32_t *);          \
   template void *table_open_cr<k_##N>(mox_handle_t *, uint32_t, uint32_t, const char *,        \
                                       uint32_t, uint32_t);                                     \
-  template void table_free<k_##N>(mox_handle_t *, uint32_t, void *, uint32_t *);
+  template void table_free<k_##N>(mox_handle_t *, uint32_t, void *, uint32_t *);             \
+  template void request_table_free<k_##N>(mox_handle_t *, uint32_t, void *, uint32_t *);     \
+  template void table_close_cr<k_##N>(mox_handle_t *, void *, uint32_t);
 ORVA_EACH_TABLE(ORVA_TABLE_LIFECYCLE)
 
 }  // namespace orva

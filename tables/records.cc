@@ -26,7 +26,7 @@ void *trec_create(mox_handle_t *h, uint32_t db, uint8_t source, uint32_t *err) {
   mox_db_table_record_t &r = head(rec);
   r.tinfo = placed_type_info(h, db, D.record_ti);
   uint32_t code = table_stats(D, h, db, r.tinfo, MOX_STATS_CREATE);
-  *err = code;
+  if (code != 0 || rec != D.placeholder) *err = code;  // the placeholder keeps its 12
   if (code != 0) ttrace(D, TMsg::RecordStats, errtext(code));
   r.source = source;
   r.ref_word = 1;
@@ -34,6 +34,60 @@ void *trec_create(mox_handle_t *h, uint32_t db, uint8_t source, uint32_t *err) {
   if (h->containment_enabled) moxdb_record_containment(h, db, MOX_CONTAIN_TABLE_RECORD, rec, nullptr, 1);
   if (platform_announces(h, db)) moxdb_plat_set_dirty(h, db, rec);
   return rec;
+}
+
+template <const TableDesc &D>
+void *trec_create_cr(mox_handle_t *h, uint32_t with_data) {
+  const uint32_t db = h->current_db;
+  h->cr_mode = 1;
+  void *rec = trec_create<D>(h, db, 1, &h->last_error);
+  if (with_data) {
+    trec_set_field<D>(h, db, rec, record_create_cr(*D.data, h), 0, 0);
+    if constexpr (D.composite) trec_set_field<D>(h, db, rec, record_create_cr(*D.key_record, h), 1, 0);
+  }
+  h->cr_mode = 0;
+  return rec;
+}
+
+template <const TableDesc &D>
+void *trec_request_destroy(mox_handle_t *h, uint32_t db, void *table, void *rec, uint32_t *err) {
+  if (!enter(h, err)) return rec;
+  if (table == nullptr || rec == nullptr) {
+    ttrace(D, TMsg::RequestInvalid);
+    fail(h, err, kEINVAL);
+    return rec;
+  }
+  const mox_db_table_t *owner = head(rec).table;
+  if (owner == nullptr) {
+    ttrace(D, TMsg::RequestNoTable);
+    fail(h, err, kENOENT);
+    return rec;
+  }
+  if (owner != table) {
+    ttrace(D, TMsg::RequestMismatch);
+    fail(h, err, kEFAULT);
+    return rec;
+  }
+  uint32_t local = 0;
+  moxdb_request_record_destroy(h, db, rec, trec_destroy<D>, &local);
+  if (local != 0) {
+    ttrace(D, TMsg::RequestFailed, local);
+    fail(h, err, local);
+    return rec;
+  }
+  return nullptr;
+}
+
+template <const TableDesc &D>
+uint32_t trec_request_destroy_cr(mox_handle_t *h, void *table, void *rec, void **result) {
+  void *r = trec_request_destroy<D>(h, h->current_db, table, rec, &h->last_error);
+  if (result != nullptr) *result = r;
+  return h->last_error;
+}
+
+template <const TableDesc &D>
+void pkey_destroy(mox_handle_t *h, uint32_t db, void *key) {
+  record_destroy(D.composite ? *D.key_record : *D.data, h, db, key);
 }
 
 uint32_t trec_add_ref(mox_handle_t *h, uint32_t db, void *rec, uint32_t *err) {
@@ -130,6 +184,10 @@ void trec_set_field(mox_handle_t *h, uint32_t db, void *rec, void *obj, uint32_t
 }
 
 #define ORVA_TABLE_RECORDS(N)                                                                   \
+  template void *trec_create_cr<k_##N>(mox_handle_t *, uint32_t);                               \
+  template void *trec_request_destroy<k_##N>(mox_handle_t *, uint32_t, void *, void *, uint32_t *); \
+  template uint32_t trec_request_destroy_cr<k_##N>(mox_handle_t *, void *, void *, void **);     \
+  template void pkey_destroy<k_##N>(mox_handle_t *, uint32_t, void *);                          \
   template void *trec_create<k_##N>(mox_handle_t *, uint32_t, uint8_t, uint32_t *);           \
   template void trec_destroy<k_##N>(mox_handle_t *, uint32_t, void *, uint32_t *);            \
   template void *trec_get_field<k_##N>(mox_handle_t *, uint32_t, void *, uint32_t);            \

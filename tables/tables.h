@@ -26,11 +26,23 @@ void *table_open_cr(mox_handle_t *h, uint32_t open_type, uint32_t kind, const ch
                     uint32_t id_low, uint32_t id_high);
 void table_close(mox_handle_t *h, uint32_t *err);
 template <const TableDesc &D>
+void request_table_free(mox_handle_t *h, uint32_t db, void *table, uint32_t *err);
+template <const TableDesc &D>
+void table_close_cr(mox_handle_t *h, void *table, uint32_t mode);
+template <const TableDesc &D>
 void table_free(mox_handle_t *h, uint32_t db, void *table, uint32_t *err);
 
 // --- Table records (tables/records.cc) ------------------------------------
 template <const TableDesc &D>
 void *trec_create(mox_handle_t *h, uint32_t db, uint8_t source, uint32_t *err);
+template <const TableDesc &D>
+void *trec_create_cr(mox_handle_t *h, uint32_t with_data);
+template <const TableDesc &D>
+void *trec_request_destroy(mox_handle_t *h, uint32_t db, void *table, void *rec, uint32_t *err);
+template <const TableDesc &D>
+uint32_t trec_request_destroy_cr(mox_handle_t *h, void *table, void *rec, void **result);
+template <const TableDesc &D>
+void pkey_destroy(mox_handle_t *h, uint32_t db, void *key);
 uint32_t trec_add_ref(mox_handle_t *h, uint32_t db, void *rec, uint32_t *err);
 template <const TableDesc &D>
 void trec_destroy(mox_handle_t *h, uint32_t db, void *rec, uint32_t *err);

@@ -16,7 +16,8 @@ TABLE_MSGS = [
     "free_toc_root", "free_toc_delete", "free_gc_validate", "free_oid", "free_oid_removed",
     "free_toc_list", "free_on_gc_list", "free_gc_remove", "free_stats", "record_stats",
     "record_tinfo", "destroy_delete", "destroy_stats", "destroy_hd", "destroy_loc",
-    "set_field_refused", "free_set_refused", "insert_exists", "delete_reader", "delete_reader_check", "invalid_get_flag", "delete_not_found",
+    "set_field_refused", "free_set_refused", "insert_exists", "delete_reader", "delete_reader_check", "request_invalid", "request_failed", "request_mismatch",
+    "request_no_table", "request_free_toc", "invalid_get_flag", "delete_not_found",
 ]
 
 KEY_KINDS = {"mox_mac_addr": "Mac", "u_int32": "U32", "mox_vstring": "VString"}
@@ -52,6 +53,17 @@ TABLE_OPS = [
      "orva::table_free<orva::k_{t}>(h, db, table, err);"),
     ("void *", "create_record", f"{H}, uint32_t db, {ERR}",
      "return orva::trec_create<orva::k_{t}>(h, db, 1, err);"),
+    ("void *", "record_create_cr", f"{H}, uint32_t with_data",
+     "return orva::trec_create_cr<orva::k_{t}>(h, with_data);"),
+    ("void *", "request_record_destroy", f"{H}, uint32_t db, {TBL}, {REC}, {ERR}",
+     "return orva::trec_request_destroy<orva::k_{t}>(h, db, table, rec, err);"),
+    ("uint32_t", "request_record_destroy_cr", f"{H}, {TBL}, {REC}, void **result",
+     "return orva::trec_request_destroy_cr<orva::k_{t}>(h, table, rec, result);"),
+    ("void", "pkey_destroy", f"{H}, uint32_t db, {{K}} *key",
+     "orva::pkey_destroy<orva::k_{t}>(h, db, key);"),
+    ("uint32_t", "insert_cr", f"{H}, {TBL}, {REC}, uint32_t key_mark",
+     "orva::table_insert<orva::k_{t}>(h, h->current_db, table, rec, key_mark, &h->last_error); "
+     "return h->last_error;"),
     ("uint32_t", "record_add_ref", f"{H}, uint32_t db, {REC}, {ERR}",
      "return orva::trec_add_ref(h, db, rec, err);"),
     ("void", "destroy_record", f"{H}, uint32_t db, {REC}, {ERR}",
@@ -93,6 +105,17 @@ TABLE_OPS = [
      "return orva::table_count(h, db, table, 0, 0);"),
     ("uint32_t", "table_get_count_by_src", f"{H}, uint32_t db, const void *table, uint32_t source",
      "return orva::table_count(h, db, table, 1, source);"),
+]
+
+# Operations only some tables have: (return, suffix, parameters, body, the
+# catalogue's `+` word).
+OPTIONAL_OPS = [
+    ("void", "request_table_free", f"{H}, uint32_t db, {TBL}, {ERR}",
+     "orva::request_table_free<orva::k_{t}>(h, db, table, err);", "request_free"),
+    ("void", "table_close_cr", f"{H}, {TBL}, uint32_t mode",
+     "orva::table_close_cr<orva::k_{t}>(h, table, mode);", "request_free"),
+    ("void", "record_destroy_cr", f"{H}, {REC}",
+     "orva::trec_destroy<orva::k_{t}>(h, h->current_db, rec, &h->last_error);", "record_destroy_cr"),
 ]
 
 # Accessors of the records a table record carries: {R} is the record type,
@@ -177,6 +200,23 @@ DESCRIPTIONS = {
                   "retry), 2, and those of the TOC.",
     "create_record": "Allocates a table record in the database (source id 1, one reference, the caller's "
                      "tenant, no data record). Returns it, or null when storage fails.",
+    "record_create_cr": "Handle-bound create in `current_db`; with `with_data` also the data record (and key "
+                        "record). Returns it; without memory the table's placeholder and 12 in `last_error`.",
+    "request_record_destroy": "Asks the database services to destroy the record later (it is marked pending "
+                              "destroy; the collector calls `_destroy_record`). Returns null, or the record when "
+                              "refused. Errors: 22 (null table or record), 14 (record of another table), 2 (record "
+                              "in no table), and those of the services.",
+    "request_record_destroy_cr": "Handle-bound `_request_record_destroy`; stores its result through `result` "
+                                 "when not null. Returns `last_error`.",
+    "pkey_destroy": "Destroys a key object (a data record, or the key record of a composite table). Returns "
+                    "nothing.",
+    "insert_cr": "Handle-bound `_insert` (`key_mark` non-zero: `_pkey_insert`). Returns `last_error`.",
+    "request_table_free": "Frees at once in a private database; in a shared one removes the TOC entry and leaves "
+                          "the table object to the collector. Returns nothing. Errors: those of the TOC (2 is "
+                          "not an error here).",
+    "table_close_cr": "Handle-bound: `mode` 1 frees the table, 2 requests its free, others do nothing. Returns "
+                      "nothing.",
+    "record_destroy_cr": "Handle-bound `_destroy_record`. Returns nothing.",
     "record_add_ref": "Adds a reference to the table record. Returns the count before. Errors: 2 (null "
                       "record); a count at 2^24 - 1 aborts.",
     "destroy_record": "Drops one reference; the last one deletes the record from its table, destroys its "
@@ -286,6 +326,9 @@ class Tables:
             sub = {"t": t.name, "K": self.key_type(t)}
             for ret, suffix, params, body in TABLE_OPS:
                 out.append((ret, f"{t.name}_{suffix}", params.format(**sub), body.format(**sub)))
+            for ret, suffix, params, body, which in OPTIONAL_OPS:
+                if t.has(which):
+                    out.append((ret, f"{t.name}_{suffix}", params.format(**sub), body.format(**sub)))
             for ret, suffix, params, body, which in INDEX_OPS:
                 if self.index_has(t, which):
                     name = (self.index_name(t) + suffix if suffix.startswith("_")
