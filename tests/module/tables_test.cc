@@ -334,3 +334,45 @@ TEST(Tables, KeyOrderOfEveryKeyKindAndTheOpenForms) {
 }
 
 }  // namespace
+
+namespace {
+
+// A shared database: a reader opens an existing table without the write lock,
+// a create-mode open without it stops the process, and a delete is refused
+// while a read cursor is open, except for the collector.
+TEST(Tables, SharedDatabaseLocksAndReaders) {
+  ScopedHandle w, r;
+  uint32_t err = 0;
+  const uint32_t db = mox_database_create(w, "tables_shared", 4u << 20, MOX_DB_SHARED, &err);
+  mox_database_attach(r, "tables_shared", &err);
+  mox_database_lock(w, db, MOX_DB_LOCK_WRITE, &err);
+  void *table = tbl_qos_wlan_data_table_open(w, db, "wlans", 0, &err);
+  void *rec = tbl_qos_wlan_data_create_record(w, db, &err);
+  tbl_qos_wlan_data_qos_wlan_data_t_set_field(w, db, rec, qos_wlan_data_t_create(w, db));
+  tbl_qos_wlan_data_insert(w, db, table, rec, &err);
+  ASSERT_EQ(err, 0u);
+  mox_database_unlock(w, db, &err);
+
+  mox_database_lock(r, db, MOX_DB_LOCK_READ, &err);
+  EXPECT_EQ(tbl_qos_wlan_data_table_open(r, db, "wlans", 1, &err), table);
+  EXPECT_DEATH(tbl_qos_wlan_data_table_open(r, db, "other", 0, &err), "");
+  mox_table_read_cursor_open(r, db, table, &err);
+  mox_database_unlock(r, db, &err);
+  ASSERT_EQ(err, 0u);
+
+  mox_database_lock(w, db, MOX_DB_LOCK_WRITE, &err);
+  tbl_qos_wlan_data_delete(w, db, table, rec, &err);
+  EXPECT_EQ(err, 22u);
+  err = 0;
+  mox_handle_set_collector(w, 1);
+  tbl_qos_wlan_data_delete(w, db, table, rec, &err);
+  mox_handle_set_collector(w, 0);
+  EXPECT_EQ((std::tuple{err, tbl_qos_wlan_data_table_get_count(w, db, table)}), (std::tuple{0u, 0u}));
+  tbl_qos_wlan_data_destroy_record(w, db, rec, &err);
+  mox_database_unlock(w, db, &err);
+  mox_database_detach(r, db, &err);
+  mox_database_destroy(w, db, &err);
+  EXPECT_EQ(err, 0u);
+}
+
+}  // namespace
