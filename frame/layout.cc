@@ -6,6 +6,7 @@
 
 #include "mox/runtime.h"
 #include "orva_qos_data/orva_qos_data_decls.h"
+#include "tables/descriptor.h"
 
 namespace {
 
@@ -72,6 +73,18 @@ static_assert(offsetof(qos_client_data_message_t, header) == kWord + 4);
 static_assert(sizeof(mox_msg_header_t) == 16);
 static_assert(offsetof(qos_client_data_message_t, payload) == (kTarget32 ? 24 : 32));
 static_assert(!kTarget32 || sizeof(qos_client_data_message_t) == 28);
+
+// Table object (allocated by a table's open) and table records (72 bytes,
+// 80 with a key record, on 32-bit).
+static_assert(offsetof(mox_db_table_t, name) == kWord);
+static_assert(offsetof(mox_db_table_t, record_count) == kWord + MOX_TABLE_NAME_MAX);
+static_assert(!kTarget32 || offsetof(mox_db_table_t, id) == 220);
+static_assert(!kTarget32 || offsetof(mox_db_table_t, root) == 248);
+static_assert(sizeof(mox_db_table_t) == (kTarget32 ? 256 : 280));
+static_assert(sizeof(mox_db_table_record_t) == (kTarget32 ? 28 : 40));
+static_assert(offsetof(orva::TableRecordHead, node) == sizeof(mox_db_table_record_t));
+static_assert(sizeof(orva::PlainTableRecord) == (kTarget32 ? 72 : 104));
+static_assert(sizeof(orva::CompositeTableRecord) == (kTarget32 ? 80 : 120));
 
 #include "layout_checks.inc"
 

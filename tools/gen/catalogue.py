@@ -98,11 +98,18 @@ class Enum(Entity):
         return sum(1 for m in self.members if m.variant <= variant)
 
 
+TABLE_OPS = {"get_cr", "request_free", "record_destroy_cr", "next_ignore_src", "search_only"}
+
+
 @dataclass
 class Table(Entity):
     record: Optional[Entity] = None
     data: str = ""
-    key: str = ""
+    key: str = ""       # the key field of the data type, or a key record type
+    ops: List[str] = field(default_factory=list)
+
+    def has(self, op: str) -> bool:
+        return op in self.ops
 
 
 @dataclass
@@ -158,7 +165,7 @@ class Catalogue:
 
 # Trace scopes: one message per record type, enumeration, the module, or per
 # field of a shape (fixed arrays, dynamic arrays, lists, released objects).
-TRACE_SCOPES = ("type", "enum", "module", "array", "dynamic", "list", "released")
+TRACE_SCOPES = ("type", "enum", "module", "array", "dynamic", "list", "released", "table")
 
 LUID_RE = re.compile(r"^[0-9a-f]{32}$")
 NAME_RE = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*$")
@@ -278,6 +285,11 @@ def parse(text: str) -> Catalogue:
                 current.data = words[1]
             elif words[0] == "key":
                 current.key = words[1]
+            elif words[0] == "+":
+                unknown = set(words[1:]) - TABLE_OPS
+                if unknown:
+                    raise CatalogueError(f"line {number}: unknown table operations {sorted(unknown)}")
+                current.ops += words[1:]
             else:
                 raise CatalogueError(f"line {number}: unknown table item {words[0]!r}")
         elif isinstance(current, Message):
@@ -336,6 +348,10 @@ def check(cat: Catalogue) -> None:
     for t in cat.tables:
         if t.record is None or t.data not in type_names or not t.key:
             raise CatalogueError(f"{t.name}: incomplete table")
+        keys = [f for f in cat.type(t.data).fields if f.key]
+        if t.key not in type_names and [f.name for f in keys] != [t.key]:
+            raise CatalogueError(f"{t.name}: key {t.key} is neither a record type nor the data "
+                                 f"type's one key field")
     if cat.message and cat.message.payload not in type_names:
         raise CatalogueError("message payload is not a record type")
     for s in cat.sections:

@@ -25,6 +25,7 @@ from manifest import Manifest  # noqa: E402
 from records import Records  # noqa: E402
 import reference  # noqa: E402
 import message  # noqa: E402
+import tables as tables_mod  # noqa: E402
 
 BANNER = "/* Generated from types/catalogue.qos by tools/gen/qosgen.py. Do not edit. */\n"
 
@@ -149,6 +150,7 @@ class Generator:
         self.msg_index = {}    # (section, scope, entity name, id) -> index
         self._number_messages()
         self.records = Records(cat, self.msg_index)
+        self.tables = tables_mod.Tables(cat, self.msg_index)
 
     # ----------------------------------------------------------------------
     def _number_messages(self):
@@ -166,7 +168,8 @@ class Generator:
                   "array": fields_of(lambda f: f.shape == "array"),
                   "dynamic": fields_of(lambda f: f.shape == "dynamic"),
                   "list": fields_of(lambda f: f.shape == "list"),
-                  "released": fields_of(lambda f: f.shape == "single" and f.kind in released)}
+                  "released": fields_of(lambda f: f.shape == "single" and f.kind in released),
+                  "table": tables_mod.trace_scope(self.cat)}
         self.section_texts = {}
         for s in self.cat.sections:
             texts = []
@@ -209,6 +212,7 @@ class Generator:
         for ret, name, params, _ in self.records.operations():
             o.append(f"{ret} {name}({params});\n")
         o.append(message.declarations(self.cat))
+        o.append(self.tables.declarations())
         o.append("/* Registration. */\n")
         for ret, name, params, _ in MODULE_FUNCS:
             o.append(f"{ret} {name}({params});\n")
@@ -238,6 +242,7 @@ class Generator:
         for ret, name, params, body in self.records.operations():
             self.exports.append(name)
             o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")
+        o.append(self.tables.exports(self.exports))
         o.append("\n")
         text, names = message.exports(self.cat, self.msg_index, type_info_symbol)
         o.append(text)
@@ -438,6 +443,7 @@ def main() -> int:
         "catalogue_tables.inc": gen.tables_inc(),
         "catalogue_descriptors.h": gen.descriptors_header(),
         "layout_checks.inc": gen.layout_checks(),
+        "table_descriptors.h": gen.tables.descriptors_header(BANNER, type_info_symbol),
     }
     files["orva_qos_data.map"] = gen.version_script()
     files["manifest.cc"] = manifest

@@ -15,6 +15,8 @@ row, or without a declaration, stops the generator.
 import os
 import re
 
+import tables
+
 # (scope, suffix) -> one line: what it does, what it returns, which errors.
 # Scopes: "record" (operation of a record type, suffix after "<type>_"),
 # "field" (accessor, suffix after "<type>_<field>_"), "enum", "table",
@@ -182,6 +184,9 @@ DESCRIPTIONS = {
                                                         "facility on registration.",
 }
 
+# The table operations' rows live beside their wrappers (tools/gen/tables.py).
+DESCRIPTIONS.update(tables.reference_rows())
+
 KIND_TITLES = {"type": "Record types", "enum": "Enumerations", "table": "Tables", "message": "Message"}
 TWO_STEP = {"mox_mac_addr": "mox_mac_addr_set_value", "mox_vstring": "mox_vstring_set_value",
             "ip_address": "ip_address_set_value", "calendar_time": "calendar_time_set_value"}
@@ -259,6 +264,8 @@ class Reference:
             if rest.startswith(f.name + "_") and key in DESCRIPTIONS:
                 self.used[key] = self.used.get(key, 0) + 1
                 return e.name, i, f"Field `{f.name}`", DESCRIPTIONS[key]
+        if e.kind == "table":   # key index and carried records: one row for all tables
+            rest = tables.reference_name(e, rest)
         key = ({"type": "record"}.get(e.kind, e.kind), rest)
         if key not in DESCRIPTIONS:
             return None

@@ -1,0 +1,123 @@
+// The descriptor of a table and the layout of its table records.
+//
+// One TableDesc per table of the catalogue is generated into
+// table_descriptors.h (tools/gen/tables.py); the engines of tables/ are
+// templates over it.  This header is also compiled for a 32-bit target by the
+// layout check (frame/layout.cc), so it holds only plain declarations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "frame/descriptors.h"
+#include "mox/db.h"
+
+namespace orva {
+
+// Trace messages of a table: each table has its own entry per call site in
+// the tables section of the trace catalogue (ids in tools/gen/tables.py).
+enum class TMsg : uint8_t {
+  OpenNoWriteLock,
+  OpenTocList,
+  OpenToc,
+  OpenTocRoot,
+  OpenNoTocRoot,
+  OpenFindName,
+  OpenFindId,
+  TbiReader,
+  TbiSetFailed,
+  PlumeError,
+  OpenCursor,
+  OpenMapping,
+  OpenTocInsert,
+  VarinfoNull,
+  VariantExcess,
+  OpenStats,
+  FreeTocRoot,
+  FreeTocDelete,
+  FreeGcValidate,
+  FreeOid,
+  FreeOidRemoved,
+  FreeTocList,
+  FreeOnGcList,
+  FreeGcRemove,
+  FreeStats,
+  RecordStats,
+  RecordTinfo,
+  DestroyDelete,
+  DestroyStats,
+  DestroyHd,
+  DestroyLoc,
+  SetFieldRefused,
+  FreeSetRefused,
+  InsertExists,
+  DeleteReader,
+  DeleteReaderCheck,
+  RequestInvalid,
+  RequestFailed,
+  RequestMismatch,
+  RequestNoTable,
+  RequestFreeToc,
+  InvalidGetFlag,
+  DeleteNotFound,
+  Count
+};
+
+// What differs per table beyond its types (TableDesc::members).
+enum : uint32_t {
+  kTblGetCr = 1u << 0,            // the key index's _get_cr
+  kTblRequestFree = 1u << 1,      // request_table_free, table_close_cr
+  kTblRecordDestroyCr = 1u << 2,  // record_destroy_cr
+  kTblNextIgnoreSrc = 1u << 3,    // the key index's _get_next_ignore_src
+  kTblSearchOnly = 1u << 4,       // key index without the not-pending-destroy members and _get_cr
+};
+
+// How the key compares: a field of the data record, or a whole key record.
+enum class KeyKind : uint8_t { Mac, U32, VString, Record };
+
+struct TableDesc {
+  const char *name;
+  mox_type_info_t *ti;          // the table's type-info record
+  mox_type_info_t *record_ti;   // the table record's type-info record
+  const char *luid_text;        // 32 lowercase hex digits, part of table names
+  const TypeDesc *data;         // the data record type
+  const TypeDesc *key_record;   // the key record type of a composite table, else null
+  bool composite;               // key_record is set (a constant in every build, sanitizers too)
+  KeyKind key_kind;
+  uint32_t key_offset;          // field keys: offset of the key field in the data record
+  const char *key_name;         // the key field, "" for a key record
+  uint32_t members;             // kTbl* bits
+  const uint16_t *msgs;         // index in the tables section per TMsg
+  void *placeholder;            // the zeroed record of a handle-bound create without memory
+  void **tbi;                   // this process's cached pointer to the table kind's id root
+};
+
+// A table record: the head the database services read, the tree node, words
+// kept for the database services (zero; they make the record the size the
+// services allocate), then the carried records.  A composite table's record
+// also carries its key record.
+struct TableRecordHead {
+  mox_db_table_record_t head;
+  e_avl_node_t node;
+};
+struct PlainTableRecord : TableRecordHead {
+  uint32_t services[6];
+  void *data;
+};
+struct CompositeTableRecord : TableRecordHead {
+  uint32_t services[7];
+  void *data;
+  void *key;
+};
+
+// The id root of a table kind (one per database): the count of tables of the
+// kind opened by id and the next free id.  24 bytes as allocated.
+struct TableIdRoot {
+  uint32_t tables;
+  uint32_t pad;
+  uint64_t next_free_id;
+  uint64_t reserved;
+};
+static_assert(sizeof(TableIdRoot) == 24);
+
+}  // namespace orva

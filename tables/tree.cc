@@ -1,0 +1,345 @@
+// Key order, insert and delete, and the one search / walk / first / last
+// procedure every search and walk of a table is a setting of.
+#include <cstring>
+
+#include "tables/internal.h"
+#include "types/compare.h"
+
+namespace orva {
+
+namespace {
+
+// The key of a table record: its key record, or its data record's key field
+// (null when the record carries none).
+template <const TableDesc &D>
+const void *key_of(void *rec) {
+  void *obj = *slot_of<D>(rec, D.composite ? 1 : 0);
+  if (obj == nullptr || D.composite) return obj;
+  return static_cast<const char *>(obj) + D.key_offset;
+}
+
+template <const TableDesc &D>
+int32_t key_compare(void *ra, void *rb) {
+  const void *a = key_of<D>(ra);
+  const void *b = key_of<D>(rb);
+  if (a == nullptr || b == nullptr) return (a != nullptr) - (b != nullptr);
+  if constexpr (D.key_kind == KeyKind::Mac) {
+    return mox_mac_addr_compare(static_cast<const mox_mac_addr_t *>(a),
+                                static_cast<const mox_mac_addr_t *>(b));
+  } else if constexpr (D.key_kind == KeyKind::U32) {
+    uint32_t x, y;
+    std::memcpy(&x, a, 4);
+    std::memcpy(&y, b, 4);
+    return (x > y) - (x < y);
+  } else if constexpr (D.key_kind == KeyKind::VString) {
+    return mox_vstring_compare(static_cast<const mox_vstring_t *>(a),
+                               static_cast<const mox_vstring_t *>(b));
+  } else {
+    return type_compare<*D.key_record>(a, b);
+  }
+}
+
+template <class T>
+int32_t three_way(T a, T b) {
+  return (a > b) - (a < b);
+}
+
+// Whether a candidate passes the source, location and pending filters.
+bool passes(mox_handle_t *h, uint32_t db, const mox_db_table_record_t &c, uint32_t source,
+            uint32_t by_source, uint32_t not_pending) {
+  if (by_source && source != 0 && c.source != source) return false;  // 0: any but 255
+  if (moxdb_loc_filter_enabled(h) && !moxdb_loc_record_is_same_loc(h, db, c.loc_entry)) return false;
+  if (source == 0 && c.source == 255) return false;
+  if (not_pending && (c.flags & MOX_REC_PENDING_DESTROY)) return false;
+  return true;
+}
+
+void *found(mox_handle_t *h, uint32_t db, void *table, TableRecordHead *r) {
+  if (r != nullptr && h->containment_enabled)
+    moxdb_record_containment(h, db, MOX_CONTAIN_TABLE_RECORD, r, table, 1);
+  return r;
+}
+
+// The walk step from a node (linked in the tree, or a probe) over the tree.
+template <const TableDesc &D>
+TableRecordHead *walk_from(mox_handle_t *h, uint32_t db, mox_db_table_t *t, TableRecordHead *start,
+                           uint32_t forward, uint32_t source, uint32_t by_source,
+                           uint32_t not_pending, uint32_t same_key) {
+  const uint16_t tenant = mt_get_tenant_id(h);
+  const e_avl_node_t *n = &start->node;
+  for (;;) {
+    n = forward ? e_avl_get_next(h, db, &t->root, n, avl_compare<D>)
+                : e_avl_get_prev(h, db, &t->root, n, avl_compare<D>);
+    if (n == nullptr) return nullptr;
+    TableRecordHead *c = rec_of_node(n);
+    if (c->head.tenant != tenant) return nullptr;
+    if (same_key && key_compare<D>(c, start) != 0) return nullptr;
+    if (passes(h, db, c->head, source, by_source, not_pending)) return c;
+  }
+}
+
+}  // namespace
+
+template <const TableDesc &D>
+uint32_t avl_compare(const e_avl_node_t *a, const e_avl_node_t *b) {
+  int32_t c;
+  if (a == nullptr || b == nullptr) {
+    c = (a != nullptr) - (b != nullptr);
+  } else {
+    TableRecordHead *ra = rec_of_node(a);
+    TableRecordHead *rb = rec_of_node(b);
+    c = three_way(ra->head.tenant, rb->head.tenant);
+    if (c == 0) c = key_compare<D>(ra, rb);
+    if (c == 0 && ra->head.loc_entry != rb->head.loc_entry)
+      c = moxdb_loc_entry_compare(tree_scope.h, tree_scope.db, ra->head.loc_entry, rb->head.loc_entry);
+    if (c == 0) c = three_way(ra->head.source, rb->head.source);
+  }
+  return c < 0 ? E_AVL_LESS : c == 0 ? E_AVL_EQUAL : E_AVL_GREATER;
+}
+
+template <const TableDesc &D>
+void table_insert(mox_handle_t *h, uint32_t db, void *table, void *rec, uint32_t key_mark,
+                  uint32_t *err) {
+  if (*err != 0) return;
+  if (rec == nullptr) {
+    fail(h, err, kEEXIST);
+    return;
+  }
+  mox_clear_last_error(h);
+  mox_db_table_t *t = tbl(table);
+  mox_db_table_record_t &r = head(rec);
+  if (t == nullptr) {
+    fail(h, err, kENOENT);
+    return;
+  }
+  if (r.table != nullptr) {  // in a tree already (this table's or another's)
+    fail(h, err, kEEXIST);
+    return;
+  }
+  tree_scope = {h, db};
+  if (e_avl_insert(h, db, &t->root, &rec_of(rec)->node, &t->balance, avl_compare<D>) == 0) {
+    if (!moxdb_dup_insert_silent(h)) ttrace(D, TMsg::InsertExists);
+    fail(h, err, kEEXIST);
+    return;
+  }
+  dstore(h, db, &r.table, t);
+  uint32_t local = 0;
+  moxlib_record_count_add_internal(h, db, &t->record_count, 1, &local);
+  uint32_t flags = r.flags & ~(MOX_REC_IN_TABLE | MOX_REC_PENDING_DESTROY | MOX_REC_KEY_MARK);
+  if (key_mark) flags |= MOX_REC_KEY_MARK;
+  flags |= MOX_REC_IN_TABLE;
+  if (r.source == 255) moxlib_record_count_add_internal(h, db, &t->unsourced, 1, &local);
+  if (uint16_t tenant = mt_get_tenant_id(h); tenant != 0)
+    moxdb_update_tenant_counter(h, db, t, 1, tenant, r.source, &local);
+  dstore(h, db, &r.flags, flags);
+  if (moxdb_table_are_cursors_enabled(h, db, t) && moxdb_table_implicit_write_cursor_enabled(h, db, t))
+    moxdb_enq_rec_move_write_cursor_internal(h, db, t, rec, &local);
+  found(h, db, t, rec_of(rec));
+}
+
+template <const TableDesc &D>
+void table_delete(mox_handle_t *h, uint32_t db, void *table, void *rec, uint32_t key_mark,
+                  uint32_t *err) {
+  if (!enter(h, err)) return;
+  mox_db_table_t *t = tbl(table);
+  if (t == nullptr || rec == nullptr) {
+    fail(h, err, kENOENT);
+    return;
+  }
+  mox_db_table_record_t &r = head(rec);
+  uint32_t local = 0;
+  if (!moxgc_handle_in_gc(h)) {
+    uint32_t reader = moxdb_table_has_read_cursor(h, db, t, &local);
+    if (local != 0) {
+      ttrace(D, TMsg::DeleteReaderCheck, errtext(local));
+      fail(h, err, local);
+      return;
+    }
+    if (reader) {
+      ttrace(D, TMsg::DeleteReader);
+      fail(h, err, kEINVAL);
+      return;
+    }
+  }
+  if (key_mark) {
+    if (!(r.flags & MOX_REC_KEY_MARK)) dstore(h, db, &r.flags, r.flags | MOX_REC_KEY_MARK);
+    return;
+  }
+  tree_scope = {h, db};
+  if (r.table != t ||
+      e_avl_delete(h, db, &t->root, &rec_of(rec)->node, &t->balance, avl_compare<D>) == 0) {
+    ttrace(D, TMsg::DeleteNotFound);
+    fail(h, err, kENOENT);
+    return;
+  }
+  dstore(h, db, &r.table, static_cast<mox_db_table_t *>(nullptr));
+  dstore(h, db, &r.flags, r.flags & ~(MOX_REC_KEY_MARK | MOX_REC_IN_TABLE));
+  moxlib_record_count_add_internal(h, db, &t->record_count, -1, &local);
+  if (r.source == 255 && t->unsourced != 0)
+    moxlib_record_count_add_internal(h, db, &t->unsourced, -1, &local);
+  if (r.flags & MOX_REC_PENDING_DESTROY) {
+    moxlib_record_count_add_internal(h, db, &t->pending_destroy, -1, &local);
+    moxdb_database_pending_destroy_add(h, db, -1, &local);
+  }
+  if (uint16_t tenant = mt_get_tenant_id(h); tenant != 0)
+    moxdb_update_tenant_counter(h, db, t, 0, tenant, r.source, &local);
+  if (platform_announces(h, db)) moxdb_plat_set_destroy(h, db, rec);
+}
+
+template <const TableDesc &D>
+void *table_search(mox_handle_t *h, uint32_t db, void *table, const void *key, uint32_t near,
+                   uint32_t forward, uint32_t probe_source, uint32_t filter_source,
+                   uint32_t not_pending, uint32_t same_key, uint32_t *err) {
+  if (!enter(h, err)) return nullptr;
+  mox_db_table_t *t = tbl(table);
+  if (t == nullptr || key == nullptr) {
+    fail(h, err, kENOENT);
+    return nullptr;
+  }
+  Rec<D> probe{};
+  probe.head.tenant = mt_get_tenant_id(h);
+  probe.head.source = static_cast<uint8_t>(probe_source != 0 ? probe_source : 1);
+  uint32_t local = 0;
+  moxdb_loc_set_lookup_record_objinfo(h, db, &probe.head.loc_entry, &local);
+  *slot_of<D>(&probe, D.composite ? 1 : 0) = const_cast<void *>(key);
+  tree_scope = {h, db};
+  if (const e_avl_node_t *n = e_avl_search(h, db, &t->root, &probe.node, avl_compare<D>)) {
+    TableRecordHead *r = rec_of_node(n);
+    if (!not_pending || !(r->head.flags & MOX_REC_PENDING_DESTROY)) return found(h, db, t, r);
+  }
+  if (!near && !same_key) return nullptr;
+  return found(h, db, t,
+               walk_from<D>(h, db, t, &probe, forward, filter_source, filter_source != 0,
+                            not_pending, same_key && !near));
+}
+
+template <const TableDesc &D>
+void *table_walk(mox_handle_t *h, uint32_t db, void *table, void *start, uint32_t forward,
+                 uint32_t source, uint32_t by_source, uint32_t not_pending, uint32_t same_key,
+                 uint32_t *err) {
+  if (!enter(h, err)) return nullptr;
+  mox_db_table_t *t = tbl(table);
+  if (t == nullptr || start == nullptr) {
+    fail(h, err, kENOENT);
+    return nullptr;
+  }
+  tree_scope = {h, db};
+  return found(h, db, t,
+               walk_from<D>(h, db, t, rec_of(start), forward, source, by_source, not_pending,
+                            same_key));
+}
+
+template <const TableDesc &D>
+void *table_step_by_key(mox_handle_t *h, uint32_t db, void *table, const void *key,
+                        uint32_t forward, uint32_t probe_source, uint32_t filter_source,
+                        uint32_t not_pending, uint32_t *err) {
+  void *r = table_search<D>(h, db, table, key, 0, forward, probe_source, 0, not_pending, 0, err);
+  if (*err != 0) return nullptr;
+  if (r != nullptr)
+    return table_walk<D>(h, db, table, r, forward, filter_source, filter_source != 0, not_pending,
+                         0, err);
+  return table_search<D>(h, db, table, key, 1, forward, probe_source, filter_source, not_pending, 0,
+                         err);
+}
+
+template <const TableDesc &D>
+void *table_end(mox_handle_t *h, uint32_t db, void *table, uint32_t forward, uint32_t source,
+                uint32_t by_source, uint32_t not_pending, uint32_t *err) {
+  if (!enter(h, err)) return nullptr;
+  mox_db_table_t *t = tbl(table);
+  if (t == nullptr) {
+    fail(h, err, kENOENT);
+    return nullptr;
+  }
+  const uint16_t tenant = mt_get_tenant_id(h);
+  tree_scope = {h, db};
+  const e_avl_node_t *n = forward ? e_avl_get_first(h, db, &t->root) : e_avl_get_last(h, db, &t->root);
+  for (; n != nullptr; n = forward ? e_avl_get_next(h, db, &t->root, n, avl_compare<D>)
+                                   : e_avl_get_prev(h, db, &t->root, n, avl_compare<D>)) {
+    TableRecordHead *c = rec_of_node(n);
+    if (forward ? c->head.tenant < tenant : c->head.tenant > tenant) continue;
+    if (c->head.tenant != tenant) return nullptr;  // past the caller's tenant
+    if (passes(h, db, c->head, source, by_source, not_pending)) return found(h, db, t, c);
+  }
+  return nullptr;
+}
+
+template <const TableDesc &D>
+uint32_t index_compare(mox_handle_t *h, uint32_t db, const void *a, const void *b) {
+  tree_scope = {h, db};
+  return avl_compare<D>(static_cast<const e_avl_node_t *>(a), static_cast<const e_avl_node_t *>(b));
+}
+
+template <const TableDesc &D>
+void *search_not_pending(mox_handle_t *h, uint32_t db, void *table, const void *key,
+                         uint32_t source, uint32_t near, uint32_t *err) {
+  void *r = table_search<D>(h, db, table, key, near, 1, source, source, 1, source == 0, err);
+  return *err != 0 ? nullptr : r;
+}
+
+template <const TableDesc &D>
+void *search_cr(mox_handle_t *h, void *table, const void *key, uint32_t source, uint32_t flags) {
+  const uint32_t src = (source != 0 || (flags & 0x4)) ? source : 1;
+  void *r = table_search<D>(h, h->current_db, table, key, flags & 0x1, 1, src, src,
+                            (flags & 0x2) == 0, (flags & 0x4) != 0, &h->last_error);
+  return h->last_error != 0 ? nullptr : r;
+}
+
+template <const TableDesc &D>
+void *get_cr(mox_handle_t *h, void *table, uint32_t how, void *rec, uint32_t source,
+             uint32_t flags) {
+  const uint32_t src = source != 0 ? source : 1, by_source = (flags & 0x1) == 0,
+                 not_pending = (flags & 0x2) == 0, db = h->current_db;
+  switch (how) {
+    case 0:
+    case 1:
+      return table_end<D>(h, db, table, how == 0, src, by_source, not_pending, &h->last_error);
+    case 2:
+    case 3:
+      return table_walk<D>(h, db, table, rec, how == 3, src, by_source, not_pending, 0,
+                           &h->last_error);
+    default:
+      ttrace(D, TMsg::InvalidGetFlag, how);
+      mox_store_err(h, kEINVAL);
+      return nullptr;
+  }
+}
+
+uint32_t table_count(mox_handle_t *h, uint32_t db, const void *table, uint32_t by_source,
+                     uint32_t source) {
+  const auto *t = static_cast<const mox_db_table_t *>(table);
+  if (t == nullptr) return 0;
+  uint32_t local = 0, count = 0;
+  const uint16_t tenant = mt_get_tenant_id(h);
+  if (tenant != 0) {
+    moxdb_get_tenant_counter(h, db, t, &count, tenant, by_source ? uint8_t(source) : uint8_t(0),
+                             &local);
+    return count;
+  }
+  if (!by_source) return moxlib_record_count_get_exact(h, db, &t->record_count, &local);
+  return source == 255 ? t->unsourced : 0;
+}
+
+#define ORVA_TABLE_TREE(N)                                                                     \
+  template uint32_t avl_compare<k_##N>(const e_avl_node_t *, const e_avl_node_t *);            \
+  template void table_insert<k_##N>(mox_handle_t *, uint32_t, void *, void *, uint32_t,        \
+                                    uint32_t *);                                               \
+  template void table_delete<k_##N>(mox_handle_t *, uint32_t, void *, void *, uint32_t,        \
+                                    uint32_t *);                                               \
+  template void *table_search<k_##N>(mox_handle_t *, uint32_t, void *, const void *, uint32_t, \
+                                     uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,         \
+                                     uint32_t *);                                              \
+  template void *table_walk<k_##N>(mox_handle_t *, uint32_t, void *, void *, uint32_t,         \
+                                   uint32_t, uint32_t, uint32_t, uint32_t, uint32_t *);        \
+  template void *table_step_by_key<k_##N>(mox_handle_t *, uint32_t, void *, const void *,      \
+                                          uint32_t, uint32_t, uint32_t, uint32_t, uint32_t *); \
+  template void *table_end<k_##N>(mox_handle_t *, uint32_t, void *, uint32_t, uint32_t,        \
+                                  uint32_t, uint32_t, uint32_t *);                             \
+  template uint32_t index_compare<k_##N>(mox_handle_t *, uint32_t, const void *, const void *); \
+  template void *search_not_pending<k_##N>(mox_handle_t *, uint32_t, void *, const void *,     \
+                                           uint32_t, uint32_t, uint32_t *);                    \
+  template void *search_cr<k_##N>(mox_handle_t *, void *, const void *, uint32_t, uint32_t);   \
+  template void *get_cr<k_##N>(mox_handle_t *, void *, uint32_t, void *, uint32_t, uint32_t);
+ORVA_EACH_TABLE(ORVA_TABLE_TREE)
+
+}  // namespace orva
