@@ -36,6 +36,13 @@ struct alignas(16) BlockHead {
   uint32_t reserved;
 };
 
+// The pool places its blocks at multiples of the block size it picks for a
+// request; only a request that is a multiple of 16 gets a pool whose blocks
+// all keep the 16-byte alignment a record needs.
+size_t block_bytes(uint64_t size) {
+  return (sizeof(BlockHead) + size + 15) & ~size_t{15};
+}
+
 const char *const kFormats[] = {
     " database %s: %s",
 };
@@ -240,7 +247,7 @@ void *db_record_alloc(Heap *heap, uint32_t db, uint32_t size, bool *served) {
     return nullptr;
   }
   try {
-    auto *b = static_cast<BlockHead *>(r->pool.allocate(sizeof(BlockHead) + size, 16));
+    auto *b = static_cast<BlockHead *>(r->pool.allocate(mox_db::block_bytes(size), 16));
     b->size = size;
     b->magic = mox_db::kBlockMagic;
     b->reserved = 0;
@@ -270,7 +277,7 @@ bool db_record_free(Heap *heap, uint32_t db, void *ptr) {
   b->magic = 0;
   r->record_bytes -= b->size;
   --r->record_blocks;
-  r->pool.deallocate(b, sizeof(BlockHead) + b->size, 16);
+  r->pool.deallocate(b, mox_db::block_bytes(b->size), 16);
   return true;
 }
 
