@@ -16,6 +16,17 @@
 
 namespace mox_rt {
 
+// The head of every record block the runtime hands out, from the process heap
+// or from a database region: its size, so that a free knows what it gives
+// back and the statistics stay exact, and a magic word of the allocator that
+// made it.  The user's bytes follow, 16-byte aligned.
+struct alignas(16) BlockHeader {
+  uint64_t size;
+  uint32_t magic;
+  uint32_t reserved;
+};
+static_assert(sizeof(BlockHeader) == 16);
+
 // Accounting and fault injection of the default record_alloc/registry_alloc.
 // The handle's record_heap and registry_heap both point at its Heap.
 constexpr uint32_t kHeapTag = 0x4D484550u;  // "MHEP": a record heap, not a type registry

@@ -22,13 +22,6 @@ namespace {
 constexpr uint32_t kLiveMagic = 0x4D4F5842u;  // "MOXB"
 constexpr uint32_t kDeadMagic = 0x44454144u;  // "DEAD"
 
-struct alignas(16) BlockHeader {
-  uint64_t size;
-  uint32_t magic;
-  uint32_t reserved;
-};
-static_assert(sizeof(BlockHeader) == 16);
-
 BlockHeader *header_of(void *user) { return static_cast<BlockHeader *>(user) - 1; }
 
 // Applies fault injection; true when this allocation may proceed.

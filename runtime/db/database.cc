@@ -28,19 +28,11 @@ namespace {
 constexpr uint32_t kRegionMagic = 0x4D4F5844u;  // "MOXD"
 constexpr uint32_t kBlockMagic = 0x44424C4Bu;   // "DBLK"
 
-// Each record block starts with its size, so record_free gives the pool the
-// size it needs and the statistics stay exact.
-struct alignas(16) BlockHead {
-  uint64_t size;
-  uint32_t magic;
-  uint32_t reserved;
-};
-
 // The pool places its blocks at multiples of the block size it picks for a
 // request; only a request that is a multiple of 16 gets a pool whose blocks
 // all keep the 16-byte alignment a record needs.
 size_t block_bytes(uint64_t size) {
-  return (sizeof(BlockHead) + size + 15) & ~size_t{15};
+  return (sizeof(mox_rt::BlockHeader) + size + 15) & ~size_t{15};
 }
 
 const char *const kFormats[] = {
@@ -228,7 +220,7 @@ uint32_t with_region(Region *r, const std::function<uint32_t()> &fn) {
 
 namespace mox_rt {
 
-using mox_db::BlockHead;
+using mox_rt::BlockHeader;
 using mox_db::Region;
 
 void *db_record_alloc(Heap *heap, uint32_t db, uint32_t size, bool *served) {
@@ -247,7 +239,7 @@ void *db_record_alloc(Heap *heap, uint32_t db, uint32_t size, bool *served) {
     return nullptr;
   }
   try {
-    auto *b = static_cast<BlockHead *>(r->pool.allocate(mox_db::block_bytes(size), 16));
+    auto *b = static_cast<BlockHeader *>(r->pool.allocate(mox_db::block_bytes(size), 16));
     b->size = size;
     b->magic = mox_db::kBlockMagic;
     b->reserved = 0;
@@ -264,7 +256,7 @@ bool db_record_free(Heap *heap, uint32_t db, void *ptr) {
   mox_handle_t *h = mox_db::owner_of(heap);
   Region *r = mox_db::region_of(h, db);
   if (!r || !r->contains(ptr)) return false;
-  auto *b = static_cast<BlockHead *>(ptr) - 1;
+  auto *b = static_cast<BlockHeader *>(ptr) - 1;
   if (b->magic != mox_db::kBlockMagic || !mox_db::may_write(h, db)) {
     mox_db::trace(MOX_LEVEL_FATAL,
                   b->magic != mox_db::kBlockMagic ? "record_free of a block it did not hand out"
