@@ -1,8 +1,9 @@
-// Record lifecycle through the exported operations: sizes by tracking mode
-// and storage variant, the header a create leaves, variants from the domain,
-// the _cr chain and its placeholder, allocation failures, nested
-// initialization without a base, OID-deferred destruction, negative
-// variants, embedding, statistics and platform announcements.
+// Record lifecycle through the exported operations: the header a create
+// leaves, variants from the domain, the _cr chain and its placeholder,
+// allocation failures, nested initialization without a base, OID-deferred
+// destruction, negative variants, embedding, statistics and platform
+// announcements.  (Sizes: the journal checks' regions and the 32-bit layout
+// check.)
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -15,36 +16,9 @@
 namespace {
 
 constexpr uint32_t kDb = MOX_NO_DB;
-constexpr bool k32 = sizeof(void *) == 4;
 using orva_test::EventsOf;
 using orva_test::ScopedHandle;
 using orva_test::TraceLevel;
-
-TEST(Lifecycle, SizesByTrackingModeAndStorageVariant) {
-  ScopedHandle off(MOX_STTR_OFF), on(MOX_STTR_ON), none(0);
-  // The state areas of the two types with two variants: the newest and, for
-  // a record stored at variant 0, the smaller one.
-  const uint32_t area = k32 ? 268u : 272u, data = qos_client_data_t_sizeof_internal(off, nullptr, 1, 0);
-  if (k32) { EXPECT_EQ(data, 1164u); }
-  // (handle, with state area, state area only) -> size
-  const struct { mox_handle_t *h; uint32_t with_state, only, size; } cases[] = {
-      {on, 1, 1, area}, {off, 1, 1, 0}, {none, 1, 1, 0}, {none, 1, 0, data},
-      {on, 1, 0, data + area}, {on, 0, 0, data}};
-  for (const auto &c : cases)
-    EXPECT_EQ(qos_client_data_t_sizeof_internal(c.h, nullptr, c.with_state, c.only), c.size)
-        << c.with_state << c.only;
-  EXPECT_EQ((std::tuple{qos_client_data_t_sizeof(on), qos_client_call_data_sizeof_internal(on, nullptr, 1, 1)}),
-            (std::tuple{data + area, 7u}));
-
-  // A record stored at variant 0 (the domain allows only that one) is sized
-  // by its storage variant, not by the newest; storage is always of the newest.
-  mox_domain_set_variant(on, _qos_client_call_data_type_info_internal.luid_text, 0);
-  qos_client_call_data *c = qos_client_call_data_create(on, kDb);
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ((std::tuple{int(c->variant), int(c->storage_variant), qos_client_call_data_sizeof_internal(on, c, 1, 1)}),
-            (std::tuple{0, 1, 7u}));
-  qos_client_call_data_destroy(on, kDb, c);
-}
 
 TEST(Lifecycle, HeaderVariantClampAndTypeInfoByPlacement) {
   ScopedHandle h(MOX_STTR_ON);
