@@ -169,6 +169,16 @@ TEST(Accessors, RefusalsTheirCodesAndMessages) {
                             plain->call_record, rec->uplink_dest_ip_port[0], r->downlink_dest_ip_port[0],
                             qos_client_data_t_client_installed_upstream_pm_state_flag_get(h, kDb, c, &err)}),
             (std::tuple{0u, 0u, 4u, nullptr, 0u, 0u, 0}));  // an untracked record's value is still written
+  // A block copy of two marks only the whole byte; its buffer may overlap the
+  // field (running on into downlink_dest_ip_port[0]), and so may a read-back.
+  ports[0] = 256;
+  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, r, ports, 2), 0u);
+  EXPECT_EQ((std::tuple{apf_call_record_t_uplink_dest_ip_port_state_flag_whole_get(h, kDb, r, &err),
+                        apf_call_record_t_uplink_dest_ip_port_state_flag_get(h, kDb, r, 0, &err), r->uplink_dest_ip_port[0]}),
+            (std::tuple{2, 0, 256u}));
+  apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, r, &r->uplink_dest_ip_port[1], 2);
+  apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, r->uplink_dest_ip_port, 2, &err);
+  EXPECT_EQ((std::tuple{r->uplink_dest_ip_port[0], r->uplink_dest_ip_port[1], err}), (std::tuple{6u, 0u, 0u}));
 
   // Once the domain allows variant 1, the setter's adjustment raises the
   // record, as adjust_variant does on its own (never a negative one).
@@ -363,25 +373,6 @@ TEST(Accessors, CallRecordGrowthStateBytesFailuresAndEmptying) {
   apf_call_record_t_destroy(h, kDb, r);
   qos_client_data_t_destroy(h, kDb, c);
   EXPECT_EQ(h.live_bytes(), 0u);
-}
-
-// The port arrays' block copies take at most two values and mark only the
-// whole byte; a buffer may overlap the field (the refusals are in the table).
-TEST(Accessors, PortArrayBlockCopies) {
-  ScopedHandle h(MOX_STTR_ON);
-  uint32_t err = 0;
-  apf_call_record_t *r = apf_call_record_t_create(h, kDb);
-  uint32_t ports[2] = {256, 7}, out[2] = {0, 0};
-  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, r, ports, 2), 0u);
-  EXPECT_EQ((std::tuple{apf_call_record_t_uplink_dest_ip_port_state_flag_whole_get(h, kDb, r, &err),
-                            apf_call_record_t_uplink_dest_ip_port_state_flag_get(h, kDb, r, 0, &err),
-                            apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, out, 2, &err), out[0], out[1]}),
-            (std::tuple{2, 0, out, 256u, 7u}));
-  // The source runs on into downlink_dest_ip_port[0]; the read-back is in place.
-  EXPECT_EQ(apf_call_record_t_uplink_dest_ip_port_set_mem_cr(h, r, &r->uplink_dest_ip_port[1], 2), 0u);
-  apf_call_record_t_uplink_dest_ip_port_get_mem(h, kDb, r, r->uplink_dest_ip_port, 2, &err);
-  EXPECT_EQ((std::tuple{r->uplink_dest_ip_port[0], r->uplink_dest_ip_port[1], err}), (std::tuple{7u, 0u, 0u}));
-  apf_call_record_t_destroy(h, kDb, r);
 }
 
 TEST(Accessors, RecordLevelCopyLeavesSourceAndDestinationIndependent) {
