@@ -137,9 +137,10 @@ void msg_destroy(mox_handle_t *h, void *m) {
 // --- The decoders, in selector order -----------------------------------------
 //
 // The message's entries come first and keep their selectors.  The table
-// frames follow, three entries per table (tables/framing.cc):
-// table_record_unmarshal fresh (decode) with its in-place form (decode_into),
-// and table_pkey_unmarshal; make_seeds --frames writes their seeds.
+// frames follow, two entries per table (tables/framing.cc): the record's
+// table_record_unmarshal fresh (decode) with its in-place form
+// (decode_into), and table_pkey_unmarshal; their seeds go with the
+// message's in make_seeds --frames.
 const Decoder kDecoders[] = {
     {"message unmarshal_only", false, msg_unmarshal_only, nullptr, msg_len, msg_encode, msg_extra,
      msg_destroy},
