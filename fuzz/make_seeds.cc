@@ -5,9 +5,13 @@
 // encodings back to back, for the fuzzer's decode of a second record in place
 // over the first.  With --xml it writes the seeds of the XML fuzzer instead:
 // the same selector byte followed by the record's XML rendering (with state
-// flags when tracking is on), without pairs.
+// flags when tracking is on), without pairs.  With --frames it writes the
+// seeds of the frame fuzzer: for each of its message decoders and tracking
+// configurations, the frame selector byte and the frame of a message whose
+// payload is left as created or filled from seeds 1 to 3, at payload
+// variants 0 and 1.
 //
-//   make_seeds [--xml] <corpus-dir>
+//   make_seeds [--xml | --frames] <corpus-dir>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue_descriptors.h"
 #include "fuzz_support.h"
 #include "record_fill.h"
 #include "serial/wire.h"
@@ -30,9 +35,9 @@ constexpr uint32_t kFillSeeds[] = {0, 1, 2, 3};  // 0: as created
 // Pairs of fill seeds whose records are decoded one over the other.
 constexpr uint32_t kPairs[][2] = {{1, 2}, {2, 0}, {3, 1}};
 
-bool write_seed(const std::string &dir, const orva::TypeDesc &t, uint32_t mode_index,
+bool write_seed(const std::string &dir, const std::string &name, uint32_t mode_index,
                 const std::string &what, const std::vector<uint8_t> &bytes) {
-  std::string path = dir + "/" + t.name + "-m" + std::to_string(mode_index) + "-" + what;
+  std::string path = dir + "/" + name + "-m" + std::to_string(mode_index) + "-" + what;
   FILE *f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {
     std::perror(path.c_str());
@@ -84,19 +89,57 @@ std::vector<uint8_t> encoding(const orva::TypeDesc &t, uint32_t mode_index, uint
   return out;
 }
 
+// The frame of a message whose payload (at variant v) is filled from seed,
+// or left as created for seed 0; empty on an engine error.
+std::vector<uint8_t> message_frame(uint32_t mode_index, int32_t v, uint32_t seed) {
+  orva_fuzz::Handle h(orva_fuzz::kModes[mode_index]);
+  mox_domain_set_variant(h, _qos_client_call_data_type_info_internal.luid_text, v);
+  qos_client_data_message_t *m = qos_client_data_message_create(h, kDb);
+  if (m == nullptr) return {};
+  if (seed != 0) orva_test::fill_record(orva::k_qos_client_call_data, h, kDb, m->payload, seed);
+  mox_domain_reset(h);
+  std::vector<uint8_t> out(qos_client_data_message_len(h, kDb, m));
+  uint32_t err = 0;
+  out.resize(qos_client_data_message_marshal(h, kDb, out.data(), m, static_cast<int32_t>(out.size()), &err));
+  qos_client_data_message_destroy(h, kDb, m);
+  if (err != 0) std::fprintf(stderr, "make_seeds: message mode %u seed %u: marshal error %u\n", mode_index, seed, err);
+  return err != 0 ? std::vector<uint8_t>{} : out;
+}
+
+// The frame fuzzer's seeds; false on an engine or file error.
+bool frame_seeds(const std::string &dir, uint32_t &written) {
+  bool ok = true;
+  for (uint32_t mi = 0; mi < orva_fuzz::kModeCount; ++mi)
+    for (int32_t v : {0, 1})
+      for (uint32_t seed : kFillSeeds) {
+        std::vector<uint8_t> frame = message_frame(mi, v, seed);
+        if (frame.empty()) ok = false;
+        for (uint32_t d = 0; d < orva_fuzz::kMessageDecoders && !frame.empty(); ++d) {
+          std::vector<uint8_t> bytes{orva_fuzz::frame_selector(d, mi)};
+          bytes.insert(bytes.end(), frame.begin(), frame.end());
+          std::string what = "v" + std::to_string(v) + "s" + std::to_string(seed);
+          if (write_seed(dir, "message" + std::to_string(d), mi, what, bytes)) ++written;
+          else ok = false;
+        }
+      }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   const bool xml = argc == 3 && std::string(argv[1]) == "--xml";
-  if (argc != 2 && !xml) {
-    std::fprintf(stderr, "usage: %s [--xml] <corpus-dir>\n", argv[0]);
+  const bool frames = argc == 3 && std::string(argv[1]) == "--frames";
+  if (argc != 2 && !xml && !frames) {
+    std::fprintf(stderr, "usage: %s [--xml | --frames] <corpus-dir>\n", argv[0]);
     return 2;
   }
   mox_trace_set_stderr(0);
   std::string dir = argv[argc - 1];
   uint32_t written = 0;
   bool ok = true;
-  for (uint32_t ti = 0; ti < orva::kTypeCount; ++ti) {
+  if (frames) ok = frame_seeds(dir, written);
+  for (uint32_t ti = 0; ti < orva::kTypeCount && !frames; ++ti) {
     const orva::TypeDesc &t = *orva::kTypes[ti];
     for (uint32_t mi = 0; mi < orva_fuzz::kModeCount; ++mi) {
       std::vector<uint8_t> enc[std::size(kFillSeeds)];
@@ -110,7 +153,7 @@ int main(int argc, char **argv) {
           if (enc[seed].empty()) return;
           bytes.insert(bytes.end(), enc[seed].begin(), enc[seed].end());
         }
-        if (write_seed(dir, t, mi, what, bytes))
+        if (write_seed(dir, t.name, mi, what, bytes))
           ++written;
         else
           ok = false;

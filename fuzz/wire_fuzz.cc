@@ -34,60 +34,21 @@
 
 #include "fuzz_support.h"
 #include "serial/wire.h"
-#include "types/class_map_list.h"
 #include "types/lifecycle.h"
 
 namespace {
 
-using orva::FieldDesc;
-using orva::Kind;
-using orva::Shape;
 using orva::TypeDesc;
+using orva_fuzz::kRaBlockLen;
+using orva_fuzz::ra_records;
 
 constexpr uint32_t kDb = MOX_NO_DB;
-constexpr uint32_t kRaBlockLen = 9;
 
 [[noreturn]] void fail(const char *what, const TypeDesc &t, uint32_t mode, uint64_t a,
                        uint64_t b) {
   std::fprintf(stderr, "wire_fuzz: %s (type %s, sttr mode 0x%x): %llu vs %llu\n", what, t.name,
                mode, static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
   std::abort();
-}
-
-const mox_obj_header_t *header(const void *obj) {
-  return static_cast<const mox_obj_header_t *>(obj);
-}
-
-// Records in obj's tree (obj included) whose flags carry RA_DATA: each gets
-// an ra-data block on the wire that record_len leaves out.
-uint32_t ra_records(const TypeDesc &t, const void *obj) {
-  uint32_t n = (header(obj)->flags & MOX_FLAG_RA_DATA) ? 1 : 0;
-  const auto *base = static_cast<const uint8_t *>(obj);
-  for (uint16_t i = 0; i < t.field_count; ++i) {
-    const FieldDesc &f = t.fields[i];
-    if (f.kind != Kind::Record) continue;
-    switch (f.shape) {
-      case Shape::Single:
-        n += ra_records(*f.record, base + f.offset);
-        break;
-      case Shape::Array:
-        for (uint32_t e = 0; e < f.bound; ++e) n += ra_records(*f.record, base + f.offset + e * f.size);
-        break;
-      case Shape::Dynamic: {
-        const uint8_t *block = *reinterpret_cast<const uint8_t *const *>(base + f.offset);
-        uint32_t count = base[t.fields[f.count_field].offset];
-        if (block != nullptr)
-          for (uint32_t e = 0; e < count; ++e) n += ra_records(*f.record, block + e * f.size);
-        break;
-      }
-      case Shape::List:
-        for (void *e = orva::list_first(obj, f); e != nullptr;
-             e = orva::list_next(obj, f, e, *f.record))
-          n += ra_records(*f.record, e);
-        break;
-    }
-  }
-  return n;
 }
 
 struct Encoding {

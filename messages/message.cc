@@ -329,7 +329,7 @@ uint32_t message_unmarshal(const MessageDesc &m, mox_handle_t *h, uint32_t db, v
   if (moxlib_msg_recorder_get_state()) record(m, h, db, msg);
   if (handler == nullptr) handler = m.process_handler;
   if (handler != nullptr) {
-    handler(h, db, context, msg, err);
+    m.invoke(handler, h, db, context, msg, err);
   } else {
     fail(h, err, kENOSYS);
     emit(m, MsgSite::DefaultHandler);

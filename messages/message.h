@@ -19,8 +19,12 @@ struct MessageObj {
   void *payload;
 };
 
-using MessageHandler = void (*)(mox_handle_t *h, uint32_t db, void *context, void *msg,
-                                uint32_t *err);
+// A message handler as the engine keeps it: opaque, since its parameter is
+// the message's own C type.  The descriptor's invoke casts it back to that
+// type and calls it (a call through another function type is undefined).
+using MessageHandler = void (*)();
+using MessageInvoke = void (*)(MessageHandler fn, mox_handle_t *h, uint32_t db, void *context,
+                               void *msg, uint32_t *err);
 
 // Call sites of the message code, each with its own entry in trace section 0.
 enum class MsgSite : uint8_t {
@@ -61,6 +65,7 @@ struct MessageDesc {
   void *placeholder;           // what a failed _cr create returns
   const uint16_t *sites;       // section-0 index per MsgSite
   MessageHandler process_handler;  // the owning process's handler; null when absent
+  MessageInvoke invoke;            // calls a handler with its own type
 };
 
 // Bytes in front of the payload: the wire header, then the identifier.

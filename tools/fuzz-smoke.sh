@@ -3,29 +3,32 @@
 # (build-fuzz, clang 14) and runs the wire decoder harness (wire_fuzz, on
 # the seed corpus that make_seeds writes), the record API operation-sequence
 # harness (api_fuzz, from its own corpus directory), the XML engine harness
-# (xml_fuzz, on the renderings make_seeds --xml writes), or several in turn,
-# each for the given time.  Exits non-zero when a fuzzer reports a finding
-# (the reproducer is left in build-fuzz/findings/, build-fuzz/api-findings/
-# or build-fuzz/xml-findings/).
+# (xml_fuzz, on the renderings make_seeds --xml writes), the frame decoder
+# harness (frame_fuzz, on the frames make_seeds --frames writes), or several
+# in turn, each for the given time.  Exits non-zero when a fuzzer reports a
+# finding (the reproducer is left in build-fuzz/findings/,
+# build-fuzz/api-findings/, build-fuzz/xml-findings/ or
+# build-fuzz/frame-findings/).
 # Installs nothing: tools/install-deps.sh brings clang-14 and its runtimes.
 #
-#   tools/fuzz-smoke.sh [seconds] [wire|api|xml|both|all]   (default 60, all;
-#                                                          both: wire and api)
+#   tools/fuzz-smoke.sh [seconds] [wire|api|xml|frame|both|all]
+#                                   (default 60, all; both: wire and api)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 which="${2:-all}"
 case "$seconds" in
-  '' | *[!0-9]*) echo "usage: $0 [seconds] [wire|api|xml|both|all]" >&2; exit 2 ;;
+  '' | *[!0-9]*) echo "usage: $0 [seconds] [wire|api|xml|frame|both|all]" >&2; exit 2 ;;
 esac
 case "$which" in
   wire) targets=(wire_fuzz make_seeds) ;;
   api) targets=(api_fuzz) ;;
   xml) targets=(xml_fuzz make_seeds) ;;
+  frame) targets=(frame_fuzz make_seeds) ;;
   both) targets=(wire_fuzz make_seeds api_fuzz) ;;
-  all) targets=(wire_fuzz make_seeds api_fuzz xml_fuzz) ;;
-  *) echo "usage: $0 [seconds] [wire|api|xml|both|all]" >&2; exit 2 ;;
+  all) targets=(wire_fuzz make_seeds api_fuzz xml_fuzz frame_fuzz) ;;
+  *) echo "usage: $0 [seconds] [wire|api|xml|frame|both|all]" >&2; exit 2 ;;
 esac
 build=build-fuzz
 
@@ -74,5 +77,11 @@ if [ "$which" = xml ] || [ "$which" = all ]; then
   mkdir -p "$build/xml-corpus"
   "$build/fuzz/make_seeds" --xml "$build/xml-corpus"
   run xml_fuzz "$build/xml-corpus" "$build/xml-findings" "$build/xml-fuzz.log" 32768 || failed=1
+fi
+if [ "$which" = frame ] || [ "$which" = all ]; then
+  # The frame corpus starts from the message frames every run; what a run adds is kept.
+  mkdir -p "$build/frame-corpus"
+  "$build/fuzz/make_seeds" --frames "$build/frame-corpus"
+  run frame_fuzz "$build/frame-corpus" "$build/frame-findings" "$build/frame-fuzz.log" 8192 || failed=1
 fi
 exit "$failed"

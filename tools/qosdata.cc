@@ -432,7 +432,59 @@ qos_client_data_t *build_sample(mox_handle_t *h) {
   return rec;
 }
 
-// Builds the sample and prints it.
+bool render_message(mox_handle_t *h, const qos_client_data_message_t *m, bool xml, std::string &out);
+
+// The receiving side's handler: prints the message it is given and, owning
+// it, destroys it.
+void print_received(mox_handle_t *h, uint32_t db, void *, qos_client_data_message_t *m, uint32_t *err) {
+  std::string text;
+  if (!render_message(h, m, false, text)) *err = 22;
+  std::fputs(text.c_str(), stdout);
+  qos_client_data_message_destroy(h, db, m);
+}
+
+// The message road: a qos_client_data message whose payload is taken from
+// the client record (the client's MAC, the AP and radio its bandwidth is
+// allocated on, a voice call), encoded into its frame and decoded back with a
+// handler, which prints it.
+int show_message(mox_handle_t *h, qos_client_data_t *rec) {
+  const uint32_t db = MOX_NO_DB;
+  uint32_t err = 0;
+  qos_client_data_message_t *m = qos_client_data_message_create(h, db);
+  if (m == nullptr) {
+    std::fprintf(stderr, "qosdata: cannot create a qos_client_data message\n");
+    return 1;
+  }
+  qos_client_call_data *p = qos_client_data_message_qos_client_call_data_get(h, db, m, &err);
+  qos_client_call_data_client_mac_set(h, db, p, qos_client_data_t_client_mac_get(h, db, rec, &err), &err);
+  mox_vstring_set_value(h, db, qos_client_call_data_ap_name_get(h, db, p, &err),
+                        qos_client_data_t_bw_alloc_ap_name_get(h, db, rec, &err)->str, &err);
+  qos_client_call_data_radio_slot_id_set_value(h, db, p, *qos_client_data_t_bw_alloc_radio_slot_id_get(h, db, rec, &err),
+                                               &err);
+  qos_client_call_data_radio_band_info_set_value(
+      h, db, p, qos_client_data_t_bw_alloc_radio_band_info_get(h, db, rec, &err)->value, &err);
+  qos_client_call_data_call_type_set_value(h, db, p, ENM_CLIENT_TYPE_VOICE, &err);
+  qos_client_call_data_call_duration1_set_value(h, db, p, 95, &err);
+  std::vector<uint8_t> frame(qos_client_data_message_len(h, db, m));
+  uint32_t n = err != 0 ? 0 : qos_client_data_message_marshal(h, db, frame.data(), m, int32_t(frame.size()), &err);
+  qos_client_data_message_destroy(h, db, m);
+  if (err != 0) {
+    std::fprintf(stderr, "qosdata: encoding the message failed: %s\n", std::strerror(static_cast<int>(err)));
+    return 1;
+  }
+  std::printf("message qos_client_data from the sample: %u bytes (header 27, identifier 16, payload %u)\n", n,
+              n - 43);
+  std::printf("decoded by the receiver's handler:\n");
+  uint32_t used = qos_client_data_message_unmarshal(h, db, nullptr, nullptr, frame.data(), int32_t(n),
+                                                    print_received, &err);
+  if (err != 0 || used != n) {
+    std::fprintf(stderr, "qosdata: decoding the message failed: %s\n", std::strerror(static_cast<int>(err)));
+    return 1;
+  }
+  return 0;
+}
+
+// Builds the sample and prints it, then sends it on the message road.
 int show_sample(mox_handle_t *h) {
   qos_client_data_t *rec = build_sample(h);
   if (rec == nullptr) return 1;
@@ -440,9 +492,10 @@ int show_sample(mox_handle_t *h) {
   std::printf("sample qos_client_data_t (variant %d, flags 0x%02x, state tracking on)\n", hdr->variant,
               hdr->flags);
   print_record(*find_type("qos_client_data_t"), h, rec, 2);
-  std::printf("wire length: %u bytes\n", qos_client_data_t_len(h, MOX_NO_DB, rec));
+  std::printf("wire length: %u bytes\n\n", qos_client_data_t_len(h, MOX_NO_DB, rec));
+  int rc = show_message(h, rec);
   qos_client_data_t_destroy(h, MOX_NO_DB, rec);
-  return 0;
+  return rc;
 }
 
 // ---------------------------------------------------------------------------
@@ -670,7 +723,7 @@ const Command kCommands[] = {
     {"types", "", 0, "register the module's types and list them with luids, kinds and variants"},
     {"enum", "NAME VALUE", 2, "show an enumeration value as value, wire bytes and XML, and decoded back"},
     {"type", "NAME", 1, "show a record type's sizes and, per field, kind, variant, offset, size, state byte"},
-    {"sample", "", 0, "build a state-tracked qos_client_data_t with two call records and print it"},
+    {"sample", "", 0, "build a state-tracked qos_client_data_t with two call records, print it, send its call as a message"},
     {"sample", "--wire FILE", 1, "write that record's wire form to FILE (- for stdout)", "--wire"},
     {"print", "TYPE FILE", 2, "decode a TYPE record's wire form from FILE (- for stdin), print its text"},
     {"xml", "TYPE FILE", 2, "decode a TYPE record's wire form from FILE (- for stdin), render it as XML"},

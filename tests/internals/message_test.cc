@@ -1,6 +1,7 @@
 // The qos_client_data message: round trips at both payload variants and in
-// both tracking modes, every cut of a frame and every buffer size, the
-// domain and bundle checks, dispatch and recording.  The text and XML forms
+// both tracking modes, every cut of a frame, every refused allocation of a
+// decode and every buffer size, the domain and bundle checks, dispatch and
+// recording.  The text and XML forms
 // are checked through qosdata (tools/qosdata-frames-check.sh).
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue_descriptors.h"
@@ -40,7 +42,15 @@ Bytes frame_of(mox_handle_t *h, Msg *m, uint32_t *err) {
   return out;
 }
 
-TEST(Message, RoundTripAtBothVariantsAndTrackingModes) {
+// Per tracking mode and payload variant: marshal into exactly len bytes
+// (every store announced), the identifier after the header, decode and
+// marshal again to the same bytes.  Every cut of the frame, and the whole
+// frame with each allocation of its decode refused in turn, fail without a
+// leak or a handler call; unmarshal leaves the caller's slot null,
+// unmarshal_only hands back a destroyable message unless the message itself
+// could not be allocated.  Marshal into exact-size heap buffers of every
+// size gives the frame or 90, at the level the suppression switch chooses.
+TEST(Message, RoundTripCutsRefusedAllocationsAndBufferSizes) {
   for (uint32_t mode : {MOX_STTR_ON, MOX_STTR_OFF}) {
     for (int32_t v : {0, 1}) {
       ScopedHandle h(mode);
@@ -54,50 +64,55 @@ TEST(Message, RoundTripAtBothVariantsAndTrackingModes) {
       EXPECT_EQ(Bytes(a.begin() + 27, a.begin() + 43), Bytes(message_qos_client_data_luid,
                                                                message_qos_client_data_luid + 16));
       Msg *d = nullptr;
+      const uint64_t allocs = h.alloc_stats().allocs;
       EXPECT_EQ(qos_client_data_message_unmarshal_only(h, kDb, &d, a.data(), int32_t(a.size()), &err),
                 a.size());
       ASSERT_EQ(err, 0u);
+      const auto made = int64_t(h.alloc_stats().allocs - allocs);
+      ASSERT_GE(made, 2);  // the message and its payload at least
       EXPECT_EQ(d->header.sttr, mode == MOX_STTR_ON ? 1 : 0);
       EXPECT_EQ(frame_of(h, d, &err), a) << mode << " " << v;
       qos_client_data_message_destroy(h, kDb, d);
+      const uint64_t base = h.live_bytes();
+      std::vector<std::pair<size_t, int64_t>> bad;  // input length, allocations allowed (-1: all)
+      for (size_t cut = 0; cut < a.size(); ++cut) bad.emplace_back(cut, -1);
+      for (int64_t n = 0; n < made; ++n) bad.emplace_back(a.size(), n);
+      for (auto [len, allowed] : bad) {
+        std::unique_ptr<uint8_t[]> in(new uint8_t[len + 1]);  // exact size: ASan sees any over-read
+        std::copy(a.begin(), a.begin() + len, in.get());
+        Msg *out = m, *only = m;
+        uint32_t e = 0, eo = 0;
+        auto never = [](mox_handle_t *, uint32_t, void *, Msg *, uint32_t *) { FAIL(); };
+        h.fail_alloc_after(allowed);
+        qos_client_data_message_unmarshal(h, kDb, nullptr, &out, in.get(), int32_t(len), never, &e);
+        h.fail_alloc_after(allowed);
+        qos_client_data_message_unmarshal_only(h, kDb, &only, in.get(), int32_t(len), &eo);
+        h.fail_alloc_after(-1);
+        EXPECT_TRUE(allowed < 0 ? e != 0 && eo != 0 : e == 12 && eo == 12) << len << " " << allowed;
+        EXPECT_EQ(out, nullptr) << len << " " << allowed;
+        EXPECT_EQ(only == m, allowed == 0) << len << " " << allowed;
+        if (only != m) qos_client_data_message_destroy(h, kDb, only);
+        EXPECT_EQ(h.live_bytes(), base) << len << " " << allowed;
+      }
+      for (size_t size = 0; size <= a.size(); ++size) {
+        std::unique_ptr<uint8_t[]> out(new uint8_t[size]);
+        uint32_t e = 0;
+        mox_handle_set_suppress_messages(h, size % 2);  // the failure's level follows the switch
+        mox_trace_clear();
+        uint32_t n = qos_client_data_message_marshal(h, kDb, out.get(), m, int32_t(size), &e);
+        EXPECT_LE(n, size);
+        if (size == a.size()) {
+          EXPECT_EQ(e, 0u);
+          EXPECT_EQ(Bytes(out.get(), out.get() + n), a);
+        } else {
+          EXPECT_EQ(e, 90u) << size;
+          EXPECT_EQ(TraceLevel("Message qos_client_data failed to marshal"), size % 2 ? 0x7000000u : 0x3000000u);
+        }
+      }
       qos_client_data_message_destroy(h, kDb, m);
       EXPECT_EQ(h.live_bytes(), 0u);
     }
   }
-}
-
-TEST(Message, EveryCutFailsWithoutLeakAndEveryBufferSizeStaysInside) {
-  ScopedHandle h(MOX_STTR_ON);
-  Msg *m = filled(h, 1, 3);
-  uint32_t err = 0;
-  Bytes a = frame_of(h, m, &err);
-  const uint64_t base = h.live_bytes();
-  for (size_t cut = 0; cut < a.size(); ++cut) {
-    std::unique_ptr<uint8_t[]> in(new uint8_t[cut + 1]);  // exact size: ASan sees any over-read
-    std::copy(a.begin(), a.begin() + cut, in.get());
-    uint32_t e = 0;
-    auto never = [](mox_handle_t *, uint32_t, void *, Msg *, uint32_t *) { FAIL(); };
-    qos_client_data_message_unmarshal(h, kDb, nullptr, nullptr, in.get(), int32_t(cut), never, &e);
-    EXPECT_NE(e, 0u) << cut;
-    EXPECT_EQ(h.live_bytes(), base) << cut;
-  }
-  for (size_t size = 0; size <= a.size(); ++size) {
-    std::unique_ptr<uint8_t[]> out(new uint8_t[size]);
-    uint32_t e = 0;
-    mox_handle_set_suppress_messages(h, size % 2);  // the failure's level follows the switch
-    mox_trace_clear();
-    uint32_t n = qos_client_data_message_marshal(h, kDb, out.get(), m, int32_t(size), &e);
-    EXPECT_LE(n, size);
-    if (size == a.size()) {
-      EXPECT_EQ(e, 0u);
-      EXPECT_EQ(Bytes(out.get(), out.get() + n), a);
-    } else {
-      EXPECT_EQ(e, 90u) << size;
-      EXPECT_EQ(TraceLevel("Message qos_client_data failed to marshal"), size % 2 ? 0x7000000u : 0x3000000u);
-    }
-  }
-  qos_client_data_message_destroy(h, kDb, m);
-  EXPECT_EQ(h.live_bytes(), 0u);
 }
 
 TEST(Message, DomainAndBundleChecks) {

@@ -105,9 +105,12 @@ def exports(cat, msg_index, type_info_symbol):
          f"inline constexpr uint16_t k_message_sites[] = {{{idx}}};\n",
          f"static_assert(std::size(k_message_sites) == size_t(MsgSite::Count));\n",
          f"inline {M} k_message_placeholder;\n",
+         f"inline void k_message_invoke(MessageHandler fn, mox_handle_t *h, uint32_t db, void *context, "
+         f"void *msg, uint32_t *err) {{\n"
+         f"  reinterpret_cast<{m.name}_message_handler_fn>(fn)(h, db, context, static_cast<{M} *>(msg), err);\n}}\n",
          f'const MessageDesc k_message = {{"{m.name}", message_{m.name}_name, &{type_info_symbol(m)}, '
          f"message_{m.name}_luid, &k_{m.payload}, &k_message_placeholder, k_message_sites, "
-         f"reinterpret_cast<MessageHandler>(&{handler_name(cat)})}};\n",
+         f"reinterpret_cast<MessageHandler>(&{handler_name(cat)}), k_message_invoke}};\n",
          '}  // namespace orva\n\nextern "C" {\n']
     names = []
     for ret, name, params, body in operations(m):
