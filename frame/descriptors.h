@@ -156,7 +156,16 @@ inline void each_field(Fn &&fn) {
   }(std::make_index_sequence<T.field_count>{});
 }
 
-// The trace catalogue section of record types and enumerations.
+// The trace catalogue section of record types and enumerations: the header
+// of its loaded index section, and its texts.
 extern const quill_section_desc_t kTypesSection;
+extern const uint32_t kTypesCount;
+extern const char *const *const kTypesFormats;
+// Every catalogue section's index header, with its number of messages.
+extern const quill_section_desc_t *const kTraceSections[];
+extern const uint32_t kTraceSectionSizes[];
+extern const uint32_t kTraceSectionCount;
+// Registers the texts of every catalogue section with the runtime.
+void register_trace_catalogue();
 
 }  // namespace orva

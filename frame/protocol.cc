@@ -102,6 +102,7 @@ void trace_init() {
   std::call_once(trace_registered, [] {
     quill_module_init_fn("mox_orva_qos_data", &g_mox_orva_qos_data_trace_module_id,
                          &trace_registration_word);
+    register_trace_catalogue();
   });
 }
 

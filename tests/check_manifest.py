@@ -39,7 +39,7 @@ def readelf(option, path):
                           text=True).stdout
 
 
-def main(path):
+def main(path, other=None):
     m = re.search(r"\]\s+" + re.escape(SECTION) + r"\s+\S+\s+[0-9a-f]+\s+([0-9a-f]+)\s+([0-9a-f]+)"
                   r"\s+[0-9a-f]+\s+([A-Za-z]*)\s+\d+\s+\d+\s+\d+$", readelf("-S", path), re.M)
     assert m, f"no section {SECTION}"
@@ -96,8 +96,11 @@ def main(path):
     assert build[0] == "orva_qos_data" and build[1] == "pkg_uid: " + "0" * 40, build[:2]
     assert len(build) > 3 and build[-1] == "", "build lines"
     print(f"{len(parsed)} manifest lines, build record of {len(build) - 1} lines")
-    return 0
+    if other:
+        assert main(other) == text, f"the manifest text of {other} differs from {path}'s"
+        print(f"manifest text identical in {path} and {other}")
+    return text
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    main(*sys.argv[1:3])

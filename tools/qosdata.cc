@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "frame/catalogue.h"
+#include "qosdata_libfile.h"
 #include "frame/descriptors.h"
 #include "mox/xml.h"
 #include "orva_qos_data/orva_qos_data.h"
@@ -731,6 +732,9 @@ const Command kCommands[] = {
     {"decode", "--xml FILE", 1, "the same, each message as XML", "--xml"},
     {"encode", "XML", 1, "build a message frame from an XML document (- for stdin), write it to stdout"},
     {"encode", "-o FILE XML", 2, "the same, written to FILE", "-o"},
+    {"trace", "LIB", 1, "list the trace catalogue of a library file on disk (section, index, text)"},
+    {"trace", "LIB CAPTURE", 2, "decode a binary trace capture with that catalogue, one line per message"},
+    {"manifest", "LIB", 1, "print the type manifest and build lines of a library file on disk"},
     {"--help", "", 0, "this list"},
 };
 
@@ -790,6 +794,7 @@ int run(mox_handle_t *h, int argc, char **argv) {
     print_help();
     return 0;
   }
+  if (cmd == "trace" || cmd == "manifest") return library_file_command(argc - 1, argv + 1);
   // A form with an option is chosen when its option follows the command.
   const Command *c = nullptr;
   for (const Command &k : kCommands) {

@@ -402,18 +402,30 @@ MOX_API extern mox_module_root_t mox_module_tot_root;
 /* Trace                                                                     */
 /* ------------------------------------------------------------------------ */
 
-/* A message section as the module hands it to the emitters: the format
- * strings in index order, each beginning with a blank. */
+/* The header of a message section's index (the loaded, read-only library
+ * section .quill_luids_<32 hex>): what every emitter receives as its section
+ * argument.  Six-byte entries (32-bit trace word, 16-bit text length) follow
+ * it in the library section; the texts themselves reach the runtime through
+ * quill_catalogue_register (docs/runtime.md, "Trace"). */
 typedef struct quill_section_desc {
   uint16_t version; /* 1 */
   uint16_t section;
   uint8_t luid[16];
-  uint32_t count;
-  const char *const *formats;
 } quill_section_desc_t;
 
 /* Assigns a module id on the first call for name; later calls return the same. */
 MOX_API uint32_t quill_module_init_fn(const char *name, uint16_t *module_id, uint32_t *reg_word);
+/* Registers the format strings of a section for live rendering: formats[i]
+ * is the text of index i, beginning with a blank.  A later registration of
+ * the same section replaces the earlier one; the arrays must outlive every
+ * emission. */
+MOX_API void quill_catalogue_register(const quill_section_desc_t *section, uint32_t count,
+                                      const char *const *formats);
+/* Binary capture of every emitted message into the file at path (created or
+ * truncated); a null path ends the capture.  Returns 0 or the errno of a
+ * failed open.  The environment variable MOX_TRACE_CAPTURE=path at start does
+ * the same.  Format: docs/runtime.md, "Binary trace capture". */
+MOX_API uint32_t mox_trace_capture_open(const char *path);
 MOX_API void __QLf_0(const void *section, uint32_t index, uint16_t module_id, uint32_t level);
 MOX_API void __QLf_1(const void *section, uint32_t index, uint16_t module_id, uint32_t level,
                      const char *a);

@@ -13,8 +13,7 @@ namespace {
 const char *const kRuntimeFormats[] = {
     " plume: write range refused: %s (%u)",
 };
-const quill_section_desc_t kRuntimeSection = {
-    1, 0, {0}, sizeof kRuntimeFormats / sizeof kRuntimeFormats[0], kRuntimeFormats};
+const quill_section_desc_t kRuntimeSection = {1, 0, {0}};
 
 }  // namespace
 
@@ -24,6 +23,8 @@ uint16_t mox_rt::runtime_trace_id() {
     uint16_t assigned = 0;
     uint32_t reg = 0;
     quill_module_init_fn("mox_runtime", &assigned, &reg);
+    quill_catalogue_register(&kRuntimeSection, sizeof kRuntimeFormats / sizeof kRuntimeFormats[0],
+                             kRuntimeFormats);
     return assigned;
   }();
   return id;

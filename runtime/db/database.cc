@@ -38,7 +38,7 @@ size_t block_bytes(uint64_t size) {
 const char *const kFormats[] = {
     " database %s: %s",
 };
-const quill_section_desc_t kSection = {1, 1, {0}, 1, kFormats};
+const quill_section_desc_t kSection = {1, 1, {0}};
 
 // The databases of the process, by name and by id.  Only create, attach and
 // destroy take this lock; everything else goes through a handle's
@@ -193,6 +193,8 @@ bool in_collector(const mox_handle_t *h) {
 }
 
 void trace(uint32_t level, const char *what, const char *db_name) {
+  static const bool registered = (quill_catalogue_register(&kSection, 1, kFormats), true);
+  (void)registered;
   __QLf_11(&kSection, 0, mox_rt::runtime_trace_id(), level, db_name, what);
 }
 

@@ -77,22 +77,22 @@ TEST(Protocol, CreateDestroyCyclesKeepTheHandleFootprintConstant) {
 
 TEST(Catalogue, EveryEntityHasItsOwnNumberedMessages) {
   // Two entities never share an index: each call site is its own entry.
-  std::vector<int> owner(orva::kTypesSection.count, -1);
+  std::vector<int> owner(orva::kTypesCount, -1);
   int entity = 0;
   auto claim = [&](const orva::EntityDesc &who) {
     for (size_t m = 0; m < size_t(Msg::Count); ++m) {
       uint16_t index = who.msgs[m];
       if (index == orva::kNoMsg) continue;
-      ASSERT_LT(index, orva::kTypesSection.count);
+      ASSERT_LT(index, orva::kTypesCount);
       EXPECT_EQ(owner[index], -1) << who.name << " message " << m;
       owner[index] = entity;
-      EXPECT_EQ(orva::kTypesSection.formats[index][0], ' ') << "formats begin with a blank";
+      EXPECT_EQ(orva::kTypesFormats[index][0], ' ') << "formats begin with a blank";
     }
     ++entity;
   };
   for (uint32_t i = 0; i < orva::kTypeCount; ++i) claim(*orva::kTypes[i]);
   for (uint32_t i = 0; i < orva::kEnumCount; ++i) claim(*orva::kEnums[i]);
-  EXPECT_STREQ(orva::kTypesSection.formats[orva::k_qos_pm_type.msgs[size_t(Msg::CreateFailed)]],
+  EXPECT_STREQ(orva::kTypesFormats[orva::k_qos_pm_type.msgs[size_t(Msg::CreateFailed)]],
                " error in qos_pm_type create %s");
 }
 

@@ -29,7 +29,8 @@ const char *const kFormats[] = {
     " %u.%u.%u",
     " bad %s conversion",
 };
-const quill_section_desc_t kSection = {1, 2, {0}, 10, kFormats};
+const quill_section_desc_t kSection = {1, 2, {0}};
+const bool kRegistered = (quill_catalogue_register(&kSection, 10, kFormats), true);
 
 TEST(CoreTrace, ModuleIdsAreAssignedOncePerName) {
   uint16_t id_a = 0, id_a2 = 0, id_b = 0;

@@ -79,7 +79,7 @@ TEST(KindsXmlParse, RefusesBadDocumentsWithAReason) {
       {"", 0, "empty document"},      // nothing failed to allocate
       {"<x/>", 0, "empty document"},  // the length counts, not the NUL
       {" \n\t\r ", kAll, "empty document"},
-      {"<x/>", size_t{1} << 40, "larger than"},  // checked before any byte is read
+      {"<x/>", SIZE_MAX / 2, "larger than"},  // checked before any byte is read
       {nullptr, 4, "no document text"},
   };
   for (const auto &c : refused) {

@@ -3,7 +3,8 @@
 
 Output (all into --out, never committed):
   orva_qos_data/orva_qos_data_decls.h  C declarations of every export
-  catalogue_tables.inc                 type-info records, trace texts, type lists
+  catalogue_tables.inc                 type-info records, trace catalogue (tools/gen/
+                                       trace_catalogue.py), type lists
   catalogue_descriptors.h              descriptors as constant expressions
   exports.inc                          one-line extern "C" wrappers over the engines
   layout_checks.inc                    static_asserts of generated layouts
@@ -22,6 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import catalogue as cat_mod  # noqa: E402
 from manifest import Manifest  # noqa: E402
+from trace_catalogue import TraceCatalogue  # noqa: E402
 from records import Records  # noqa: E402
 import reference  # noqa: E402
 import message  # noqa: E402
@@ -284,20 +286,8 @@ class Generator:
         o.append("    nullptr};\n")
         o.append(f"extern const uint32_t kTypeInfoCount = {len(cat.type_info_list())};\n\n")
         # Trace sections.
-        for s in cat.sections:
-            texts = self.section_texts[s.number]
-            o.append(f"static const char *const section{s.number}_formats[] = {{\n")
-            for _, text in texts:
-                o.append(f"    {c_string(text)},\n")
-            o.append("    nullptr};\n")
-            o.append(f"static const uint32_t section{s.number}_levels[] = {{")
-            o.append(", ".join(f"0x{lvl:x}u" for lvl, _ in texts) or "0u")
-            o.append("};\n")
-            luid = ", ".join(f"0x{int(s.luid[i:i + 2], 16):02x}" for i in range(0, 32, 2))
-            o.append(f"extern const quill_section_desc_t kSection{s.number} = {{1, {s.number}, {{{luid}}}, "
-                     f"{len(texts)}u, section{s.number}_formats}};\n")
-            o.append(f"extern const uint32_t *const kSection{s.number}Levels = section{s.number}_levels;\n\n")
-        o.append("extern const quill_section_desc_t kTypesSection = kSection2;\n\n")
+        o.append(TraceCatalogue([(s.number, s.luid, self.section_texts[s.number])
+                                 for s in cat.sections]).source())
         o.append("extern const TypeDesc *const kTypes[] = {\n")
         for t in cat.types:
             o.append(f"    &k_{t.name},\n")
