@@ -88,7 +88,7 @@ void setup(size_t n) {
     if (seen.insert(m).second) fx->keys.push_back(m);
   }
   uint32_t err = 0;
-  fx->db = mox_database_create(fx->h, "table_bench", uint64_t(n) * 1600 + (64u << 20), 0, &err);
+  fx->db = mox_database_create(fx->h, "table_bench", uint64_t(n) * 4096 + (64u << 20), 0, &err);
   if (err != 0) die("database create failed");
   mox_database_stats_t before{}, after{};
   mox_database_stats(fx->h, fx->db, &before);
@@ -101,6 +101,9 @@ void setup(size_t n) {
     std::memcpy(d->client_mac.octet, fx->keys[i].data(), 6);
     tbl_qos_client_data_qos_client_data_t_set_field(fx->h, fx->db, fx->recs[i], d);
   }
+  mox_database_stats(fx->h, fx->db, &before);
+  std::printf("%zu keys; database bytes per client record %.0f (table record and data record)\n", n,
+              double(before.record_bytes) / double(n));
   for (size_t i = 0; i < n; ++i) fx->shuffled.push_back(i);
   std::shuffle(fx->shuffled.begin(), fx->shuffled.end(), rng);
   {
