@@ -21,6 +21,9 @@
 //                            FILE ("-": standard input) and print it as text
 //   qosdata xml TYPE FILE    the same, rendered as XML (state flags when the
 //                            record travelled with its state bytes)
+//   qosdata tables           insert clients into tbl_qos_client_data in a
+//                            private database in scrambled order, walk them in
+//                            MAC order, search, delete, collect, with counts
 //
 // Bad arguments (an unknown subcommand, a missing or extra argument, an
 // unknown enumeration or type, a value that is not a member value) and
@@ -50,6 +53,7 @@
 #include "frame/catalogue.h"
 #include "qosdata_libfile.h"
 #include "frame/descriptors.h"
+#include "mox/db.h"
 #include "mox/xml.h"
 #include "orva_qos_data/orva_qos_data.h"
 #include "serial/print.h"
@@ -500,6 +504,79 @@ int show_sample(mox_handle_t *h) {
 }
 
 // ---------------------------------------------------------------------------
+// A table
+
+std::string mac_text(const mox_mac_addr_t &m) {
+  char b[18];
+  std::snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", m.octet[0], m.octet[1], m.octet[2],
+                m.octet[3], m.octet[4], m.octet[5]);
+  return b;
+}
+
+// Opens tbl_qos_client_data in a private database, inserts clients in
+// scrambled MAC order, walks them in key order, searches one, deletes one,
+// requests the destruction of another and collects it, printing the count
+// after each step; then destroys the rest and frees the table.
+int show_table(mox_handle_t *h) {
+  uint32_t err = 0;
+  const uint32_t db = mox_database_create(h, "qosdata_tables", 16u << 20, 0, &err);
+  void *t = db == MOX_NO_DB ? nullptr : tbl_qos_client_data_table_open(h, db, "clients", 0, &err);
+  if (t == nullptr) {
+    std::fprintf(stderr, "qosdata: tbl_qos_client_data: %s\n", std::strerror(int(err)));
+    return 1;
+  }
+  auto count = [&](const std::string &what) {
+    std::printf("%-34s count %u\n", what.c_str(), tbl_qos_client_data_table_get_count(h, db, t));
+  };
+  auto client = [&](void *rec) { return tbl_qos_client_data_qos_client_data_t_get_field(h, db, rec); };
+  auto walk = [&] {
+    std::printf("walk in MAC order:\n");
+    for (void *r = tbl_qos_client_data_pkey_get_first(h, db, t, &err); r != nullptr;
+         r = tbl_qos_client_data_pkey_get_next(h, db, t, r, &err))
+      std::printf("  client %s on AP %s\n", mac_text(client(r)->client_mac).c_str(),
+                  mac_text(client(r)->wtp_mac).c_str());
+  };
+  std::printf("tbl_qos_client_data \"%s\" in a private database\n", static_cast<mox_db_table_t *>(t)->name);
+  for (uint8_t last : {0x42, 0x07, 0x99, 0x13, 0x58, 0x21}) {
+    const uint8_t mac[6] = {0x00, 0x1b, 0x2c, 0x3d, 0x4e, last}, ap[6] = {0x00, 0x3a, 0x99, 0, 0, uint8_t(last % 3 + 1)};
+    void *rec = tbl_qos_client_data_create_record(h, db, &err);
+    qos_client_data_t *d = qos_client_data_t_create(h, db);
+    mox_mac_addr_set_value(h, db, &d->client_mac, mac, &err);
+    mox_mac_addr_set_value(h, db, &d->wtp_mac, ap, &err);
+    tbl_qos_client_data_qos_client_data_t_set_field(h, db, rec, d);
+    tbl_qos_client_data_insert(h, db, t, rec, &err);
+    count("insert " + mac_text(d->client_mac));
+  }
+  walk();
+  mox_mac_addr_t key = {{0x00, 0x1b, 0x2c, 0x3d, 0x4e, 0x13}};
+  void *found = tbl_qos_client_data_qos_client_data_t_client_mac_search(h, db, t, &key, &err);
+  std::printf("search %s: %s\n", mac_text(key).c_str(), found != nullptr ? "found" : "not found");
+  key.octet[5] = 0x58;
+  void *gone = tbl_qos_client_data_qos_client_data_t_client_mac_search(h, db, t, &key, &err);
+  tbl_qos_client_data_destroy_record(h, db, gone, &err);  // the last reference: deleted, then freed
+  count("delete " + mac_text(key));
+  key.octet[5] = 0x07;
+  void *doomed = tbl_qos_client_data_qos_client_data_t_client_mac_search(h, db, t, &key, &err);
+  tbl_qos_client_data_request_record_destroy(h, db, t, doomed, &err);
+  count("request destroy " + mac_text(key));
+  mox_handle_set_collector(h, 1);
+  mox_database_collect(h, db, tbl_qos_client_data_table_free, &err);
+  mox_handle_set_collector(h, 0);
+  count("collect");
+  walk();
+  std::vector<void *> rest;
+  for (void *r = tbl_qos_client_data_pkey_get_first(h, db, t, &err); r != nullptr;
+       r = tbl_qos_client_data_pkey_get_next(h, db, t, r, &err))
+    rest.push_back(r);
+  for (void *r : rest) tbl_qos_client_data_destroy_record(h, db, r, &err);
+  count("destroy the rest");
+  tbl_qos_client_data_table_free(h, db, t, &err);
+  mox_database_destroy(h, db, &err);
+  if (err != 0) std::fprintf(stderr, "qosdata: tbl_qos_client_data: %s\n", std::strerror(int(err)));
+  return err != 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
 // Records in their wire form
 
 // The bytes of path ("-": standard input), false after a one-line complaint.
@@ -720,7 +797,7 @@ struct Command {
   const char *option = nullptr;  // a form with this option and one argument more
 };
 const Command kCommands[] = {
-    {"", "", 0, "all of the below in turn (types, enum qos_pm_state 4, type qos_client_call_data, sample)"},
+    {"", "", 0, "all of the below in turn (types, enum qos_pm_state 4, type qos_client_call_data, sample, tables)"},
     {"types", "", 0, "register the module's types and list them with luids, kinds and variants"},
     {"enum", "NAME VALUE", 2, "show an enumeration value as value, wire bytes and XML, and decoded back"},
     {"type", "NAME", 1, "show a record type's sizes and, per field, kind, variant, offset, size, state byte"},
@@ -735,6 +812,7 @@ const Command kCommands[] = {
     {"trace", "LIB", 1, "list the trace catalogue of a library file on disk (section, index, text)"},
     {"trace", "LIB CAPTURE", 2, "decode a binary trace capture with that catalogue, one line per message"},
     {"manifest", "LIB", 1, "print the type manifest and build lines of a library file on disk"},
+    {"tables", "", 0, "insert clients into tbl_qos_client_data, walk them in MAC order, search, delete, collect"},
     {"--help", "", 0, "this list"},
 };
 
@@ -787,6 +865,10 @@ int run(mox_handle_t *h, int argc, char **argv) {
       std::printf("\n");
       rc = show_sample(h);
     }
+    if (rc == 0) {
+      std::printf("\n");
+      rc = show_table(h);
+    }
     return rc;
   }
   const std::string cmd = argv[1];
@@ -811,6 +893,7 @@ int run(mox_handle_t *h, int argc, char **argv) {
     return 1;
   }
   if (cmd == "types") return list_types(h);
+  if (cmd == "tables") return show_table(h);
   if (cmd == "type") return show_type(argv[2]);
   if (cmd == "decode") return decode_frames(h, argv[argc - 1], c->option != nullptr);
   if (cmd == "encode") return encode_frame(h, argv[argc - 1], c->option != nullptr ? argv[3] : "-");
