@@ -101,6 +101,40 @@ uint32_t key_len(mox_handle_t *h, uint32_t db, const void *obj) {
 
 int32_t room(int32_t buflen, uint32_t pos) { return buflen - static_cast<int32_t>(pos); }
 
+// The entry of both encoders: an error already present is traced at the
+// site given; nothing to encode (what) or a null buffer with a length is 2.
+template <const TableDesc &D>
+bool encode_entry(mox_handle_t *h, FMsg site, const void *what, const uint8_t *buf, int32_t buflen,
+                  uint32_t *err) {
+  if (*err != 0) {
+    femit<D>(site, errtext(*err));
+    return false;
+  }
+  mox_clear_last_error(h);
+  if (what == nullptr || (buf == nullptr && buflen > 0)) {
+    fail(h, err, kENOENT);
+    return false;
+  }
+  return true;
+}
+
+// The entry of both decoders: an error already present is traced at the
+// site given; a null out parameter is 14, a null buffer with a length 2.
+template <const TableDesc &D>
+bool decode_entry(mox_handle_t *h, FMsg site, void **out, const uint8_t *buf, int32_t len,
+                  uint32_t *err) {
+  if (*err != 0) {
+    femit<D>(site, D.name, errtext(*err));
+    return false;
+  }
+  mox_clear_last_error(h);
+  if (out == nullptr || (buf == nullptr && len > 0)) {
+    fail(h, err, out == nullptr ? kEFAULT : kENOENT);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void *table_record_slot(const TableDesc &d, const void *rec, uint32_t slot) {
@@ -123,15 +157,7 @@ uint32_t trec_len(mox_handle_t *h, uint32_t db, const void *rec) {
 template <const TableDesc &D>
 uint32_t trec_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *rec, int32_t buflen,
                       uint32_t *err) {
-  if (*err != 0) {
-    femit<D>(FMsg::MarshalError, errtext(*err));
-    return 0;
-  }
-  mox_clear_last_error(h);
-  if (rec == nullptr || (buf == nullptr && buflen > 0)) {
-    fail(h, err, kENOENT);
-    return 0;
-  }
+  if (!encode_entry<D>(h, FMsg::MarshalError, rec, buf, buflen, err)) return 0;
   if (!mox_domain_lookup_table_ok(h, &h->domain, D.ti, err)) {
     femit<D>(FMsg::DomainFail, D.name, D.luid_text, mox_domain_name(&h->domain));
     mox_store_epoch_err(h, kEBADE, err);
@@ -178,19 +204,7 @@ uint32_t trec_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *re
 template <const TableDesc &D>
 uint32_t trec_unmarshal(mox_handle_t *h, uint32_t db, void **io, const uint8_t *buf, int32_t len,
                         uint32_t in_place, uint32_t *err) {
-  if (*err != 0) {
-    femit<D>(FMsg::UnmarshalError, D.name, errtext(*err));
-    return 0;
-  }
-  mox_clear_last_error(h);
-  if (io == nullptr) {
-    fail(h, err, kEFAULT);
-    return 0;
-  }
-  if (buf == nullptr && len > 0) {
-    fail(h, err, kENOENT);
-    return 0;
-  }
+  if (!decode_entry<D>(h, FMsg::UnmarshalError, io, buf, len, err)) return 0;
   void *rec = in_place ? *io : trec_create<D>(h, db, 1, err);
   if (!in_place) *io = nullptr;
   if (rec == nullptr || rec == D.placeholder) {
@@ -238,16 +252,8 @@ uint32_t trec_unmarshal(mox_handle_t *h, uint32_t db, void **io, const uint8_t *
 template <const TableDesc &D>
 uint32_t pkey_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *rec, int32_t buflen,
                       uint32_t *err) {
-  if (*err != 0) {
-    femit<D>(FMsg::PkeyMarshalError, errtext(*err));
-    return 0;
-  }
-  mox_clear_last_error(h);
   const void *obj = rec != nullptr ? carried<D>(rec, D.composite ? 1 : 0) : nullptr;
-  if (obj == nullptr || (buf == nullptr && buflen > 0)) {
-    fail(h, err, kENOENT);
-    return 0;
-  }
+  if (!encode_entry<D>(h, FMsg::PkeyMarshalError, obj, buf, buflen, err)) return 0;
   const uint32_t n = key_len<D>(h, db, obj);
   if (buflen < 0 || n > static_cast<uint32_t>(buflen)) {
     fail(h, err, kEMSGSIZE);
@@ -262,20 +268,8 @@ uint32_t pkey_marshal(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *re
 template <const TableDesc &D>
 uint32_t pkey_unmarshal(mox_handle_t *h, uint32_t db, void **key, const uint8_t *buf, int32_t len,
                         uint32_t *err) {
-  if (*err != 0) {
-    femit<D>(FMsg::PkeyUnmarshalError, D.name, errtext(*err));
-    return 0;
-  }
-  mox_clear_last_error(h);
-  if (key == nullptr) {
-    fail(h, err, kEFAULT);
-    return 0;
-  }
+  if (!decode_entry<D>(h, FMsg::PkeyUnmarshalError, key, buf, len, err)) return 0;
   *key = nullptr;
-  if (buf == nullptr && len > 0) {
-    fail(h, err, kENOENT);
-    return 0;
-  }
   void *obj = record_new(key_type<D>(), h, db);
   if (obj == nullptr) {
     fail(h, err, kENOMEM);
