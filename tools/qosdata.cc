@@ -24,6 +24,19 @@
 //   qosdata tables           insert clients into tbl_qos_client_data in a
 //                            private database in scrambled order, walk them in
 //                            MAC order, search, delete, collect, with counts
+//   qosdata decode [--xml] [--key TABLE] FILE
+//                            decode the frames of FILE back to back (each a
+//                            message or a table record, chosen by its
+//                            identifier; with --key bare primary keys of
+//                            TABLE) and print them as text or XML
+//   qosdata encode [-o FILE] [--key TABLE] XML
+//                            build the frame of the message or table record
+//                            of an XML document (its root element chooses),
+//                            or with --key the table record's primary key
+//   qosdata trace LIB [CAPTURE]
+//                            list the trace catalogue of a library file on
+//                            disk, or decode a binary trace capture with it
+//   qosdata manifest LIB     print a library file's type manifest
 //
 // Bad arguments (an unknown subcommand, a missing or extra argument, an
 // unknown enumeration or type, a value that is not a member value) and
@@ -59,6 +72,7 @@
 #include "serial/print.h"
 #include "serial/xml.h"
 #include "serial/wire.h"
+#include "tables/framing.h"
 #include "types/class_map_list.h"
 #include "types/lifecycle.h"
 
@@ -687,22 +701,22 @@ int show_input(mox_handle_t *h, const std::string &type, const std::string &path
 }
 
 // ---------------------------------------------------------------------------
-// Message frames
+// Frames: the message, table records, bare primary keys
 
-// Renders a message as text or XML in a buffer grown until it fits; false
-// after a one-line complaint.
-bool render_message(mox_handle_t *h, const qos_client_data_message_t *m, bool xml, std::string &out) {
+// Renders with render(buf, room, err) in a buffer grown until the text fits;
+// false after a one-line complaint naming what.
+template <class Render>
+bool render_grown(const char *what, bool xml, std::string &out, Render render) {
   std::vector<char> text(1 << 16);
   uint32_t err = 0, n = 0;
   for (;;) {
     err = 0;
-    n = xml ? qos_client_data_message_to_xml(h, MOX_NO_DB, text.data(), m, int32_t(text.size()), &err)
-            : qos_client_data_message_print(h, MOX_NO_DB, text.data(), m, int32_t(text.size()), &err);
+    n = render(text.data(), int32_t(text.size()), &err);
     if (err != EMSGSIZE || text.size() >= (1u << 30)) break;
     text.resize(text.size() * 2);
   }
   if (err != 0) {
-    std::fprintf(stderr, "qosdata: rendering the message failed: %s\n", std::strerror(static_cast<int>(err)));
+    std::fprintf(stderr, "qosdata: rendering the %s failed: %s\n", what, std::strerror(static_cast<int>(err)));
     return false;
   }
   out.assign(text.data(), n);
@@ -710,82 +724,183 @@ bool render_message(mox_handle_t *h, const qos_client_data_message_t *m, bool xm
   return true;
 }
 
-// Decodes the message frames of path back to back and writes each as text
-// or XML.  A frame is chosen by its identifier; the tracking mode follows
-// the payload's flags byte.  Exit status 1 on the first bad frame.
-int decode_frames(mox_handle_t *h, const std::string &path, bool xml) {
+bool render_message(mox_handle_t *h, const qos_client_data_message_t *m, bool xml, std::string &out) {
+  return render_grown("message", xml, out, [&](char *buf, int32_t room, uint32_t *err) {
+    return xml ? qos_client_data_message_to_xml(h, MOX_NO_DB, buf, m, room, err)
+               : qos_client_data_message_print(h, MOX_NO_DB, buf, m, room, err);
+  });
+}
+
+// The options of decode and encode, in any order before the one input:
+// --xml (decode), -o FILE (encode), --key TABLE (both).
+struct FrameArgs {
+  bool xml = false;
+  const orva::TableFraming *key = nullptr;
+  std::string out = "-";
+  std::string in;
+};
+
+bool frame_args(const std::string &cmd, int argc, char **argv, FrameArgs &a) {
+  for (int i = 2; i < argc; ++i) {
+    const std::string w = argv[i];
+    if (cmd == "decode" && w == "--xml") {
+      a.xml = true;
+    } else if (cmd == "encode" && w == "-o" && i + 2 < argc) {
+      a.out = argv[++i];
+    } else if (w == "--key" && i + 2 < argc) {
+      a.key = orva::table_framing(argv[++i]);
+      if (a.key == nullptr) {
+        std::string names;
+        for (size_t t = 0; t < orva::kTableFramingCount; ++t)
+          names += std::string(t ? ", " : "") + orva::kTableFramings[t].table->name;
+        std::fprintf(stderr, "qosdata: no table %s (one of: %s)\n", argv[i], names.c_str());
+        return false;
+      }
+    } else if (i == argc - 1 && (w == "-" || w[0] != '-')) {
+      a.in = w;
+    } else {
+      std::fprintf(stderr, "qosdata: %s: unexpected argument '%s' (qosdata --help lists the forms)\n",
+                   cmd.c_str(), w.c_str());
+      return false;
+    }
+  }
+  if (a.in.empty()) std::fprintf(stderr, "qosdata: %s takes an input file (- for stdin)\n", cmd.c_str());
+  return !a.in.empty();
+}
+
+void set_tracking(mox_handle_t *h, const std::vector<uint8_t> &in, size_t flags_at) {
+  bool on = flags_at < in.size() && (in[flags_at] & MOX_FLAG_STATE_TRACKED) != 0;
+  mox_handle_set_sttr_mode(h, on ? MOX_STTR_ON : MOX_STTR_OFF);
+}
+
+// Decodes one frame at `at`, a message or a table record chosen by its
+// identifier, or with key a bare primary key of that table; renders it
+// into text.  Returns the bytes used, 0 after a one-line complaint.
+size_t decode_one(mox_handle_t *h, const std::string &path, const std::vector<uint8_t> &in, size_t at,
+                  const FrameArgs &a, std::string &text) {
+  constexpr size_t kPrefix = MOX_MSG_HEADER_WIRE_SIZE + 16;
+  const uint8_t *id = in.data() + at + MOX_MSG_HEADER_WIRE_SIZE;
+  const orva::TableFraming *t = a.key;
+  const bool message = a.key == nullptr && in.size() - at >= kPrefix &&
+                       std::memcmp(id, message_qos_client_data_luid, 16) == 0;
+  if (a.key == nullptr && in.size() - at < kPrefix) {
+    std::fprintf(stderr, "qosdata: %s: frame at offset %zu: %zu bytes, shorter than header and identifier\n",
+                 path.c_str(), at, in.size() - at);
+    return 0;
+  }
+  if (a.key == nullptr && !message && (t = orva::table_framing_by_luid(id)) == nullptr) {
+    std::fprintf(stderr, "qosdata: %s: frame at offset %zu: unknown identifier ", path.c_str(), at);
+    for (int i = 0; i < 16; ++i) std::fprintf(stderr, "%02x", id[i]);
+    std::fprintf(stderr, "\n");
+    return 0;
+  }
+  // The tracking mode follows the flags byte of the (first) record.
+  set_tracking(h, in, at + (a.key != nullptr ? 1 : kPrefix + 1));
+  const uint8_t *buf = in.data() + at;
+  const int32_t room = int32_t(std::min<size_t>(in.size() - at, INT32_MAX));
+  uint32_t err = 0, used = 0;
+  bool ok = false;
+  if (message) {
+    qos_client_data_message_t *m = nullptr;
+    used = qos_client_data_message_unmarshal_only(h, MOX_NO_DB, &m, buf, room, &err);
+    ok = err == 0 && render_message(h, m, a.xml, text);
+    qos_client_data_message_destroy(h, MOX_NO_DB, m);
+  } else if (a.key != nullptr) {
+    const orva::TypeDesc &kt = t->table->composite ? *t->table->key_record : *t->table->data;
+    void *key = nullptr;
+    used = t->pkey_unmarshal(h, MOX_NO_DB, &key, buf, room, &err);
+    ok = err == 0 && render_grown("key", a.xml, text, [&](char *b, int32_t n, uint32_t *e) {
+      return a.xml ? orva::record_to_xml(kt, h, MOX_NO_DB, kt.name, b, key, n, 0, e)
+                   : orva::record_print(kt, h, MOX_NO_DB, b, 0, kt.name, key, n, e);
+    });
+    if (key != nullptr) t->pkey_destroy(h, MOX_NO_DB, key);
+  } else {
+    void *rec = nullptr;
+    used = t->unmarshal(h, MOX_NO_DB, &rec, buf, room, 0, &err);
+    ok = err == 0 && render_grown("table record", a.xml, text, [&](char *b, int32_t n, uint32_t *e) {
+      return (a.xml ? t->to_xml : t->print)(h, MOX_NO_DB, b, rec, n, e);
+    });
+    uint32_t local = 0;
+    if (rec != nullptr) t->destroy(h, MOX_NO_DB, rec, &local);
+  }
+  if (err != 0)
+    std::fprintf(stderr, "qosdata: %s: %s at offset %zu: %s (error %u)\n", path.c_str(),
+                 a.key != nullptr ? "key" : "frame", at, std::strerror(static_cast<int>(err)), err);
+  return ok && used > 0 ? used : 0;
+}
+
+// Decodes the frames (or with --key the bare keys) of the input back to
+// back and writes each as text or XML.  Exit status 1 on the first bad one.
+int decode_frames(mox_handle_t *h, const FrameArgs &a) {
   std::vector<uint8_t> in;
   in.reserve(1);
-  if (!read_input(path, in)) return 1;
-  constexpr size_t kPrefix = MOX_MSG_HEADER_WIRE_SIZE + 16;
+  if (!read_input(a.in, in)) return 1;
   for (size_t at = 0; at < in.size();) {
-    if (in.size() - at < kPrefix) {
-      std::fprintf(stderr, "qosdata: %s: frame at offset %zu: %zu bytes, shorter than header and identifier\n",
-                   path.c_str(), at, in.size() - at);
-      return 1;
-    }
-    const uint8_t *id = in.data() + at + MOX_MSG_HEADER_WIRE_SIZE;
-    if (std::memcmp(id, message_qos_client_data_luid, 16) != 0) {
-      std::fprintf(stderr, "qosdata: %s: frame at offset %zu: unknown identifier ", path.c_str(), at);
-      for (int i = 0; i < 16; ++i) std::fprintf(stderr, "%02x", id[i]);
-      std::fprintf(stderr, "\n");
-      return 1;
-    }
-    bool tracked = in.size() - at > kPrefix + 1 && (in[at + kPrefix + 1] & MOX_FLAG_STATE_TRACKED) != 0;
-    mox_handle_set_sttr_mode(h, tracked ? MOX_STTR_ON : MOX_STTR_OFF);
-    qos_client_data_message_t *m = nullptr;
-    uint32_t err = 0;
-    const size_t room = std::min<size_t>(in.size() - at, INT32_MAX);
-    uint32_t used = qos_client_data_message_unmarshal_only(h, MOX_NO_DB, &m, in.data() + at, int32_t(room), &err);
     std::string text;
-    bool ok = err == 0 && render_message(h, m, xml, text);
-    qos_client_data_message_destroy(h, MOX_NO_DB, m);
-    if (err != 0) {
-      std::fprintf(stderr, "qosdata: %s: frame at offset %zu: %s (error %u)\n", path.c_str(), at,
-                   std::strerror(static_cast<int>(err)), err);
-      return 1;
-    }
-    if (!ok || !write_output("-", text.data(), text.size())) return 1;
+    size_t used = decode_one(h, a.in, in, at, a, text);
+    if (used == 0 || !write_output("-", text.data(), text.size())) return 1;
     at += used;
   }
   return 0;
 }
 
-// Builds a message from the XML document in path (root element
-// qos_client_data) and writes its frame to out.
-int encode_frame(mox_handle_t *h, const std::string &path, const std::string &out) {
+// Builds a message or a table record from the XML document of the input
+// (its root element chooses: qos_client_data or a table's name) and writes
+// its frame, or with --key the table record's primary key.
+int encode_frame(mox_handle_t *h, const FrameArgs &a) {
   std::vector<uint8_t> in;
   in.reserve(1);
-  if (!read_input(path, in)) return 1;
+  if (!read_input(a.in, in)) return 1;
   mox_xml_doc_t *doc = nullptr;
   char why[256] = "";
   if (mox_xml_doc_parse(reinterpret_cast<const char *>(in.data()), in.size(), &doc, why, sizeof why) != 0) {
-    std::fprintf(stderr, "qosdata: %s: not an XML document: %s\n", path.c_str(), why);
+    std::fprintf(stderr, "qosdata: %s: not an XML document: %s\n", a.in.c_str(), why);
     return 1;
   }
-  uint32_t roots = 0;
-  if (xml_get_element_nodecount(doc, "/qos_client_data", &roots) != 0 || roots != 1) {
-    std::fprintf(stderr, "qosdata: %s: the root element is not qos_client_data\n", path.c_str());
+  auto root_is = [&](const char *name) {
+    uint32_t roots = 0;
+    return xml_get_element_nodecount(doc, (std::string("/") + name).c_str(), &roots) == 0 && roots == 1;
+  };
+  const orva::TableFraming *t = nullptr;
+  for (size_t i = 0; i < orva::kTableFramingCount && t == nullptr; ++i)
+    if (root_is(orva::kTableFramings[i].table->name)) t = &orva::kTableFramings[i];
+  const bool message = t == nullptr && root_is("qos_client_data");
+  if (!message && (t == nullptr || (a.key != nullptr && a.key != t))) {
+    std::fprintf(stderr, "qosdata: %s: the root element is not %s\n", a.in.c_str(),
+                 a.key != nullptr ? a.key->table->name : "qos_client_data or a table's name");
+    mox_xml_doc_free(doc);
+    return 1;
+  }
+  if (message && a.key != nullptr) {
+    std::fprintf(stderr, "qosdata: %s: --key needs a table record's document\n", a.in.c_str());
     mox_xml_doc_free(doc);
     return 1;
   }
   mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
   uint32_t err = 0;
-  qos_client_data_message_t *m = qos_client_data_message_from_xml(h, MOX_NO_DB, doc, &err, why, sizeof why);
+  void *obj = message ? static_cast<void *>(qos_client_data_message_from_xml(h, MOX_NO_DB, doc, &err, why, sizeof why))
+                      : t->from_xml(h, MOX_NO_DB, doc, &err, why, sizeof why);
   mox_xml_doc_free(doc);
-  if (m == nullptr) {
-    std::fprintf(stderr, "qosdata: %s: %s (error %u) %s\n", path.c_str(), std::strerror(static_cast<int>(err)),
+  if (obj == nullptr) {
+    std::fprintf(stderr, "qosdata: %s: %s (error %u) %s\n", a.in.c_str(), std::strerror(static_cast<int>(err)),
                  err, why);
     return 1;
   }
-  std::vector<uint8_t> frame(qos_client_data_message_len(h, MOX_NO_DB, m));
-  uint32_t n = qos_client_data_message_marshal(h, MOX_NO_DB, frame.data(), m, int32_t(frame.size()), &err);
-  qos_client_data_message_destroy(h, MOX_NO_DB, m);
+  auto *m = static_cast<qos_client_data_message_t *>(obj);
+  std::vector<uint8_t> frame(message ? qos_client_data_message_len(h, MOX_NO_DB, m) : t->len(h, MOX_NO_DB, obj));
+  const int32_t size = int32_t(frame.size());
+  uint32_t n = message    ? qos_client_data_message_marshal(h, MOX_NO_DB, frame.data(), m, size, &err)
+               : a.key ? t->pkey_marshal(h, MOX_NO_DB, frame.data(), obj, size, &err)
+                       : t->marshal(h, MOX_NO_DB, frame.data(), obj, size, &err);
+  uint32_t local = 0;
+  if (message) qos_client_data_message_destroy(h, MOX_NO_DB, m);
+  else t->destroy(h, MOX_NO_DB, obj, &local);
   if (err != 0) {
-    std::fprintf(stderr, "qosdata: encoding the message failed: %s\n", std::strerror(static_cast<int>(err)));
+    std::fprintf(stderr, "qosdata: encoding the %s failed: %s\n", message ? "message" : t->table->name,
+                 std::strerror(static_cast<int>(err)));
     return 1;
   }
-  return write_output(out, frame.data(), n) ? 0 : 1;
+  return write_output(a.out, frame.data(), n) ? 0 : 1;
 }
 
 // The subcommands, with the arguments each takes and its one-line help.
@@ -805,14 +920,16 @@ const Command kCommands[] = {
     {"sample", "--wire FILE", 1, "write that record's wire form to FILE (- for stdout)", "--wire"},
     {"print", "TYPE FILE", 2, "decode a TYPE record's wire form from FILE (- for stdin), print its text"},
     {"xml", "TYPE FILE", 2, "decode a TYPE record's wire form from FILE (- for stdin), render it as XML"},
-    {"decode", "FILE", 1, "decode qos_client_data message frames from FILE (- for stdin), print their text"},
-    {"decode", "--xml FILE", 1, "the same, each message as XML", "--xml"},
-    {"encode", "XML", 1, "build a message frame from an XML document (- for stdin), write it to stdout"},
+    {"decode", "FILE", 1, "decode message and table-record frames from FILE (- for stdin), print their text"},
+    {"decode", "--xml FILE", 1, "the same, each frame as XML", "--xml"},
+    {"decode", "[--xml] --key TABLE FILE", 1, "decode bare primary keys of TABLE instead"},
+    {"encode", "XML", 1, "build a message or table-record frame from an XML document (- for stdin)"},
     {"encode", "-o FILE XML", 2, "the same, written to FILE", "-o"},
     {"trace", "LIB", 1, "list the trace catalogue of a library file on disk (section, index, text)"},
     {"trace", "LIB CAPTURE", 2, "decode a binary trace capture with that catalogue, one line per message"},
     {"manifest", "LIB", 1, "print the type manifest and build lines of a library file on disk"},
     {"tables", "", 0, "insert clients into tbl_qos_client_data, walk them in MAC order, search, delete, collect"},
+    {"encode", "[-o FILE] --key TABLE XML", 1, "write the table record's primary key instead"},
     {"--help", "", 0, "this list"},
 };
 
@@ -820,7 +937,7 @@ void print_help() {
   std::printf("usage: qosdata [COMMAND [ARGS]]\n");
   for (const Command &c : kCommands) {
     std::string call = std::string("qosdata ") + c.name + (c.args[0] ? " " : "") + c.args;
-    std::printf("  %-28s %s\n", call.c_str(), c.help);
+    std::printf("  %-40s %s\n", call.c_str(), c.help);
   }
 }
 
@@ -877,6 +994,11 @@ int run(mox_handle_t *h, int argc, char **argv) {
     return 0;
   }
   if (cmd == "trace" || cmd == "manifest") return library_file_command(argc - 1, argv + 1);
+  if (cmd == "decode" || cmd == "encode") {
+    FrameArgs a;
+    if (!frame_args(cmd, argc, argv, a)) return 1;
+    return cmd == "decode" ? decode_frames(h, a) : encode_frame(h, a);
+  }
   // A form with an option is chosen when its option follows the command.
   const Command *c = nullptr;
   for (const Command &k : kCommands) {
@@ -895,8 +1017,6 @@ int run(mox_handle_t *h, int argc, char **argv) {
   if (cmd == "types") return list_types(h);
   if (cmd == "tables") return show_table(h);
   if (cmd == "type") return show_type(argv[2]);
-  if (cmd == "decode") return decode_frames(h, argv[argc - 1], c->option != nullptr);
-  if (cmd == "encode") return encode_frame(h, argv[argc - 1], c->option != nullptr ? argv[3] : "-");
   if (c->option != nullptr) return write_sample_wire(h, argv[3]);
   if (cmd == "sample") return show_sample(h);
   if (cmd == "print" || cmd == "xml") return show_input(h, argv[2], argv[3], cmd == "xml");

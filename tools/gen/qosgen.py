@@ -28,6 +28,7 @@ from records import Records  # noqa: E402
 import reference  # noqa: E402
 import message  # noqa: E402
 import tables as tables_mod  # noqa: E402
+import table_framing  # noqa: E402
 
 BANNER = "/* Generated from types/catalogue.qos by tools/gen/qosgen.py. Do not edit. */\n"
 
@@ -215,6 +216,7 @@ class Generator:
             o.append(f"{ret} {name}({params});\n")
         o.append(message.declarations(self.cat))
         o.append(self.tables.declarations())
+        o.append(table_framing.declarations(self.cat))
         o.append("/* Registration. */\n")
         for ret, name, params, _ in MODULE_FUNCS:
             o.append(f"{ret} {name}({params});\n")
@@ -245,6 +247,7 @@ class Generator:
             self.exports.append(name)
             o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")
         o.append(self.tables.exports(self.exports))
+        o.append(table_framing.exports(self.cat, self.exports))
         o.append("\n")
         text, names = message.exports(self.cat, self.msg_index, type_info_symbol)
         o.append(text)
@@ -434,6 +437,7 @@ def main() -> int:
         "catalogue_descriptors.h": gen.descriptors_header(),
         "layout_checks.inc": gen.layout_checks(),
         "table_descriptors.h": gen.tables.descriptors_header(BANNER, type_info_symbol),
+        "table_framing.h": table_framing.header(BANNER, cat, gen.msg_index),
     }
     files["orva_qos_data.map"] = gen.version_script()
     files["manifest.cc"] = manifest

@@ -16,6 +16,7 @@ import os
 import re
 
 import tables
+import table_framing
 
 # (scope, suffix) -> one line: what it does, what it returns, which errors.
 # Scopes: "record" (operation of a record type, suffix after "<type>_"),
@@ -186,6 +187,7 @@ DESCRIPTIONS = {
 
 # The table operations' rows live beside their wrappers (tools/gen/tables.py).
 DESCRIPTIONS.update(tables.reference_rows())
+DESCRIPTIONS.update(table_framing.reference_rows())
 
 KIND_TITLES = {"type": "Record types", "enum": "Enumerations", "table": "Tables", "message": "Message"}
 TWO_STEP = {"mox_mac_addr": "mox_mac_addr_set_value", "mox_vstring": "mox_vstring_set_value",

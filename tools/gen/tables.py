@@ -280,7 +280,7 @@ def trace_scope(cat):
     for t in cat.tables:
         composite = t.key in {x.name for x in cat.types}
         out.append((t.name, {"name": t.name, "type": t.key if composite else t.data,
-                             "key": "" if composite else t.key}))
+                             "key": "" if composite else t.key, "data": t.data}))
     return out
 
 
