@@ -1,0 +1,299 @@
+// Bad input of the table families, one row per row of the table of errors in
+// docs/tables.md: the error in the slot (or last_error for the handle-bound
+// forms) and the message traced; every abort as a death test.  The database
+// services refusing a range declaration, cursor enabling or a mapping are
+// simulated by interposing those three service calls in this process (they
+// forward to the runtime otherwise).
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "handle.h"
+#include "mox/db.h"
+#include "orva_qos_data/orva_qos_data_decls.h"
+#include "trace_capture.h"
+
+namespace {
+
+enum class Refuse { None, Range, Cursors, Mapping };
+Refuse g_refuse = Refuse::None;
+
+template <class F>
+F next_definition(F, const char *name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" {
+uint32_t plume_set_range(void *heap, void *addr, uint32_t len, uint32_t db) {
+  static auto real = next_definition(&plume_set_range, "plume_set_range");
+  return g_refuse == Refuse::Range ? 13 : real(heap, addr, len, db);
+}
+void moxdb_table_enable_cursors(mox_handle_t *h, uint32_t db, void *table, uint32_t on, uint32_t *err) {
+  static auto real = next_definition(&moxdb_table_enable_cursors, "moxdb_table_enable_cursors");
+  if (g_refuse == Refuse::Cursors) *err = 12;
+  else real(h, db, table, on, err);
+}
+uint32_t mox_oid_mapping_create(mox_handle_t *h, uint32_t db, void *obj, uint32_t kind, uint32_t dynamic,
+                                mox_finish_destroy_fn finish) {
+  static auto real = next_definition(&mox_oid_mapping_create, "mox_oid_mapping_create");
+  return g_refuse == Refuse::Mapping ? 0 : real(h, db, obj, kind, dynamic, finish);
+}
+}
+
+namespace orva_test {
+namespace {
+
+// A private database with tbl_qos_client_data open, `in` inserted and `loose`
+// not, both carrying a data record of the same key.
+struct Env {
+  ScopedHandle h;
+  uint32_t err = 0;
+  uint32_t db = mox_database_create(h, "tables_errors", 4u << 20, 0, &err);
+  void *table = tbl_qos_client_data_table_open(h, db, "clients", 0, &err);
+  void *in = with_data(), *loose = with_data();
+  Env() { tbl_qos_client_data_insert(h, db, table, in, &err); }
+  ~Env() {
+    for (void *r : {in, loose}) tbl_qos_client_data_destroy_record(h, db, r, &(err = 0));
+    mox_database_destroy(h, db, &(err = 0));
+  }
+  void *with_data() {
+    void *r = tbl_qos_client_data_create_record(h, db, &err);
+    tbl_qos_client_data_qos_client_data_t_set_field(h, db, r, qos_client_data_t_create(h, db));
+    return r;
+  }
+  qos_client_data_t *data(void *rec) { return tbl_qos_client_data_qos_client_data_t_get_field(h, db, rec); }
+};
+
+void *no_memory(void *, uint32_t, uint32_t) { return nullptr; }
+void *no_named_object(void *, uint32_t, const char *) { return nullptr; }
+
+struct Row {
+  const char *situation;
+  std::function<uint32_t(Env &)> call;  // returns the error reported
+  uint32_t error;
+  const char *traced;  // a message the call traces, or ""
+};
+
+TEST(TablesErrors, EveryRowOfTheTable) {
+  const std::string long_name(175, 'n');
+  char text[64];
+  const Row rows[] = {
+      // Lifecycle
+      {"name of 175 characters without /", [&](Env &e) {
+         tbl_qos_client_data_table_open(e.h, e.db, long_name.c_str(), 0, &e.err); return e.err; }, 7, ""},
+      {"null name", [](Env &e) { tbl_qos_client_data_table_open(e.h, e.db, nullptr, 0, &e.err); return e.err; },
+       22, ""},
+      {"table object without memory", [](Env &e) {
+         e.h->record_alloc = no_memory;
+         tbl_qos_client_data_table_open(e.h, e.db, "new", 0, &e.err); return e.err; }, 12, ""},
+      {"id root without memory", [](Env &e) {
+         e.h->record_alloc = no_memory;
+         tbl_qos_global_statistics_table_open_by_id(e.h, e.db, 5, 0, 0, &e.err); return e.err; }, 12, ""},
+      {"free while the mapping is referenced, then again", [](Env &e) {
+         mox_oid_mapping_add_ref(e.h, e.table);
+         tbl_qos_client_data_table_free(e.h, e.db, e.table, &e.err);
+         const uint32_t first = e.err;
+         tbl_qos_client_data_table_free(e.h, e.db, e.table, &(e.err = 0));
+         return first == 11 ? e.err : first; }, 2, "Failed to delete table entry from TOC"},
+      {"free of a null table", [](Env &e) {
+         tbl_qos_client_data_table_free(e.h, e.db, nullptr, &e.err); return e.err; }, 22, ""},
+      {"free of a table by id whose id root is gone", [](Env &e) {
+         void *t = tbl_qos_ap_data_table_open_by_id(e.h, e.db, 5, 0, 0, &e.err);
+         uint32_t other = mox_database_create(e.h, "tables_errors_2", 1u << 20, 0, &e.err);
+         void *t2 = tbl_qos_ap_data_table_open_by_id(e.h, other, 5, 0, 0, &e.err);  // caches its root
+         e.h->registry_lookup = no_named_object;
+         tbl_qos_ap_data_table_free(e.h, e.db, t, &e.err);
+         const uint32_t got = e.err;
+         tbl_qos_ap_data_table_free(e.h, other, t2, &(e.err = 0));
+         mox_database_destroy(e.h, other, &e.err);
+         return got; }, 2, ""},
+      {"no TOC root, open to read", [](Env &e) {
+         uint32_t bare = mox_database_create(e.h, "tables_bare", 1u << 20, MOX_DB_NO_TOC, &e.err);
+         void *t = tbl_qos_client_data_table_open(e.h, bare, "t", 1, &e.err);
+         mox_database_destroy(e.h, bare, &e.err);
+         return t == nullptr ? e.err : 99; }, 0, "Could not find TOC root for table tbl_qos_client_data"},
+      // Table records
+      {"add_ref of a null record", [](Env &e) {
+         tbl_qos_client_data_record_add_ref(e.h, e.db, nullptr, &e.err); return e.err; }, 2, ""},
+      {"destroy of a null record", [](Env &e) {
+         tbl_qos_client_data_destroy_record(e.h, e.db, nullptr, &e.err); return e.err; }, 2, ""},
+      {"destroy request without a table", [](Env &e) {
+         tbl_qos_client_data_request_record_destroy(e.h, e.db, nullptr, e.in, &e.err); return e.err; },
+       22, "tbl_qos_client_data request destroy record with invalid parameters"},
+      {"destroy request of a record in no table", [](Env &e) {
+         tbl_qos_client_data_request_record_destroy(e.h, e.db, e.table, e.loose, &e.err); return e.err; },
+       2, "tbl_qos_client_data request destroy record has NULL root pointer"},
+      {"destroy request of another table's record", [](Env &e) {
+         void *other = tbl_qos_client_data_table_open(e.h, e.db, "other", 0, &e.err);
+         tbl_qos_client_data_request_record_destroy(e.h, e.db, other, e.in, &e.err); return e.err; },
+       14, "tbl_qos_client_data request destroy record has root pointer mis-matched"},
+      {"handle-bound create without memory", [](Env &e) {
+         e.h->current_db = e.db;
+         e.h->record_alloc = no_memory;
+         tbl_qos_client_data_record_create_cr(e.h, 0); return e.h->last_error; }, 12, ""},
+      {"set_field of an embedded record", [](Env &e) {
+         tbl_qos_client_data_qos_client_data_t_set_field(e.h, e.db, e.loose, e.data(e.in));
+         return e.h->last_error; }, 22, "Object is either nested or already embedded. Cannot"},
+      {"free_and_set_field of the attached record", [](Env &e) {
+         tbl_qos_client_data_qos_client_data_t_free_and_set_field(e.h, e.db, e.in, e.data(e.in));
+         return e.h->last_error; }, 22, "Object is either nested or already embedded in a record"},
+      // Insert, delete, searches
+      {"insert of an equal record", [](Env &e) {
+         tbl_qos_client_data_insert(e.h, e.db, e.table, e.loose, &e.err); return e.err; },
+       17, "tbl_qos_client_data insert record exists for qos_client_data_t client_mac"},
+      {"insert of a null record", [](Env &e) {
+         tbl_qos_client_data_insert(e.h, e.db, e.table, nullptr, &e.err); return e.err; }, 17, ""},
+      {"insert of a record already in a table", [](Env &e) {
+         void *other = tbl_qos_client_data_table_open(e.h, e.db, "other", 0, &e.err);
+         tbl_qos_client_data_insert(e.h, e.db, other, e.in, &e.err); return e.err; }, 17, ""},
+      {"delete of a record not in the table", [](Env &e) {
+         tbl_qos_client_data_delete(e.h, e.db, e.table, e.loose, &e.err); return e.err; },
+       2, "tbl_qos_client_data delete, record not found for qos_client_data_t client_mac"},
+      {"search without a key", [](Env &e) {
+         tbl_qos_client_data_search(e.h, e.db, e.table, nullptr, 0, &e.err); return e.err; }, 2, ""},
+      {"walk without a table", [](Env &e) {
+         tbl_qos_client_data_pkey_get_first(e.h, e.db, nullptr, &e.err); return e.err; }, 2, ""},
+      {"get_cr with how 4", [](Env &e) {
+         e.h->current_db = e.db;
+         tbl_qos_client_data_qos_client_data_t_client_mac_get_cr(e.h, e.table, 4, nullptr, 1, 0);
+         return e.h->last_error; }, 22, "invalid record get flag 4"},
+      // Keys
+      {"pkey_print without a record", [&](Env &e) {
+         tbl_qos_client_data_pkey_print(e.h, e.db, e.table, nullptr, text, 64, &e.err); return e.err; }, 22, ""},
+      {"pkey_print without a table", [&](Env &e) {
+         tbl_qos_client_data_pkey_print(e.h, e.db, nullptr, e.in, text, 64, &e.err); return e.err; }, 22, ""},
+      {"pkey_print of a record without data", [&](Env &e) {
+         void *bare = tbl_qos_client_data_create_record(e.h, e.db, &e.err);
+         tbl_qos_client_data_pkey_print(e.h, e.db, e.table, bare, text, 64, &e.err);
+         const uint32_t got = e.err;
+         tbl_qos_client_data_destroy_record(e.h, e.db, bare, &(e.err = 0));
+         return got; }, 2, ""},
+      {"pkey_print into less than the key's wire length", [&](Env &e) {
+         tbl_qos_client_data_pkey_print(e.h, e.db, e.table, e.in, text, 5, &e.err); return e.err; }, 90, ""},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.situation);
+    Env e;
+    ASSERT_EQ(e.err, 0u);
+    mox_trace_clear();
+    mox_handle_t saved = *e.h.get();
+    EXPECT_EQ(r.call(e), r.error);
+    EXPECT_TRUE(*r.traced == 0 || Traced(r.traced)) << r.traced;
+    e.h->record_alloc = saved.record_alloc;
+    e.h->registry_lookup = saved.registry_lookup;
+  }
+}
+
+// A reader's cursor refuses a direct delete; the collector's delete goes on.
+TEST(TablesErrors, DeleteWithAReadCursorOpen) {
+  ScopedHandle w;
+  uint32_t err = 0;
+  const uint32_t db = mox_database_create(w, "tables_errors_shared", 1u << 20, MOX_DB_SHARED, &err);
+  mox_database_lock(w, db, MOX_DB_LOCK_WRITE, &err);
+  void *table = tbl_qos_wlan_data_table_open(w, db, "wlans", 0, &err);
+  void *rec = tbl_qos_wlan_data_create_record(w, db, &err);
+  tbl_qos_wlan_data_qos_wlan_data_t_set_field(w, db, rec, qos_wlan_data_t_create(w, db));
+  tbl_qos_wlan_data_insert(w, db, table, rec, &err);
+  mox_table_read_cursor_open(w, db, table, &err);
+  ASSERT_EQ(err, 0u);
+  for (uint32_t collector : {0u, 1u}) {
+    mox_handle_set_collector(w, collector);
+    tbl_qos_wlan_data_delete(w, db, table, rec, &(err = 0));
+    EXPECT_EQ(err, collector ? 0u : 22u);
+    EXPECT_EQ(Traced("tbl_qos_wlan_data delete: cannot be directly used when table has reader"), !collector);
+    mox_trace_clear();
+  }
+  mox_handle_set_collector(w, 0);
+  tbl_qos_wlan_data_destroy_record(w, db, rec, &err);
+  mox_database_destroy(w, db, &err);
+  EXPECT_EQ(err, 0u);
+}
+
+// The key's text and wire length for each kind of key.
+TEST(TablesErrors, KeyTextAndLengthPerKeyKind) {
+  ScopedHandle h;
+  uint32_t err = 0;
+  const uint32_t db = mox_database_create(h, "tables_keys", 1u << 20, 0, &err);
+  char text[256];
+  auto check = [&](void *table, void *rec, auto print, auto len, uint32_t wire, const char *shows) {
+    EXPECT_EQ(len(h, db, rec), wire);
+    const uint32_t n = print(h, db, table, rec, text, int32_t(sizeof text), &err);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(n, std::strlen(text));
+    EXPECT_NE(std::string(text).find(shows), std::string::npos) << text;
+  };
+  void *t = tbl_qos_client_data_table_open(h, db, "c", 0, &err);
+  h->current_db = db;
+  void *r = tbl_qos_client_data_record_create_cr(h, 1);
+  check(t, r, tbl_qos_client_data_pkey_print, tbl_qos_client_data_table_pkey_len, 6, "client_mac");
+  tbl_qos_client_data_destroy_record(h, db, r, &err);
+  t = tbl_qos_wlan_data_table_open(h, db, "w", 0, &err);
+  r = tbl_qos_wlan_data_record_create_cr(h, 1);
+  check(t, r, tbl_qos_wlan_data_pkey_print, tbl_qos_wlan_data_table_pkey_len, 4, "wlan_id");
+  tbl_qos_wlan_data_destroy_record(h, db, r, &err);
+  t = tbl_qos_bssid_data_table_open(h, db, "b", 0, &err);
+  r = tbl_qos_bssid_data_record_create_cr(h, 1);
+  qos_bssid_key_t *key = tbl_qos_bssid_data_qos_bssid_key_t_get_field(h, db, r);
+  check(t, r, tbl_qos_bssid_data_pkey_print, tbl_qos_bssid_data_table_pkey_len,
+        qos_bssid_key_t_len(h, db, key), "@qos_bssid_key_t");
+  tbl_qos_bssid_data_destroy_record(h, db, r, &err);
+  mox_database_destroy(h, db, &err);
+  EXPECT_EQ((std::pair{err, h.live_bytes()}), (std::pair{0u, uint64_t(0)}));
+}
+
+// Every abort: the message at level 0 reaches stderr before the process stops.
+TEST(TablesErrorsDeathTest, EveryAbort) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    const char *situation;
+    std::function<void(Env &)> call;
+    const char *message;
+  } rows[] = {
+      {"create-mode open of a shared database without the write lock", [](Env &e) {
+         uint32_t db = mox_database_create(e.h, "tables_abort_shared", 1u << 20, MOX_DB_SHARED, &e.err);
+         tbl_qos_client_data_table_open(e.h, db, "t", 0, &e.err); },
+       "Opening table tbl_qos_client_data in create mode while not holding a write lock"},
+      {"create-mode open without a TOC root", [](Env &e) {
+         uint32_t db = mox_database_create(e.h, "tables_abort_bare", 1u << 20, MOX_DB_NO_TOC, &e.err);
+         tbl_qos_client_data_table_open(e.h, db, "t", 0, &e.err); },
+       "Failed to open toc root for table tbl_qos_client_data, database tables_abort_bare"},
+      {"refused range declaration", [](Env &e) {
+         g_refuse = Refuse::Range;
+         tbl_qos_client_data_table_open(e.h, e.db, "t", 0, &e.err); }, "plume internal error"},
+      {"failed cursor enabling", [](Env &e) {
+         uint32_t db = mox_database_create(e.h, "tables_abort_cursors", 1u << 20, MOX_DB_SHARED, &e.err);
+         mox_database_lock(e.h, db, MOX_DB_LOCK_WRITE, &e.err);
+         g_refuse = Refuse::Cursors;
+         tbl_qos_client_data_table_open(e.h, db, "t", 0, &e.err); },
+       "tbl_qos_client_data open table: Failed to enable cursor: "},
+      {"failed table mapping", [](Env &e) {
+         g_refuse = Refuse::Mapping;
+         tbl_qos_client_data_table_open(e.h, e.db, "t", 0, &e.err); },
+       "Failed to create mapping for tbl_qos_client_data table"},
+      {"missing variant information", [](Env &e) {
+         _tbl_qos_client_data_table_record_type_info_internal.variant_info = nullptr;
+         tbl_qos_client_data_create_record(e.h, e.db, &e.err); }, "varinfo is NULL"},
+      {"corrupt type-info on destroy", [](Env &e) {
+         static_cast<mox_db_table_record_t *>(e.loose)->tinfo = nullptr;
+         tbl_qos_client_data_destroy_record(e.h, e.db, e.loose, &e.err); }, "tinfo is null or corrupted"},
+      {"add_ref at the 24-bit limit", [](Env &e) {
+         static_cast<mox_db_table_record_t *>(e.loose)->ref_word = (1u << 24) - 1;
+         tbl_qos_client_data_record_add_ref(e.h, e.db, e.loose, &e.err); },
+       R"(\(\(1 << 24\) - 1\) != __ref_cnt)"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.situation);
+    EXPECT_DEATH({
+      Env e;
+      r.call(e);
+    }, r.message);
+  }
+}
+
+}  // namespace
+}  // namespace orva_test
