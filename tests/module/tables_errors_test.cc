@@ -70,6 +70,9 @@ struct Env {
 };
 
 void *no_memory(void *, uint32_t, uint32_t) { return nullptr; }
+uint32_t new_db(Env &e, const char *name, uint32_t flags) {
+  return mox_database_create(e.h, name, 1u << 20, flags, &e.err);
+}
 void *no_named_object(void *, uint32_t, const char *) { return nullptr; }
 
 struct Row {
@@ -78,110 +81,93 @@ struct Row {
   uint32_t error;
   const char *traced;  // a message the call traces, or ""
 };
+// The error of a row: in the slot, or in last_error for the handle-bound forms.
+#define SLOT(...) [&](Env &e) { __VA_ARGS__; return e.err; }
+#define LAST(...) [&](Env &e) { e.h->current_db = e.db; __VA_ARGS__; return e.h->last_error; }
 
 TEST(TablesErrors, EveryRowOfTheTable) {
   const std::string long_name(175, 'n');
   char text[64];
+  uint32_t first = 0, other = 0;
+  void *t = nullptr;
   const Row rows[] = {
       // Lifecycle
-      {"name of 175 characters without /", [&](Env &e) {
-         tbl_qos_client_data_table_open(e.h, e.db, long_name.c_str(), 0, &e.err); return e.err; }, 7, ""},
-      {"null name", [](Env &e) { tbl_qos_client_data_table_open(e.h, e.db, nullptr, 0, &e.err); return e.err; },
-       22, ""},
-      {"table object without memory", [](Env &e) {
-         e.h->record_alloc = no_memory;
-         tbl_qos_client_data_table_open(e.h, e.db, "new", 0, &e.err); return e.err; }, 12, ""},
-      {"id root without memory", [](Env &e) {
-         e.h->record_alloc = no_memory;
-         tbl_qos_global_statistics_table_open_by_id(e.h, e.db, 5, 0, 0, &e.err); return e.err; }, 12, ""},
-      {"free while the mapping is referenced, then again", [](Env &e) {
-         mox_oid_mapping_add_ref(e.h, e.table);
-         tbl_qos_client_data_table_free(e.h, e.db, e.table, &e.err);
-         const uint32_t first = e.err;
-         tbl_qos_client_data_table_free(e.h, e.db, e.table, &(e.err = 0));
-         return first == 11 ? e.err : first; }, 2, "Failed to delete table entry from TOC"},
-      {"free of a null table", [](Env &e) {
-         tbl_qos_client_data_table_free(e.h, e.db, nullptr, &e.err); return e.err; }, 22, ""},
-      {"free of a table by id whose id root is gone", [](Env &e) {
-         void *t = tbl_qos_ap_data_table_open_by_id(e.h, e.db, 5, 0, 0, &e.err);
-         uint32_t other = mox_database_create(e.h, "tables_errors_2", 1u << 20, 0, &e.err);
-         void *t2 = tbl_qos_ap_data_table_open_by_id(e.h, other, 5, 0, 0, &e.err);  // caches its root
-         e.h->registry_lookup = no_named_object;
-         tbl_qos_ap_data_table_free(e.h, e.db, t, &e.err);
-         const uint32_t got = e.err;
-         tbl_qos_ap_data_table_free(e.h, other, t2, &(e.err = 0));
-         mox_database_destroy(e.h, other, &e.err);
-         return got; }, 2, ""},
-      {"no TOC root, open to read", [](Env &e) {
-         uint32_t bare = mox_database_create(e.h, "tables_bare", 1u << 20, MOX_DB_NO_TOC, &e.err);
-         void *t = tbl_qos_client_data_table_open(e.h, bare, "t", 1, &e.err);
-         mox_database_destroy(e.h, bare, &e.err);
-         return t == nullptr ? e.err : 99; }, 0, "Could not find TOC root for table tbl_qos_client_data"},
+      {"name of 175 characters without /",
+       SLOT(tbl_qos_client_data_table_open(e.h, e.db, long_name.c_str(), 0, &e.err)), 7, ""},
+      {"null name", SLOT(tbl_qos_client_data_table_open(e.h, e.db, nullptr, 0, &e.err)), 22, ""},
+      {"table object without memory", SLOT(e.h->record_alloc = no_memory;
+                                           tbl_qos_client_data_table_open(e.h, e.db, "new", 0, &e.err)), 12, ""},
+      {"id root without memory", SLOT(e.h->record_alloc = no_memory;
+                                      tbl_qos_global_statistics_table_open_by_id(e.h, e.db, 5, 0, 0, &e.err)), 12, ""},
+      {"free while the mapping is referenced (11), then again",
+       SLOT(mox_oid_mapping_add_ref(e.h, e.table); tbl_qos_client_data_table_free(e.h, e.db, e.table, &e.err);
+            first = e.err; tbl_qos_client_data_table_free(e.h, e.db, e.table, &(e.err = 0));
+            e.err += first == 11 ? 0 : 100), 2, "Failed to delete table entry from TOC"},
+      {"free of a null table", SLOT(tbl_qos_client_data_table_free(e.h, e.db, nullptr, &e.err)), 22, ""},
+      {"free of a table by id whose id root is gone (the cache holds another database's)",
+       SLOT(t = tbl_qos_ap_data_table_open_by_id(e.h, e.db, 5, 0, 0, &e.err);
+            other = mox_database_create(e.h, "tables_errors_2", 1u << 20, 0, &e.err);
+            tbl_qos_ap_data_table_open_by_id(e.h, other, 5, 0, 0, &e.err);
+            e.h->registry_lookup = no_named_object; tbl_qos_ap_data_table_free(e.h, e.db, t, &e.err);
+            mox_database_destroy(e.h, other, &(first = 0))), 2, ""},
+      {"no TOC root, open to read",
+       SLOT(other = mox_database_create(e.h, "tables_bare", 1u << 20, MOX_DB_NO_TOC, &e.err);
+            e.err += tbl_qos_client_data_table_open(e.h, other, "t", 1, &e.err) == nullptr ? 0 : 100;
+            mox_database_destroy(e.h, other, &e.err)), 0, "Could not find TOC root for table tbl_qos_client_data"},
       // Table records
-      {"add_ref of a null record", [](Env &e) {
-         tbl_qos_client_data_record_add_ref(e.h, e.db, nullptr, &e.err); return e.err; }, 2, ""},
-      {"destroy of a null record", [](Env &e) {
-         tbl_qos_client_data_destroy_record(e.h, e.db, nullptr, &e.err); return e.err; }, 2, ""},
-      {"destroy request without a table", [](Env &e) {
-         tbl_qos_client_data_request_record_destroy(e.h, e.db, nullptr, e.in, &e.err); return e.err; },
-       22, "tbl_qos_client_data request destroy record with invalid parameters"},
-      {"destroy request of a record in no table", [](Env &e) {
-         tbl_qos_client_data_request_record_destroy(e.h, e.db, e.table, e.loose, &e.err); return e.err; },
-       2, "tbl_qos_client_data request destroy record has NULL root pointer"},
-      {"destroy request of another table's record", [](Env &e) {
-         void *other = tbl_qos_client_data_table_open(e.h, e.db, "other", 0, &e.err);
-         tbl_qos_client_data_request_record_destroy(e.h, e.db, other, e.in, &e.err); return e.err; },
-       14, "tbl_qos_client_data request destroy record has root pointer mis-matched"},
-      {"handle-bound create without memory", [](Env &e) {
-         e.h->current_db = e.db;
-         e.h->record_alloc = no_memory;
-         tbl_qos_client_data_record_create_cr(e.h, 0); return e.h->last_error; }, 12, ""},
-      {"set_field of an embedded record", [](Env &e) {
-         tbl_qos_client_data_qos_client_data_t_set_field(e.h, e.db, e.loose, e.data(e.in));
-         return e.h->last_error; }, 22, "Object is either nested or already embedded. Cannot"},
-      {"free_and_set_field of the attached record", [](Env &e) {
-         tbl_qos_client_data_qos_client_data_t_free_and_set_field(e.h, e.db, e.in, e.data(e.in));
-         return e.h->last_error; }, 22, "Object is either nested or already embedded in a record"},
+      {"add_ref of a null record", SLOT(tbl_qos_client_data_record_add_ref(e.h, e.db, nullptr, &e.err)), 2, ""},
+      {"destroy of a null record", SLOT(tbl_qos_client_data_destroy_record(e.h, e.db, nullptr, &e.err)), 2, ""},
+      {"destroy request without a table",
+       SLOT(tbl_qos_client_data_request_record_destroy(e.h, e.db, nullptr, e.in, &e.err)), 22,
+       "tbl_qos_client_data request destroy record with invalid parameters"},
+      {"destroy request of a record in no table",
+       SLOT(tbl_qos_client_data_request_record_destroy(e.h, e.db, e.table, e.loose, &e.err)), 2,
+       "tbl_qos_client_data request destroy record has NULL root pointer"},
+      {"destroy request of another table's record",
+       SLOT(t = tbl_qos_client_data_table_open(e.h, e.db, "other", 0, &e.err);
+            tbl_qos_client_data_request_record_destroy(e.h, e.db, t, e.in, &e.err)), 14,
+       "tbl_qos_client_data request destroy record has root pointer mis-matched"},
+      {"handle-bound create without memory",
+       LAST(e.h->record_alloc = no_memory; tbl_qos_client_data_record_create_cr(e.h, 0)), 12, ""},
+      {"set_field of an embedded record",
+       LAST(tbl_qos_client_data_qos_client_data_t_set_field(e.h, e.db, e.loose, e.data(e.in))), 22,
+       "Object is either nested or already embedded. Cannot"},
+      {"free_and_set_field of the attached record",
+       LAST(tbl_qos_client_data_qos_client_data_t_free_and_set_field(e.h, e.db, e.in, e.data(e.in))), 22,
+       "Object is either nested or already embedded in a record"},
       // Insert, delete, searches
-      {"insert of an equal record", [](Env &e) {
-         tbl_qos_client_data_insert(e.h, e.db, e.table, e.loose, &e.err); return e.err; },
-       17, "tbl_qos_client_data insert record exists for qos_client_data_t client_mac"},
-      {"insert of a null record", [](Env &e) {
-         tbl_qos_client_data_insert(e.h, e.db, e.table, nullptr, &e.err); return e.err; }, 17, ""},
-      {"insert of a record already in a table", [](Env &e) {
-         void *other = tbl_qos_client_data_table_open(e.h, e.db, "other", 0, &e.err);
-         tbl_qos_client_data_insert(e.h, e.db, other, e.in, &e.err); return e.err; }, 17, ""},
-      {"delete of a record not in the table", [](Env &e) {
-         tbl_qos_client_data_delete(e.h, e.db, e.table, e.loose, &e.err); return e.err; },
-       2, "tbl_qos_client_data delete, record not found for qos_client_data_t client_mac"},
-      {"search without a key", [](Env &e) {
-         tbl_qos_client_data_search(e.h, e.db, e.table, nullptr, 0, &e.err); return e.err; }, 2, ""},
-      {"walk without a table", [](Env &e) {
-         tbl_qos_client_data_pkey_get_first(e.h, e.db, nullptr, &e.err); return e.err; }, 2, ""},
-      {"get_cr with how 4", [](Env &e) {
-         e.h->current_db = e.db;
-         tbl_qos_client_data_qos_client_data_t_client_mac_get_cr(e.h, e.table, 4, nullptr, 1, 0);
-         return e.h->last_error; }, 22, "invalid record get flag 4"},
+      {"insert of an equal record", SLOT(tbl_qos_client_data_insert(e.h, e.db, e.table, e.loose, &e.err)), 17,
+       "tbl_qos_client_data insert record exists for qos_client_data_t client_mac"},
+      {"insert of a null record", SLOT(tbl_qos_client_data_insert(e.h, e.db, e.table, nullptr, &e.err)), 17, ""},
+      {"insert of a record already in a table",
+       SLOT(t = tbl_qos_client_data_table_open(e.h, e.db, "other", 0, &e.err);
+            tbl_qos_client_data_insert(e.h, e.db, t, e.in, &e.err)), 17, ""},
+      {"delete of a record not in the table",
+       SLOT(tbl_qos_client_data_delete(e.h, e.db, e.table, e.loose, &e.err)), 2,
+       "tbl_qos_client_data delete, record not found for qos_client_data_t client_mac"},
+      {"search without a key", SLOT(tbl_qos_client_data_search(e.h, e.db, e.table, nullptr, 0, &e.err)), 2, ""},
+      {"walk without a table", SLOT(tbl_qos_client_data_pkey_get_first(e.h, e.db, nullptr, &e.err)), 2, ""},
+      {"get_cr with how 4",
+       LAST(tbl_qos_client_data_qos_client_data_t_client_mac_get_cr(e.h, e.table, 4, nullptr, 1, 0)), 22,
+       "invalid record get flag 4"},
       // Keys
-      {"pkey_print without a record", [&](Env &e) {
-         tbl_qos_client_data_pkey_print(e.h, e.db, e.table, nullptr, text, 64, &e.err); return e.err; }, 22, ""},
-      {"pkey_print without a table", [&](Env &e) {
-         tbl_qos_client_data_pkey_print(e.h, e.db, nullptr, e.in, text, 64, &e.err); return e.err; }, 22, ""},
-      {"pkey_print of a record without data", [&](Env &e) {
-         void *bare = tbl_qos_client_data_create_record(e.h, e.db, &e.err);
-         tbl_qos_client_data_pkey_print(e.h, e.db, e.table, bare, text, 64, &e.err);
-         const uint32_t got = e.err;
-         tbl_qos_client_data_destroy_record(e.h, e.db, bare, &(e.err = 0));
-         return got; }, 2, ""},
-      {"pkey_print into less than the key's wire length", [&](Env &e) {
-         tbl_qos_client_data_pkey_print(e.h, e.db, e.table, e.in, text, 5, &e.err); return e.err; }, 90, ""},
+      {"pkey_print without a record",
+       SLOT(tbl_qos_client_data_pkey_print(e.h, e.db, e.table, nullptr, text, 64, &e.err)), 22, ""},
+      {"pkey_print without a table",
+       SLOT(tbl_qos_client_data_pkey_print(e.h, e.db, nullptr, e.in, text, 64, &e.err)), 22, ""},
+      {"pkey_print of a record without data",
+       SLOT(t = tbl_qos_client_data_create_record(e.h, e.db, &e.err);
+            tbl_qos_client_data_pkey_print(e.h, e.db, e.table, t, text, 64, &e.err);
+            tbl_qos_client_data_destroy_record(e.h, e.db, t, &first)), 2, ""},
+      {"pkey_print into less than the key's wire length",
+       SLOT(tbl_qos_client_data_pkey_print(e.h, e.db, e.table, e.in, text, 5, &e.err)), 90, ""},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.situation);
     Env e;
     ASSERT_EQ(e.err, 0u);
     mox_trace_clear();
-    mox_handle_t saved = *e.h.get();
+    const mox_handle_t saved = *e.h.get();
     EXPECT_EQ(r.call(e), r.error);
     EXPECT_TRUE(*r.traced == 0 || Traced(r.traced)) << r.traced;
     e.h->record_alloc = saved.record_alloc;
@@ -247,51 +233,35 @@ TEST(TablesErrors, KeyTextAndLengthPerKeyKind) {
 }
 
 // Every abort: the message at level 0 reaches stderr before the process stops.
+#define RUN(...) [](Env &e) { __VA_ARGS__; }
 TEST(TablesErrorsDeathTest, EveryAbort) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const struct {
-    const char *situation;
     std::function<void(Env &)> call;
     const char *message;
   } rows[] = {
-      {"create-mode open of a shared database without the write lock", [](Env &e) {
-         uint32_t db = mox_database_create(e.h, "tables_abort_shared", 1u << 20, MOX_DB_SHARED, &e.err);
-         tbl_qos_client_data_table_open(e.h, db, "t", 0, &e.err); },
+      {RUN(tbl_qos_client_data_table_open(e.h, new_db(e, "tables_abort_shared", MOX_DB_SHARED), "t", 0, &e.err)),
        "Opening table tbl_qos_client_data in create mode while not holding a write lock"},
-      {"create-mode open without a TOC root", [](Env &e) {
-         uint32_t db = mox_database_create(e.h, "tables_abort_bare", 1u << 20, MOX_DB_NO_TOC, &e.err);
-         tbl_qos_client_data_table_open(e.h, db, "t", 0, &e.err); },
+      {RUN(tbl_qos_client_data_table_open(e.h, new_db(e, "tables_abort_bare", MOX_DB_NO_TOC), "t", 0, &e.err)),
        "Failed to open toc root for table tbl_qos_client_data, database tables_abort_bare"},
-      {"refused range declaration", [](Env &e) {
-         g_refuse = Refuse::Range;
-         tbl_qos_client_data_table_open(e.h, e.db, "t", 0, &e.err); }, "plume internal error"},
-      {"failed cursor enabling", [](Env &e) {
-         uint32_t db = mox_database_create(e.h, "tables_abort_cursors", 1u << 20, MOX_DB_SHARED, &e.err);
-         mox_database_lock(e.h, db, MOX_DB_LOCK_WRITE, &e.err);
-         g_refuse = Refuse::Cursors;
-         tbl_qos_client_data_table_open(e.h, db, "t", 0, &e.err); },
+      {RUN(g_refuse = Refuse::Range; tbl_qos_client_data_table_open(e.h, e.db, "t", 0, &e.err)),
+       "plume internal error"},
+      {RUN(uint32_t shared = new_db(e, "tables_abort_cursors", MOX_DB_SHARED);
+           mox_database_lock(e.h, shared, MOX_DB_LOCK_WRITE, &e.err); g_refuse = Refuse::Cursors;
+           tbl_qos_client_data_table_open(e.h, shared, "t", 0, &e.err)),
        "tbl_qos_client_data open table: Failed to enable cursor: "},
-      {"failed table mapping", [](Env &e) {
-         g_refuse = Refuse::Mapping;
-         tbl_qos_client_data_table_open(e.h, e.db, "t", 0, &e.err); },
+      {RUN(g_refuse = Refuse::Mapping; tbl_qos_client_data_table_open(e.h, e.db, "t", 0, &e.err)),
        "Failed to create mapping for tbl_qos_client_data table"},
-      {"missing variant information", [](Env &e) {
-         _tbl_qos_client_data_table_record_type_info_internal.variant_info = nullptr;
-         tbl_qos_client_data_create_record(e.h, e.db, &e.err); }, "varinfo is NULL"},
-      {"corrupt type-info on destroy", [](Env &e) {
-         static_cast<mox_db_table_record_t *>(e.loose)->tinfo = nullptr;
-         tbl_qos_client_data_destroy_record(e.h, e.db, e.loose, &e.err); }, "tinfo is null or corrupted"},
-      {"add_ref at the 24-bit limit", [](Env &e) {
-         static_cast<mox_db_table_record_t *>(e.loose)->ref_word = (1u << 24) - 1;
-         tbl_qos_client_data_record_add_ref(e.h, e.db, e.loose, &e.err); },
-       R"(\(\(1 << 24\) - 1\) != __ref_cnt)"},
+      {RUN(_tbl_qos_client_data_table_record_type_info_internal.variant_info = nullptr;
+           tbl_qos_client_data_create_record(e.h, e.db, &e.err)), "varinfo is NULL"},
+      {RUN(static_cast<mox_db_table_record_t *>(e.loose)->tinfo = nullptr;
+           tbl_qos_client_data_destroy_record(e.h, e.db, e.loose, &e.err)), "tinfo is null or corrupted"},
+      {RUN(static_cast<mox_db_table_record_t *>(e.loose)->ref_word = (1u << 24) - 1;
+           tbl_qos_client_data_record_add_ref(e.h, e.db, e.loose, &e.err)), R"(\(\(1 << 24\) - 1\) != __ref_cnt)"},
   };
   for (const auto &r : rows) {
-    SCOPED_TRACE(r.situation);
-    EXPECT_DEATH({
-      Env e;
-      r.call(e);
-    }, r.message);
+    SCOPED_TRACE(r.message);
+    EXPECT_DEATH({ Env e; r.call(e); }, r.message);
   }
 }
 

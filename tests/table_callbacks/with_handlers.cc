@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "callbacks.h"
 #include "handle.h"
+#include "orva_qos_data/orva_qos_data_decls.h"
 #include "trace_capture.h"
 
 namespace {
@@ -63,13 +63,11 @@ TEST(TableCallbacksWithHandlers, ArgumentsReachTheHandlersUnchangedAndInOrder) {
   int a = 0, b = 0;
   uint32_t err = 0;
   const auto H = uintptr_t(h.get()), A = uintptr_t(&a), B = uintptr_t(&b), E = uintptr_t(&err);
-  auto table = [](const std::string &name) {
-    for (const TableCallbacks &c : AllTableCallbacks())
-      if (c.table == name) return c;
-    return TableCallbacks{};
+#define client_(event) tbl_qos_client_data_table_record_##event
+#define radio_(event) tbl_qos_ap_radio_data_table_record_##event
+  auto msg = [](const char *table, const char *event) {
+    return std::string("default orva_qos_data_") + table + "_record " + event + " handler called";
   };
-  const TableCallbacks client = table("tbl_qos_client_data"), radio = table("tbl_qos_ap_radio_data");
-  const std::string create_dm = DefaultMessage("tbl_qos_client_data", kEvents[3]);
   const struct Row {
     const char *what;
     uint32_t err_in;
@@ -78,23 +76,23 @@ TEST(TableCallbacksWithHandlers, ArgumentsReachTheHandlersUnchangedAndInOrder) {
     std::vector<HandlerCall> calls;
     std::vector<std::string> traced;
   } rows[] = {
-      {"create", 0, [&] { return client.create(h, 7, &a, &b, &err); }, 101,
+      {"create", 0, [&] { return client_(create_cb)(h, 7, &a, &b, &err); }, 101,
        {{"client create", 0, {H, 7, A, B, E}}}, {}},
-      {"create DM without its handler", 0, [&] { return client.create_dm(h, 7, &b, &err); }, 101,
-       {{"client create", 0, {H, 7, 0, B, E}}}, {create_dm}},
-      {"delete DM", 0, [&] { return client.delete_dm(h, 7, &b, &err); }, 102,
+      {"create DM without its handler", 0, [&] { return client_(create_dm_cb)(h, 7, &b, &err); }, 101,
+       {{"client create", 0, {H, 7, 0, B, E}}}, {msg("tbl_qos_client_data", "create DM")}},
+      {"delete DM", 0, [&] { return client_(delete_dm_cb)(h, 7, &b, &err); }, 102,
        {{"client delete_dm", 0, {H, 7, B, E}}}, {}},
-      {"grouping", 0, [&] { return client.grouping(h, 7, &a, &err, 11, 12, 13, 14); }, 103,
+      {"grouping", 0, [&] { return client_(grouping_cb)(h, 7, &a, &err, 11, 12, 13, 14); }, 103,
        {{"client grouping", 0, {H, 7, A, E, 11, 12, 13, 14}}}, {}},
-      {"free", 0, [&] { return client.free(h, 7, &a, &b, &err, 15); }, 104,
+      {"free", 0, [&] { return client_(free_cb)(h, 7, &a, &b, &err, 15); }, 104,
        {{"client free", 0, {H, 7, A, B, E, 15}}}, {}},
-      {"modify without a handler", 0, [&] { return client.modify(h, 7, &a, &b, &err); }, 0, {},
-       {DefaultMessage("tbl_qos_client_data", kEvents[1])}},
-      {"another table's modify", 0, [&] { return radio.modify(h, 7, &a, &b, &err); }, 105,
+      {"modify without a handler", 0, [&] { return client_(modify_cb)(h, 7, &a, &b, &err); }, 0, {},
+       {msg("tbl_qos_client_data", "modify")}},
+      {"another table's modify", 0, [&] { return radio_(modify_cb)(h, 7, &a, &b, &err); }, 105,
        {{"radio modify", 0, {H, 7, A, B, E}}}, {}},
-      {"another table's create", 0, [&] { return radio.create(h, 7, &a, &b, &err); }, 0, {},
-       {DefaultMessage("tbl_qos_ap_radio_data", kEvents[0])}},
-      {"error on entry", 5, [&] { return client.create(h, 7, &a, &b, &err); }, 5, {}, {}},
+      {"another table's create", 0, [&] { return radio_(create_cb)(h, 7, &a, &b, &err); }, 0, {},
+       {msg("tbl_qos_ap_radio_data", "create")}},
+      {"error on entry", 5, [&] { return client_(create_cb)(h, 7, &a, &b, &err); }, 5, {}, {}},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.what);

@@ -4,35 +4,57 @@
 // entered with an error returns it and traces nothing.
 #include <gtest/gtest.h>
 
-#include "callbacks.h"
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "handle.h"
+#include "orva_qos_data/orva_qos_data_decls.h"
 #include "trace_capture.h"
 
 namespace orva_test {
 namespace {
 
+using Trace = std::pair<std::string, uint32_t>;
+
 TEST(TableCallbacksWithoutHandlers, DefaultsOfEveryEventOfEveryTable) {
   ScopedHandle h;
   int a = 0, b = 0;
-  for (const TableCallbacks &c : AllTableCallbacks()) {
-    for (size_t e = 0; e < std::size(kEvents); ++e) {
-      SCOPED_TRACE(c.table + " " + kEvents[e].name);
-      uint32_t err = 5;
+  uint32_t err = 0;
+  // Per table, each callback with fixed arguments, and the events its default traces.
+  std::vector<std::pair<std::string, std::vector<std::pair<std::function<uint32_t()>, std::vector<Trace>>>>> tables;
+  auto msg = [](const std::string &t, const char *event, uint32_t level = 0x6000000) {
+    return Trace{"default orva_qos_data_" + t + "_record " + event + " handler called", level};
+  };
+#define ORVA_TEST_TABLE(t)                                                                                  \
+  tables.push_back({#t,                                                                                     \
+                    {{[&] { return t##_table_record_create_cb(h, 7, &a, &b, &err); }, {msg(#t, "create")}},  \
+                     {[&] { return t##_table_record_modify_cb(h, 7, &a, &b, &err); }, {msg(#t, "modify")}},  \
+                     {[&] { return t##_table_record_delete_cb(h, 7, &a, &b, &err); }, {msg(#t, "delete")}},  \
+                     {[&] { return t##_table_record_create_dm_cb(h, 7, &b, &err); },                         \
+                      {msg(#t, "create DM"), msg(#t, "create")}},                                           \
+                     {[&] { return t##_table_record_delete_dm_cb(h, 7, &b, &err); },                         \
+                      {msg(#t, "delete DM"), msg(#t, "delete")}},                                           \
+                     {[&] { return t##_table_record_grouping_cb(h, 7, &a, &err, 1, 2, 3, 4); },              \
+                      {msg(#t, "grouping", 0x8000000)}},                                                    \
+                     {[&] { return t##_table_record_free_cb(h, 7, &a, &b, &err, 5); }, {msg(#t, "free")}}}});
+  ORVA_TEST_TABLE(tbl_qos_ap_data) ORVA_TEST_TABLE(tbl_qos_bssid_data) ORVA_TEST_TABLE(tbl_qos_ap_radio_data)
+  ORVA_TEST_TABLE(tbl_qos_wlan_data) ORVA_TEST_TABLE(tbl_qos_client_data)
+  ORVA_TEST_TABLE(tbl_qos_stby_client_policy_data) ORVA_TEST_TABLE(tbl_qos_pm_refcount_data)
+  ORVA_TEST_TABLE(tbl_qos_global_statistics) ORVA_TEST_TABLE(tbl_qos_policy_map_content)
+#undef ORVA_TEST_TABLE
+  for (const auto &[table, callbacks] : tables) {
+    for (const auto &[call, expected] : callbacks) {
+      SCOPED_TRACE(expected[0].first);
       mox_trace_clear();
-      EXPECT_EQ(Call(c, e, h, 7, &a, &b, &err), 5u);
-      EXPECT_EQ(err, 5u);
-      EXPECT_EQ(mox_trace_count(), 0u);
-
+      err = 5;
+      EXPECT_EQ(call(), 5u);
+      EXPECT_EQ((std::pair{err, mox_trace_count()}), (std::pair{5u, 0u}));
       err = 0;
       h->last_error = 9;
-      EXPECT_EQ(Call(c, e, h, 7, &a, &b, &err), 0u);
-      EXPECT_EQ(err, 0u);
-      EXPECT_EQ(h->last_error, 0u);
-      std::vector<std::pair<std::string, uint32_t>> expected{
-          {DefaultMessage(c.table, kEvents[e]), kEvents[e].level}};
-      if (e == 3 || e == 4)  // create DM, delete DM: then create, delete
-        expected.emplace_back(DefaultMessage(c.table, kEvents[e == 3 ? 0 : 2]), kEvents[0].level);
-      std::vector<std::pair<std::string, uint32_t>> traced;
+      EXPECT_EQ(call(), 0u);
+      EXPECT_EQ((std::pair{err, h->last_error}), (std::pair{0u, 0u}));
+      std::vector<Trace> traced;
       for (const auto &r : TraceRecords()) traced.emplace_back(r.text, r.level);
       EXPECT_EQ(traced, expected);
     }
