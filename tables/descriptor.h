@@ -60,7 +60,37 @@ enum class TMsg : uint8_t {
   RequestFreeToc,
   InvalidGetFlag,
   DeleteNotFound,
+  CbCreate,  // the callbacks' default messages, in TCb order
+  CbModify,
+  CbDelete,
+  CbCreateDm,
+  CbDeleteDm,
+  CbGrouping,
+  CbFree,
   Count
+};
+
+// The seven record callbacks of a table, each passing its event to the
+// owning process's handler of that event.
+enum class TCb : uint8_t { Create, Modify, Delete, CreateDm, DeleteDm, Grouping, Free, Count };
+
+// The handlers' C types: the handle and database id, then the callback's
+// own arguments unchanged (error slot included).
+using TableEventHandler = uint32_t (*)(mox_handle_t *, uint32_t, void *first, void *second,
+                                       uint32_t *err);
+using TableDmHandler = uint32_t (*)(mox_handle_t *, uint32_t, void *rec, uint32_t *err);
+using TableGroupingHandler = uint32_t (*)(mox_handle_t *, uint32_t, void *first, uint32_t *err,
+                                          uint32_t, uint32_t, uint32_t, uint32_t);
+using TableFreeHandler = uint32_t (*)(mox_handle_t *, uint32_t, void *first, void *second,
+                                      uint32_t *err, uint32_t);
+
+// The owning process's handlers of a table: weak references, null for a
+// handler the process does not define.  Members in TCb order.
+struct TableHandlers {
+  TableEventHandler create, modify, del;
+  TableDmHandler create_dm, delete_dm;
+  TableGroupingHandler grouping;
+  TableFreeHandler free;
 };
 
 // What differs per table beyond its types (TableDesc::members).
@@ -90,6 +120,7 @@ struct TableDesc {
   const uint16_t *msgs;         // index in the tables section per TMsg
   void *placeholder;            // the zeroed record of a handle-bound create without memory
   void **tbi;                   // this process's cached pointer to the table kind's id root
+  const TableHandlers *handlers;  // the process's handlers of the seven callbacks
 };
 
 // A table record: the head the database services read, the tree node, words

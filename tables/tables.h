@@ -106,4 +106,27 @@ void *get_cr(mox_handle_t *h, void *table, uint32_t how, void *rec, uint32_t sou
 uint32_t table_count(mox_handle_t *h, uint32_t db, const void *table, uint32_t by_source,
                      uint32_t source);
 
+// --- Keys (tables/tree.cc) -----------------------------------------------
+// The text of a table record's key (the key field under its name, or the key
+// record unlabelled) into buf of buflen bytes: 22 without table or record, 2
+// without the record carrying the key, 90 when buflen is below the key's
+// wire length; 0 then.
+template <const TableDesc &D>
+uint32_t pkey_print(mox_handle_t *h, uint32_t db, void *table, void *rec, char *buf,
+                    int32_t buflen, uint32_t *err);
+// The wire length of a table record's key; 0 without record or key.
+template <const TableDesc &D>
+uint32_t pkey_len(mox_handle_t *h, uint32_t db, const void *rec);
+
+// --- Record callbacks (tables/callbacks.cc) -------------------------------
+// Callback C of the table: with an error in *err returns it and does
+// nothing; else clears the handle's last error and calls the process's
+// handler of the event with (h, db, args...) (the callback's arguments after
+// the database id, err among them, unchanged) and returns its result.
+// Without a handler: clears *err, traces the event's default message and
+// returns 0; the two DM events then run the create (delete) callback with
+// (null, record, err).
+template <const TableDesc &D, TCb C, class... A>
+uint32_t table_callback(mox_handle_t *h, uint32_t db, uint32_t *err, A... args);
+
 }  // namespace orva

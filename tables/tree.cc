@@ -2,6 +2,9 @@
 // procedure every search and walk of a table is a setting of.
 #include <cstring>
 
+#include "frame/kinds.h"
+#include "serial/print.h"
+#include "serial/wire.h"
 #include "tables/internal.h"
 #include "types/compare.h"
 
@@ -320,6 +323,50 @@ uint32_t table_count(mox_handle_t *h, uint32_t db, const void *table, uint32_t b
   return source == 255 ? t->unsourced : 0;
 }
 
+// ---------------------------------------------------------------------------
+// Keys: length and text
+// ---------------------------------------------------------------------------
+
+namespace {
+// The primitive kind of a field key.
+constexpr Kind prim_kind(KeyKind k) {
+  return k == KeyKind::Mac ? Kind::MacAddr : k == KeyKind::U32 ? Kind::U32 : Kind::VString;
+}
+}  // namespace
+
+template <const TableDesc &D>
+uint32_t pkey_len(mox_handle_t *h, uint32_t db, const void *rec) {
+  const void *key = rec != nullptr ? key_of<D>(const_cast<void *>(rec)) : nullptr;
+  if (key == nullptr) return 0;
+  if constexpr (D.composite) {
+    return wire_len<*D.key_record>(h, db, key);
+  } else {
+    using P = Prim<prim_kind(D.key_kind)>;
+    return P::len(h, db, static_cast<const typename P::C *>(key));
+  }
+}
+
+template <const TableDesc &D>
+uint32_t pkey_print(mox_handle_t *h, uint32_t db, void *table, void *rec, char *buf,
+                    int32_t buflen, uint32_t *err) {
+  if (!enter(h, err)) return 0;
+  const void *key = rec != nullptr ? key_of<D>(rec) : nullptr;
+  const uint32_t code = table == nullptr || rec == nullptr ? kEINVAL
+                        : key == nullptr                   ? kENOENT
+                        : int64_t(pkey_len<D>(h, db, rec)) > buflen ? kEMSGSIZE
+                                                                     : uint32_t(0);
+  if (code != 0) {
+    fail(h, err, code);
+    return 0;
+  }
+  if constexpr (D.composite) {
+    return type_print<*D.key_record>(h, db, buf, 0, "", key, buflen, err);
+  } else {
+    using P = Prim<prim_kind(D.key_kind)>;
+    return P::print(h, db, buf, 0, D.key_name, static_cast<const typename P::C *>(key), buflen, err);
+  }
+}
+
 #define ORVA_TABLE_TREE(N)                                                                     \
   template uint32_t avl_compare<k_##N>(const e_avl_node_t *, const e_avl_node_t *);            \
   template void table_insert<k_##N>(mox_handle_t *, uint32_t, void *, void *, uint32_t,        \
@@ -339,7 +386,10 @@ uint32_t table_count(mox_handle_t *h, uint32_t db, const void *table, uint32_t b
   template void *search_not_pending<k_##N>(mox_handle_t *, uint32_t, void *, const void *,     \
                                            uint32_t, uint32_t, uint32_t *);                    \
   template void *search_cr<k_##N>(mox_handle_t *, void *, const void *, uint32_t, uint32_t);   \
-  template void *get_cr<k_##N>(mox_handle_t *, void *, uint32_t, void *, uint32_t, uint32_t);
+  template void *get_cr<k_##N>(mox_handle_t *, void *, uint32_t, void *, uint32_t, uint32_t);   \
+  template uint32_t pkey_len<k_##N>(mox_handle_t *, uint32_t, const void *);                   \
+  template uint32_t pkey_print<k_##N>(mox_handle_t *, uint32_t, void *, void *, char *, int32_t, \
+                                      uint32_t *);
 ORVA_EACH_TABLE(ORVA_TABLE_TREE)
 
 }  // namespace orva

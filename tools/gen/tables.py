@@ -18,6 +18,7 @@ TABLE_MSGS = [
     "record_tinfo", "destroy_delete", "destroy_stats", "destroy_hd", "destroy_loc",
     "set_field_refused", "free_set_refused", "insert_exists", "delete_reader", "delete_reader_check", "request_invalid", "request_failed", "request_mismatch",
     "request_no_table", "request_free_toc", "invalid_get_flag", "delete_not_found",
+    "cb_create", "cb_modify", "cb_delete", "cb_create_dm", "cb_delete_dm", "cb_grouping", "cb_free",
 ]
 
 KEY_KINDS = {"mox_mac_addr": "Mac", "u_int32": "U32", "mox_vstring": "VString"}
@@ -105,7 +106,40 @@ TABLE_OPS = [
      "return orva::table_count(h, db, table, 0, 0);"),
     ("uint32_t", "table_get_count_by_src", f"{H}, uint32_t db, const void *table, uint32_t source",
      "return orva::table_count(h, db, table, 1, source);"),
+    ("uint32_t", "pkey_print", f"{H}, uint32_t db, {TBL}, {REC}, char *buf, int32_t buflen, {ERR}",
+     "return orva::pkey_print<orva::k_{t}>(h, db, table, rec, buf, buflen, err);"),
+    ("uint32_t", "table_pkey_len", f"{H}, uint32_t db, const void *rec",
+     "return orva::pkey_len<orva::k_{t}>(h, db, rec);"),
 ]
+
+# The record callbacks: (event, TCb enumerator, parameters after the handle
+# and database id).  Callback `<table>_table_record_<event>_cb` and handler
+# `<module>_<table>_table_record_<event>_handler` take the same parameters;
+# the callback passes them on unchanged.
+CALLBACKS = [
+    ("create", "Create", "void *first, void *second, uint32_t *err"),
+    ("modify", "Modify", "void *first, void *second, uint32_t *err"),
+    ("delete", "Delete", "void *first, void *second, uint32_t *err"),
+    ("create_dm", "CreateDm", "void *rec, uint32_t *err"),
+    ("delete_dm", "DeleteDm", "void *rec, uint32_t *err"),
+    ("grouping", "Grouping",
+     "void *first, uint32_t *err, uint32_t word1, uint32_t word2, uint32_t word3, uint32_t word4"),
+    ("free", "Free", "void *first, void *second, uint32_t *err, uint32_t word"),
+]
+
+
+def arguments(params):
+    """The names of a C parameter list, as arguments."""
+    return ", ".join(p.split()[-1].lstrip("*") for p in params.split(", "))
+
+
+def handler_name(cat, t, event):
+    return f"{cat.module}_{t.name}_table_record_{event}_handler"
+
+
+def handler_prototypes(cat, t, prefix=""):
+    return "".join(f"{prefix}uint32_t {handler_name(cat, t, e)}({H}, uint32_t db, {p});\n"
+                   for e, _, p in CALLBACKS)
 
 # Operations only some tables have: (return, suffix, parameters, body, the
 # catalogue's `+` word).
@@ -271,7 +305,25 @@ DESCRIPTIONS = {
                        "table's record count; 0 for a null table. No error slot.",
     "table_get_count_by_src": "Returns the tenant's count for `source`; without a tenant the unsourced count "
                               "for 255 and 0 otherwise. No error slot.",
+    "pkey_print": "Prints the record's key into `buf` (`buflen` bytes): the key field under its name, or the "
+                  "key record unlabelled. Returns the characters written, 0 on failure. Errors: 22 (null table "
+                  "or record), 2 (the record carries no data or key record), 90 (`buflen` below the key's wire "
+                  "length).",
+    "table_pkey_len": "Returns the wire length of the record's key (the key field's, or the key record's); 0 "
+                      "for a null record or one without its key. No error slot.",
 }
+_HANDLER = ("With an error in `err` returns it and does nothing; else clears the handle's last error and "
+            "passes the arguments unchanged to the process's `orva_qos_data_<table>_table_record_{e}_handler`, "
+            "returning its result. Without that handler: clears `err`, traces \"default "
+            "orva_qos_data_<table>_record {m} handler called\" ({lvl}){then} and returns 0.")
+for _e, _m, _lvl, _then in [
+        ("create", "create", "0x6000000", ""), ("modify", "modify", "0x6000000", ""),
+        ("delete", "delete", "0x6000000", ""),
+        ("create_dm", "create DM", "0x6000000", ", then runs `_table_record_create_cb` with (null, `rec`, `err`)"),
+        ("delete_dm", "delete DM", "0x6000000", ", then runs `_table_record_delete_cb` with (null, `rec`, `err`)"),
+        ("grouping", "grouping", "0x8000000", ""), ("free", "free", "0x6000000", "")]:
+    DESCRIPTIONS[f"table_record_{_e}_cb"] = "Record callback of the database services. " + _HANDLER.format(
+        e=_e, m=_m, lvl=_lvl, then=_then)
 
 
 def trace_scope(cat):
@@ -326,6 +378,10 @@ class Tables:
             sub = {"t": t.name, "K": self.key_type(t)}
             for ret, suffix, params, body in TABLE_OPS:
                 out.append((ret, f"{t.name}_{suffix}", params.format(**sub), body.format(**sub)))
+            for event, enum, params in CALLBACKS:
+                out.append(("uint32_t", f"{t.name}_table_record_{event}_cb", f"{H}, uint32_t db, {params}",
+                            f"return orva::table_callback<orva::k_{t.name}, orva::TCb::{enum}>"
+                            f"(h, db, err, {arguments(params)});"))
             for ret, suffix, params, body, which in OPTIONAL_OPS:
                 if t.has(which):
                     out.append((ret, f"{t.name}_{suffix}", params.format(**sub), body.format(**sub)))
@@ -346,6 +402,9 @@ class Tables:
     def declarations(self):
         o = ["\n/* Table operations (table objects and table records are opaque). */\n"]
         o += [f"{ret} {name}({params});\n" for ret, name, params, _ in self.operations()]
+        o.append("/* The table record callbacks' handlers: defined by the owning process, optionally\n"
+                 "   (an absent one gives the callback's default). */\n")
+        o += [handler_prototypes(self.cat, t) for t in self.cat.tables]
         return "".join(o)
 
     def exports(self, names):
@@ -359,7 +418,11 @@ class Tables:
     def descriptors_header(self, banner, type_info_symbol):
         o = [banner, "// The tables' descriptors as constant expressions (tables/descriptor.h).\n",
              "#pragma once\n\n#include <iterator>\n\n", '#include "catalogue_descriptors.h"\n',
-             '#include "tables/descriptor.h"\n\nnamespace orva {\n\n']
+             '#include "tables/descriptor.h"\n\n',
+             "// The handlers are weak: null unless the owning process defines them.\n",
+             'extern "C" {\n', "".join(handler_prototypes(self.cat, t, "__attribute__((weak)) ")
+                                      for t in self.cat.tables),
+             '}\n\nnamespace orva {\n\n']
         for t in self.cat.tables:
             idx = ", ".join(str(self.msg_index[(1, "table", t.name, m)]) for m in TABLE_MSGS)
             members = " | ".join(MEMBER_BITS[op] for op in t.ops) or "0"
@@ -373,12 +436,15 @@ class Tables:
             rec = "CompositeTableRecord" if self.composite(t) else "PlainTableRecord"
             o.append(f"namespace gen {{\ninline constexpr uint16_t {t.name}_msgs[] = {{{idx}}};\n"
                      f"static_assert(std::size({t.name}_msgs) == size_t(TMsg::Count));\n"
-                     f"inline {rec} {t.name}_placeholder;\ninline void *{t.name}_tbi;\n}}  // namespace gen\n")
+                     f"inline {rec} {t.name}_placeholder;\ninline void *{t.name}_tbi;\n"
+                     f"inline const TableHandlers {t.name}_handlers = {{"
+                     + ", ".join(f"&{handler_name(self.cat, t, e)}" for e, _, _ in CALLBACKS)
+                     + "};\n}  // namespace gen\n")
             o.append(f'inline constexpr TableDesc k_{t.name} = {{"{t.name}", &{type_info_symbol(t)}, '
                      f"&{type_info_symbol(t.record)}, \"{t.luid}\", &k_{t.data}, {key_rec}, "
                      f"{'true' if self.composite(t) else 'false'}, "
                      f"KeyKind::{kind}, uint32_t({offset}), {key_name}, {members}, gen::{t.name}_msgs, "
-                     f"&gen::{t.name}_placeholder, &gen::{t.name}_tbi}};\n\n")
+                     f"&gen::{t.name}_placeholder, &gen::{t.name}_tbi, &gen::{t.name}_handlers}};\n\n")
         o.append("// Every table in catalogue order: X(name) per table.\n#define ORVA_EACH_TABLE(X) \\\n")
         o.append("".join(f"  X({t.name}) \\\n" for t in self.cat.tables))
         o.append("\n\n}  // namespace orva\n")
