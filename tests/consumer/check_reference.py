@@ -17,7 +17,7 @@ for page in sorted(os.listdir(ref)):
     with open(os.path.join(ref, page)) as f:
         text = f.read()
     seen.update(w for w in re.findall(r"\w+", text) if w in names)
-    declared.update(re.findall(r"^.*?[\s*](\w+)(?:;|\(.*\);)$", text, re.M))
+    declared.update(re.findall(r"^.*?[\s*](\w+)(?:\[\d+\])?(?:;|\(.*\);)$", text, re.M))
 bad = sorted(n for n in names if seen[n] != 1 or n not in declared)
 for n in bad[:20]:
     print(f"{n}: {seen[n]} occurrence(s){'' if n in declared else ', no declaration'}")

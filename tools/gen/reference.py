@@ -194,7 +194,7 @@ TWO_STEP = {"mox_mac_addr": "mox_mac_addr_set_value", "mox_vstring": "mox_vstrin
             "ip_address": "ip_address_set_value", "calendar_time": "calendar_time_set_value"}
 
 FUNC = re.compile(r"^(?!typedef|extern|#)(?P<ret>[^(]*?)\s*\b(?P<name>\w+)\((?P<params>.*)\);$")
-DATA = re.compile(r"^extern (?P<type>.+?)\s*\b(?P<name>\w+);$")
+DATA = re.compile(r"^extern (?P<type>.+?)\s*\b(?P<name>\w+)(\[\d+\])?;$")
 
 
 class ReferenceError(Exception):
@@ -224,6 +224,7 @@ class Reference:
             ([cat.message] if cat.message else [])
         self.type_info_owner = {type_info_symbol(e): e for e in cat.type_info_list()}
         self.table_of = {t.record.name: t for t in cat.tables}
+        self.table_names = {t.name for t in cat.tables}
         # entity name -> [(section, name, description)] in export-list order
         self.ops = {e.name: [] for e in self.entities}
         self.ops["module"] = []
@@ -254,6 +255,9 @@ class Reference:
             e = self.type_info_owner[name]
             owner = self.table_of[e.name] if e.name in self.table_of else e
             return owner.name, -2, "Type-info record", DESCRIPTIONS[("type_info", "")]
+        identity = re.fullmatch(table_framing.IDENTITY_RE, name)
+        if identity and identity.group(1) in self.table_names:
+            return identity.group(1), -3, "Identity", DESCRIPTIONS[("table_identity", identity.group(2))]
         prefixes = [e for e in self.entities if name.startswith(e.name + "_")]
         if not prefixes:
             text = DESCRIPTIONS.get(("module", name))

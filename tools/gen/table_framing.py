@@ -86,6 +86,10 @@ def operations(cat):
 def declarations(cat):
     o = ["\n/* Table-record framing: wire, XML and text forms, and the primary key. */\n"]
     o += [f"{ret} {name}({params});\n" for ret, name, params, _ in operations(cat)]
+    o.append("\n/* Table identity: the 16-byte LUID and its text (32 lowercase hex digits). */\n")
+    for t in cat.tables:
+        o.append(f"extern const uint8_t table_{t.name}_luid[16];\n"
+                 f"extern const char table_{t.name}_luid_text[33];\n")
     return "".join(o)
 
 
@@ -94,6 +98,11 @@ def exports(cat, names):
     for ret, name, params, body in operations(cat):
         names.append(name)
         o.append(f"ORVA_EXPORT {ret} {name}({params}) {{ {body} }}\n")
+    for t in cat.tables:
+        luid = ", ".join(f"0x{b:02x}" for b in t.luid_bytes)
+        o.append(f"extern ORVA_EXPORT const uint8_t table_{t.name}_luid[16] = {{{luid}}};\n"
+                 f'extern ORVA_EXPORT const char table_{t.name}_luid_text[33] = "{t.luid}";\n')
+        names += [f"table_{t.name}_luid", f"table_{t.name}_luid_text"]
     return "".join(o)
 
 
@@ -111,5 +120,15 @@ def header(banner, cat, msg_index):
     return "".join(o)
 
 
+IDENTITY = {
+    "luid": "The table's 16-byte LUID: written after a table-record frame's header and part of every TOC "
+            "lookup and table name.",
+    "luid_text": "The LUID as 32 lowercase hexadecimal digits and a NUL.",
+}
+IDENTITY_RE = r"table_(\w+?)_(luid|luid_text)"
+
+
 def reference_rows():
-    return {("table", suffix): text for suffix, text in DESCRIPTIONS.items()}
+    rows = {("table", suffix): text for suffix, text in DESCRIPTIONS.items()}
+    rows.update({("table_identity", k): text for k, text in IDENTITY.items()})
+    return rows
