@@ -1,6 +1,6 @@
 // libFuzzer harness of the frame decoders: the qos_client_data message
-// decoded alone (unmarshal_only) and with its dispatch (unmarshal), and the
-// place for the table-record and primary-key frames.
+// decoded alone (unmarshal_only) and with its dispatch (unmarshal), and every
+// table's table-record frame (fresh and in place) and primary key.
 //
 // Input: one selector byte, then frame bytes.  The selector picks an entry of
 // kDecoders and the handle's state-tracking configuration (none, off, on).
@@ -15,13 +15,15 @@
 //      decodes that encoding, which must consume it exactly, and encodes the
 //      new object again: both encodings must be byte for byte equal;
 //   3. for entries with an in-place form: decodes the frame again over the
-//      first object (it must succeed, consume as much and encode alike), or,
-//      after a failure, over the partly decoded object, which must stay
-//      destroyable;
+//      first object (it must succeed, consume as much and encode alike), and
+//      over a new empty object (it must succeed when the fresh decode did,
+//      consuming as much); a failed in-place decode leaves an object that
+//      must stay destroyable;
 //   4. decodes the frame once more for each allocation the unhindered decode
 //      made, with that allocation and every later one refused
 //      (mox_handle_fail_alloc_after): the decode must fail with 12 (or the
-//      unhindered decode's own error), with the checks of step 1;
+//      unhindered decode's own error), with the checks of step 1; the same
+//      for the in-place decode over a new empty object;
 //   5. destroys everything after each step: the handle's live record bytes
 //      must then be zero.
 //
@@ -32,9 +34,12 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <type_traits>
 
 #include "catalogue_descriptors.h"
 #include "fuzz_support.h"
+#include "table_descriptors.h"
+#include "tables/framing.h"
 
 namespace {
 
@@ -66,6 +71,8 @@ struct Decoder {
   // What an encoding may need beyond len: the ra-data blocks.
   uint32_t (*extra)(const void *obj);
   void (*destroy)(mox_handle_t *h, void *obj);
+  // A new empty object to decode into in place (entries with decode_into).
+  void *(*create)(mox_handle_t *h) = nullptr;
 };
 
 // --- The message ----------------------------------------------------------
@@ -134,6 +141,113 @@ void msg_destroy(mox_handle_t *h, void *m) {
   qos_client_data_message_destroy(h, kDb, static_cast<Msg *>(m));
 }
 
+// --- The table records and primary keys -------------------------------------
+//
+// Through the run-time framing table (tables/framing.h), found by name.
+
+using orva::TableDesc;
+using orva::TableFraming;
+
+template <const TableDesc &D>
+const TableFraming &framing() {
+  static const TableFraming *f = orva::table_framing(D.name);
+  if (f == nullptr) fail("a table without framing");
+  return *f;
+}
+
+// The fresh decoders store into the out slot only on success: it must be
+// null after a failure, the table record or key after a success.
+void expect_slot(void *out, uint32_t err) {
+  if (out == &g_untouched) fail("the out slot was not cleared", err);
+  if (err != 0 && out != nullptr) fail("a failed decode handed an object out", err);
+}
+
+template <const TableDesc &D>
+uint32_t trec_decode(mox_handle_t *h, void **obj, const uint8_t *buf, int32_t len, uint32_t *err) {
+  *obj = &g_untouched;
+  uint32_t n = framing<D>().unmarshal(h, kDb, obj, buf, len, 0, err);
+  expect_slot(*obj, *err);
+  return n;
+}
+template <const TableDesc &D>
+uint32_t trec_decode_into(mox_handle_t *h, void *obj, const uint8_t *buf, int32_t len,
+                          uint32_t *err) {
+  void *io = obj;
+  uint32_t n = framing<D>().unmarshal(h, kDb, &io, buf, len, 1, err);
+  if (io != obj) fail("an in-place decode replaced the table record", *err);
+  return n;
+}
+template <const TableDesc &D>
+uint32_t trec_len(mox_handle_t *h, const void *rec) {
+  return framing<D>().len(h, kDb, rec);
+}
+template <const TableDesc &D>
+uint32_t trec_encode(mox_handle_t *h, uint8_t *buf, void *rec, int32_t buflen, uint32_t *err) {
+  return framing<D>().marshal(h, kDb, buf, rec, buflen, err);
+}
+template <const TableDesc &D>
+uint32_t trec_extra(const void *rec) {
+  uint32_t n = 0;
+  for (uint32_t s = 0; s < (D.composite ? 2u : 1u); ++s)
+    if (const void *obj = orva::table_record_slot(D, rec, s); obj != nullptr)
+      n += orva_fuzz::ra_records(s == 0 ? *D.data : *D.key_record, obj);
+  return n * orva_fuzz::kRaBlockLen;
+}
+template <const TableDesc &D>
+void trec_destroy(mox_handle_t *h, void *rec) {
+  uint32_t err = 0;
+  framing<D>().destroy(h, kDb, rec, &err);
+  if (err != 0) fail("a decoded table record does not destroy", err);
+}
+template <const TableDesc &D>
+void *trec_create(mox_handle_t *h) {
+  return framing<D>().record_create(h, 1);
+}
+
+template <const TableDesc &D>
+uint32_t key_decode(mox_handle_t *h, void **obj, const uint8_t *buf, int32_t len, uint32_t *err) {
+  *obj = &g_untouched;
+  uint32_t n = framing<D>().pkey_unmarshal(h, kDb, obj, buf, len, err);
+  expect_slot(*obj, *err);
+  return n;
+}
+// The key encoder reads the key from a table record: one on the stack,
+// carrying the key object and nothing else.
+template <const TableDesc &D>
+uint32_t key_encode(mox_handle_t *h, uint8_t *buf, void *key, int32_t buflen, uint32_t *err) {
+  std::conditional_t<D.composite, orva::CompositeTableRecord, orva::PlainTableRecord> holder{};
+  if constexpr (D.composite)
+    holder.key = key;
+  else
+    holder.data = key;
+  return framing<D>().pkey_marshal(h, kDb, buf, &holder, buflen, err);
+}
+// A key has no length operation: its length is what the encoder writes into
+// a buffer large enough (ra-data blocks included), and the exact-size encode
+// then proves it.
+template <const TableDesc &D>
+uint32_t key_len(mox_handle_t *h, const void *key) {
+  for (int32_t room = 64;; room *= 4) {
+    std::unique_ptr<uint8_t[]> scratch(new uint8_t[room]);
+    uint32_t err = 0;
+    uint32_t n = key_encode<D>(h, scratch.get(), const_cast<void *>(key), room, &err);
+    if (err == 0) return n;
+    if (err != kEMSGSIZE || room > (1 << 24)) fail("encode of a decoded key fails", err, room);
+  }
+}
+uint32_t no_extra(const void *) { return 0; }
+template <const TableDesc &D>
+void key_destroy(mox_handle_t *h, void *key) {
+  framing<D>().pkey_destroy(h, kDb, key);
+}
+
+#define FRAME_FUZZ_TABLE(N)                                                                       \
+  {#N " table_record_unmarshal", false, trec_decode<orva::k_##N>, trec_decode_into<orva::k_##N>, \
+   trec_len<orva::k_##N>, trec_encode<orva::k_##N>, trec_extra<orva::k_##N>,                     \
+   trec_destroy<orva::k_##N>, trec_create<orva::k_##N>},                                         \
+  {#N " table_pkey_unmarshal", false, key_decode<orva::k_##N>, nullptr, key_len<orva::k_##N>,    \
+   key_encode<orva::k_##N>, no_extra, key_destroy<orva::k_##N>},
+
 // --- The decoders, in selector order -----------------------------------------
 //
 // The message's entries come first and keep their selectors.  The table
@@ -150,9 +264,12 @@ const Decoder kDecoders[] = {
      msg_encode, msg_extra, msg_destroy},
     {"message unmarshal, recorded, handler and out", true, msg_unmarshal<true, true>, nullptr,
      msg_len, msg_encode, msg_extra, msg_destroy},
-    // Table records and primary keys: here.
+    ORVA_EACH_TABLE(FRAME_FUZZ_TABLE)
 };
 static_assert(orva_fuzz::kMessageDecoders == 4, "the message's entries lead the table");
+#define FRAME_FUZZ_ONE(N) +1
+static_assert(std::size(kDecoders) == 4 + 2 * (0 ORVA_EACH_TABLE(FRAME_FUZZ_ONE)),
+              "two entries per table, in the framing table's order (make_seeds --frames)");
 static_assert(std::size(kDecoders) * orva_fuzz::kModeCount <= 256, "one selector byte");
 
 // --- The checks -------------------------------------------------------------
@@ -249,6 +366,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (obj != nullptr) d.destroy(h, obj);
   expect_nothing_live(h, "record storage leaked");
 
+  // In place over a new empty object: it must succeed where the fresh decode
+  // did; after a failure the object must stay destroyable.
+  uint64_t made_in = 0;
+  uint32_t in_err = 0;
+  if (d.decode_into != nullptr) {
+    void *target = d.create(h);
+    if (target == nullptr) fail("no empty object to decode into");
+    const uint64_t start = allocs(h);
+    const uint32_t iused = d.decode_into(h, target, frame, len, &in_err);
+    made_in = allocs(h) - start;
+    if (iused > static_cast<uint32_t>(len)) fail("in-place decode consumed more than its input", iused, len);
+    if (err == 0 && in_err != 0) fail("in-place decode over an empty object fails", in_err);
+    if (err == 0 && iused != used) fail("in-place decode over an empty object consumed another length", iused, used);
+    d.destroy(h, target);
+    expect_nothing_live(h, "record storage leaked after an in-place decode");
+  }
+
   // Every allocation of the decode refused in turn.
   for (uint64_t n = 0; n < made; ++n) {
     mox_handle_fail_alloc_after(h, static_cast<int64_t>(n));
@@ -259,6 +393,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (ferr != kENOMEM && (err == 0 || ferr != err)) fail("a refused allocation gives another error", ferr, n);
     if (partial != nullptr) d.destroy(h, partial);
     expect_nothing_live(h, "record storage leaked after a refused allocation");
+  }
+  for (uint64_t n = 0; n < made_in; ++n) {
+    void *target = d.create(h);
+    mox_handle_fail_alloc_after(h, static_cast<int64_t>(n));
+    uint32_t ferr = 0;
+    d.decode_into(h, target, frame, len, &ferr);
+    mox_handle_fail_alloc_after(h, -1);
+    if (ferr != kENOMEM && (in_err == 0 || ferr != in_err))
+      fail("a refused allocation in place gives another error", ferr, n);
+    d.destroy(h, target);
+    expect_nothing_live(h, "record storage leaked after a refused allocation in place");
   }
   mox_msg_recorder_set(nullptr, 0);
   mox_trace_clear();

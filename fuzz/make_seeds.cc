@@ -9,7 +9,9 @@
 // seeds of the frame fuzzer: for each of its message decoders and tracking
 // configurations, the frame selector byte and the frame of a message whose
 // payload is left as created or filled from seeds 1 to 3, at payload
-// variants 0 and 1.
+// variants 0 and 1; then for every table (the harness's two entries per
+// table, in the framing table's order) the table-record frame and the
+// primary key of a record as created and filled from seeds 1 to 3.
 //
 //   make_seeds [--xml | --frames] <corpus-dir>
 
@@ -19,6 +21,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue_descriptors.h"
@@ -26,6 +29,7 @@
 #include "record_fill.h"
 #include "serial/wire.h"
 #include "serial/xml.h"
+#include "tables/framing.h"
 #include "types/lifecycle.h"
 
 namespace {
@@ -106,6 +110,29 @@ std::vector<uint8_t> message_frame(uint32_t mode_index, int32_t v, uint32_t seed
   return err != 0 ? std::vector<uint8_t>{} : out;
 }
 
+// The frame and the primary key of a table record of f filled from seed
+// (each carried record from its own seed), or as created for seed 0; empty
+// on an engine error.
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> table_frames(const orva::TableFraming &f,
+                                                                   uint32_t mode_index, uint32_t seed) {
+  orva_fuzz::Handle h(orva_fuzz::kModes[mode_index]);
+  void *rec = f.record_create(h, 1);
+  if (rec == nullptr) return {};
+  for (uint32_t s = 0; s < (f.table->composite ? 2u : 1u) && seed != 0; ++s)
+    orva_test::fill_record(s == 0 ? *f.table->data : *f.table->key_record, h, kDb,
+                           orva::table_record_slot(*f.table, rec, s), seed + s);
+  std::vector<uint8_t> frame(f.len(h, kDb, rec)), key(frame.size());
+  uint32_t err = 0;
+  frame.resize(f.marshal(h, kDb, frame.data(), rec, static_cast<int32_t>(frame.size()), &err));
+  key.resize(f.pkey_marshal(h, kDb, key.data(), rec, static_cast<int32_t>(key.size()), &err));
+  f.destroy(h, kDb, rec, &err);
+  if (err != 0) {
+    std::fprintf(stderr, "make_seeds: %s mode %u seed %u: error %u\n", f.table->name, mode_index, seed, err);
+    return {};
+  }
+  return {frame, key};
+}
+
 // The frame fuzzer's seeds; false on an engine or file error.
 bool frame_seeds(const std::string &dir, uint32_t &written) {
   bool ok = true;
@@ -122,6 +149,23 @@ bool frame_seeds(const std::string &dir, uint32_t &written) {
           else ok = false;
         }
       }
+  for (size_t ti = 0; ti < orva::kTableFramingCount; ++ti) {
+    const orva::TableFraming &f = orva::kTableFramings[ti];
+    for (uint32_t mi = 0; mi < orva_fuzz::kModeCount; ++mi)
+      for (uint32_t seed : kFillSeeds) {
+        auto frames = table_frames(f, mi, seed);
+        if (frames.first.empty()) ok = false;
+        for (uint32_t k = 0; k < 2 && !frames.first.empty(); ++k) {
+          const auto d = static_cast<uint32_t>(orva_fuzz::kMessageDecoders + 2 * ti + k);
+          std::vector<uint8_t> bytes{orva_fuzz::frame_selector(d, mi)};
+          const std::vector<uint8_t> &body = k == 0 ? frames.first : frames.second;
+          bytes.insert(bytes.end(), body.begin(), body.end());
+          if (write_seed(dir, f.table->name + std::string(k == 0 ? "" : "-key"), mi,
+                         "s" + std::to_string(seed), bytes)) ++written;
+          else ok = false;
+        }
+      }
+  }
   return ok;
 }
 
