@@ -53,6 +53,12 @@ inline void store(mox_handle_t *h, uint32_t db, T *dst, const T &value, void *ow
   std::memcpy(dst, &value, sizeof(T));
 }
 
+// The bytes a block of the handle's record_alloc holds, read from its header,
+// when the runtime's own allocator made it for the process heap and the
+// handle frees through it; 0 when that is not known (a hook of the caller's,
+// a database block), and the block must then be treated as opaque.
+size_t record_block_room(const mox_handle_t *h, uint32_t db, const void *block);
+
 // Records code in the slot and in the handle's last error.
 inline void fail(mox_handle_t *h, uint32_t *err, uint32_t code) {
   if (err) *err = code;

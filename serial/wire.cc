@@ -123,6 +123,13 @@ constexpr bool inline_marshal(Kind k) {
   return inline_scalar(k) || k == Kind::VString || k == Kind::MacAddr ||
          k == Kind::CalendarTime || k == Kind::IpAddress;
 }
+// The decoder also reads MAC addresses, IP addresses and times itself, with
+// the runtime's checks (an input cut short is 90, an unknown IP family or a
+// microsecond count of a second or more 74) and one announced store of the
+// whole field, as the runtime's K_unmarshal makes it.
+constexpr bool inline_unmarshal(Kind k) {
+  return k == Kind::MacAddr || k == Kind::CalendarTime || k == Kind::IpAddress;
+}
 constexpr uint32_t ip_len(uint8_t family) {
   return family == MOX_IP_V4 ? 4 : family == MOX_IP_V6 ? 16 : 0;
 }
@@ -619,6 +626,26 @@ constexpr uint32_t run_bytes() {
 constexpr bool decode_inline(const FieldDesc &f) {
   return travels(f) && f.shape == Shape::Single && inline_scalar(f.kind);
 }
+// The wire bytes of a run's values alone (no state bytes).
+template <const TypeDesc &T, size_t I, size_t N>
+constexpr uint32_t run_values() {
+  return [&]<size_t... J>(std::index_sequence<J...>) {
+    return (prim_wire(T.fields[I + J].kind) + ... + 0u);
+  }(std::make_index_sequence<N>{});
+}
+// Whether the fields of a run lie back to back in the record, with no
+// padding between them: the run's stores then fill one range exactly, which
+// is announced once for all of them.
+template <const TypeDesc &T, size_t I, size_t N>
+constexpr bool run_solid() {
+  for (size_t j = 0; j + 1 < N; ++j)
+    if (T.fields[I + j].offset + T.fields[I + j].size != T.fields[I + j + 1].offset) return false;
+  return true;
+}
+template <const TypeDesc &T, size_t I, size_t N>
+constexpr uint32_t run_span() {
+  return T.fields[I + N - 1].offset + T.fields[I + N - 1].size - T.fields[I].offset;
+}
 
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
@@ -793,19 +820,28 @@ struct Decoder {
 
   // A run field of a tracked decode, the input checked for the whole run:
   // the value, then its state byte gathered; false after a failure.
-  template <const TypeDesc &T, size_t I>
+  // Announced: the caller announced the run's range for all its values.
+  template <const TypeDesc &T, size_t I, bool Announced = false>
   [[gnu::always_inline]] bool run_field() {
     constexpr const FieldDesc &f = T.fields[I];
-    if (!scalar_in<f.kind>(bytes(obj) + f.offset)) [[unlikely]]
+    if (!scalar_in<f.kind, Announced>(bytes(obj) + f.offset)) [[unlikely]]
       return false;
     staged[f.state] = buf[pos];
     staged_read[f.state] = 1;
     ++pos;
     return true;
   }
+  // A run field of a decode without state bytes, the input checked and the
+  // run's range announced by the caller.
+  template <const TypeDesc &T, size_t I>
+  [[gnu::always_inline]] bool bare_run_field() {
+    constexpr const FieldDesc &f = T.fields[I];
+    return scalar_in<f.kind, true>(bytes(obj) + f.offset);
+  }
 
   // The value at pos, room checked by the caller; false after a failure.
-  template <Kind K>
+  // Announced: the caller announced the field's bytes already.
+  template <Kind K, bool Announced = false>
   [[gnu::always_inline]] bool scalar_in(void *field) {
     using C = typename Prim<K>::C;
     constexpr uint32_t n = Prim<K>::wire;
@@ -821,9 +857,49 @@ struct Decoder {
       std::memcpy(&u, buf + pos, n);
       v = static_cast<C>(network_order(u));
     }
-    store<C>(h, db, static_cast<C *>(field), v);
+    if constexpr (Announced)
+      std::memcpy(field, &v, sizeof v);
+    else
+      store<C>(h, db, static_cast<C *>(field), v);
     pos += n;
     return true;
+  }
+
+  // A MAC address, IP address or time at pos: validated whole, then stored.
+  template <Kind K>
+  [[gnu::always_inline]] void object_in(void *field) {
+    using C = typename Prim<K>::C;
+    const uint8_t *in = buf + pos;
+    const int32_t have = left();
+    C v{};
+    uint32_t n;
+    if constexpr (K == Kind::MacAddr) {
+      n = 6;
+      if (have < 6) [[unlikely]]
+        return fail(h, err, kEMSGSIZE);
+      std::memcpy(v.octet, in, 6);
+    } else if constexpr (K == Kind::IpAddress) {
+      if (have < 1) [[unlikely]]
+        return fail(h, err, kEMSGSIZE);
+      v.family = in[0];
+      if (v.family != MOX_IP_NONE && v.family != MOX_IP_V4 && v.family != MOX_IP_V6) [[unlikely]]
+        return fail(h, err, kEBADMSG);
+      n = 1 + ip_len(v.family) + (v.family == MOX_IP_V6 ? 4 : 0);
+      if (have < static_cast<int32_t>(n)) [[unlikely]]
+        return fail(h, err, kEMSGSIZE);
+      std::memcpy(v.addr, in + 1, ip_len(v.family));
+      if (v.family == MOX_IP_V6) v.scope_id = get_be32(in + 17);
+    } else {
+      n = 12;
+      if (have < 12) [[unlikely]]
+        return fail(h, err, kEMSGSIZE);
+      v.sec = static_cast<int64_t>(network_order(load<uint64_t>(in)));
+      v.usec = get_be32(in + 8);
+      if (v.usec >= 1000000u) [[unlikely]]
+        return fail(h, err, kEBADMSG);
+    }
+    store<C>(h, db, static_cast<C *>(field), v);
+    pos += n;
   }
 
   bool begin();   // the header up to the jump; false: return pos
@@ -849,6 +925,8 @@ struct Decoder {
                             in_place, err));
       else if constexpr (inline_scalar(f.kind))
         scalar<f.kind>(field);
+      else if constexpr (inline_unmarshal(f.kind))
+        object_in<f.kind>(field);
       else
         took(Prim<f.kind>::unmarshal(h, db, in, static_cast<typename Prim<f.kind>::C *>(field),
                                      left(), in_place, err));
@@ -1184,13 +1262,22 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
       if constexpr (decode_inline(f) && n >= 2) {
         if constexpr (head == I) {
           if (f.variant > de.v || !de.ok()) return;
-          // A tracked decode with room for the whole run: one input check.
+          // Room for the whole run: one input check, and, when the fields
+          // lie back to back, one announcement of all their bytes.
           auto each = [&]<size_t... J>(std::index_sequence<J...>) {
             constexpr uint32_t total = run_bytes<T, I, n>();
-            if (de.states && de.area && de.left() >= static_cast<int32_t>(total))
-              (de.template run_field<T, I + J>() && ...);
-            else
+            constexpr bool solid = run_solid<T, I, n>();
+            uint8_t *first = bytes(obj) + f.offset;
+            if (de.states && de.area && de.left() >= static_cast<int32_t>(total)) {
+              if constexpr (solid) announce(h, first, run_span<T, I, n>(), db);
+              (de.template run_field<T, I + J, solid>() && ...);
+            } else if (solid && !de.states &&
+                       de.left() >= static_cast<int32_t>(run_values<T, I, n>())) {
+              announce(h, first, run_span<T, I, n>(), db);
+              (de.template bare_run_field<T, I + J>() && ...);
+            } else {
               ((de.ok() ? de.template field<T, I + J>() : void()), ...);
+            }
           };
           each(std::make_index_sequence<n>{});
         }  // the other fields of a run are read with its head

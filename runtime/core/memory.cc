@@ -32,19 +32,36 @@ bool admit(Heap *heap) {
   return true;
 }
 
+// The size class of a record block of size bytes; Heap::kClasses for none.
+// The class is kept in the header's reserved word as class + 1 (0: none).
+uint32_t class_of(uint32_t size) {
+  const uint32_t c = size == 0 ? 0 : (size - 1) / Heap::kClassBytes;
+  return c < Heap::kClasses ? c : Heap::kClasses;
+}
+
 void *allocate_block(Heap *heap, uint32_t size, bool counts_live) {
   if (!admit(heap)) {
     if (heap) ++heap->stats.failed;
     return nullptr;
   }
-  auto *block = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + size));
+  const uint32_t c = heap && counts_live ? class_of(size) : Heap::kClasses;
+  BlockHeader *block;
+  if (c < Heap::kClasses && heap->kept[c].first != nullptr) {
+    Heap::Kept &k = heap->kept[c];
+    block = k.first;
+    std::memcpy(&k.first, block + 1, sizeof k.first);
+    --k.count;
+  } else {
+    const size_t room = c < Heap::kClasses ? (c + 1) * Heap::kClassBytes : size;
+    block = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + room));
+  }
   if (!block) {
     if (heap) ++heap->stats.failed;
     return nullptr;
   }
   block->size = size;
   block->magic = kLiveMagic;
-  block->reserved = 0;
+  block->reserved = c < Heap::kClasses ? c + 1 : 0;
   if (heap) {
     ++heap->stats.allocs;
     if (counts_live) heap->stats.live_bytes += size;
@@ -104,8 +121,33 @@ void default_record_free(void *heap, uint32_t db, void *ptr) {
   if (auto *h = static_cast<Heap *>(heap)) {
     ++h->stats.frees;
     h->stats.live_bytes -= h->stats.live_bytes >= block->size ? block->size : h->stats.live_bytes;
+    const uint32_t c = block->reserved - 1;  // no class: wraps above kClasses
+    if (c < Heap::kClasses && h->kept[c].count < Heap::kKeep) {
+      Heap::Kept &k = h->kept[c];
+      block->magic = kDeadMagic;
+      std::memcpy(block + 1, &k.first, sizeof k.first);
+      k.first = block;
+      ++k.count;
+      return;
+    }
   }
   free_block(ptr);
+}
+
+Heap::~Heap() {
+  for (Kept &k : kept) {
+    while (k.first != nullptr) {
+      BlockHeader *block = k.first;
+      std::memcpy(&k.first, block + 1, sizeof k.first);
+      std::free(block);
+    }
+  }
+}
+
+size_t record_block_room(const mox_handle_t *h, uint32_t db, const void *block) {
+  if (!block || !h || db != MOX_NO_DB || h->record_free != default_record_free) return 0;
+  const auto *head = static_cast<const BlockHeader *>(block) - 1;
+  return head->magic == kLiveMagic ? static_cast<size_t>(head->size) : 0;
 }
 
 void claim_registry_block(void *ptr, const void *registry) {

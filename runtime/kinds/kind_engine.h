@@ -20,6 +20,8 @@
 //                                copies, decodes and XML input keep what they carry
 //   print_text(...)            printed text when it differs from text()
 //   release(h, db, Field*)     frees what the field owns (strings)
+//   store_decoded(h, db, Field*, const Plain&) the store of a decoded value,
+//                              when it differs from store (strings reuse their block)
 //   kLongText                  XML values read without the 128-byte limit
 //   kEnum                      the field is an enumeration object with a header
 //
@@ -147,7 +149,12 @@ struct Engine {
     size_t used = 0;
     if (uint32_t rc = K::decode(buf, static_cast<size_t>(len), &v, &used))
       return fail(h, slot, rc), 0;
-    if (uint32_t rc = K::store(h, db, f, v)) return fail(h, slot, rc), 0;
+    uint32_t rc;
+    if constexpr (requires { K::store_decoded(h, db, f, v); })
+      rc = K::store_decoded(h, db, f, v);
+    else
+      rc = K::store(h, db, f, v);
+    if (rc) return fail(h, slot, rc), 0;
     return static_cast<uint32_t>(used);
   }
 

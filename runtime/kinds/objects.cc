@@ -66,7 +66,8 @@ struct Text {
 
 // Strings are stored NUL-terminated in storage from record_alloc, owned by the
 // field.  Every store makes a fresh copy (an empty string included), then
-// releases the old storage, so copying a field onto itself is safe.
+// releases the old storage, so copying a field onto itself is safe; only a
+// decode may write into the block the field holds (store_decoded).
 struct VstringKind {
   using Field = mox_vstring_t;
   using Plain = Text;
@@ -86,6 +87,21 @@ struct VstringKind {
     mox_rt::store(h, db, &f->str, copy);
     mox_rt::store(h, db, &f->len, static_cast<uint32_t>(v.n));
     if (old && h->record_free) h->record_free(h->record_heap, db, old);
+    return 0;
+  }
+  // A decoded text goes into the block the field already owns when that
+  // block is known to hold it and is at most twice its size (a table record
+  // decoded again in place keeps its string blocks): the text and its NUL are
+  // announced and copied, the length stored when it changes.  Otherwise, and
+  // for blocks of a caller's allocator, the value is stored as a fresh copy.
+  static uint32_t store_decoded(mox_handle_t *h, uint32_t db, Field *f, const Plain &v) {
+    const size_t need = v.n + 1;
+    const size_t room = f->str ? record_block_room(h, db, f->str) : 0;
+    if (room < need || room / 2 >= need) return store(h, db, f, v);
+    mox_rt::notify(h, f->str, static_cast<uint32_t>(need), db);
+    std::memmove(f->str, v.p, v.n);
+    f->str[v.n] = '\0';
+    if (f->len != v.n) mox_rt::store(h, db, &f->len, static_cast<uint32_t>(v.n));
     return 0;
   }
   static void release(mox_handle_t *h, uint32_t db, Field *f) {

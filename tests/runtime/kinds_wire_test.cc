@@ -66,6 +66,11 @@ TEST(KindsWire, DecodeAndSettersRefuseMalformedValuesAndFailedAllocations) {
   EXPECT_EQ((std::tuple{mox_vstring_set_value(h, MOX_NO_DB, &s, "new", &err), err, s.str}),
             (std::tuple{kENOMEM, kENOMEM, old}));
   EXPECT_STREQ(s.str, "keep");
+  const Bytes kept{0, 0, 0, 4, 'k', 'e', 'p', 't'};  // fits the block: decoded into it, no allocation
+  err = 0;
+  EXPECT_EQ((std::tuple{mox_vstring_unmarshal(h, MOX_NO_DB, kept.data(), &s, 8, 0, &err), err, s.str}),
+            (std::tuple{8u, 0u, old}));
+  EXPECT_STREQ(s.str, "kept");
   h.fail_alloc_after(-1);
   mox_vstring_destroy_internal(h, MOX_NO_DB, &s, 0);
   EXPECT_EQ(h.live_bytes(), 0u);
