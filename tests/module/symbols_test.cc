@@ -88,15 +88,10 @@ Catalogue read_catalogue(const std::string &path) {
     if (line[0] != ' ' && line[0] != '\t') {
       current = nullptr;
       block = w[0];
-      if (w[0] == "type" && w.size() >= 2) {
-        c.types.push_back(Type{w[1], {}});
-        c.records.insert(w[1]);
-        current = &c.types.back();
-      } else if (w[0] == "enum" && w.size() >= 2) {
-        c.enums.insert(w[1]);
-      } else if (w[0] == "table" && w.size() >= 2) {
-        c.tables.push_back(Table{w[1], "", "", {}});
-      }
+      if (w.size() < 2) continue;
+      if (w[0] == "type") c.records.insert(w[1]), current = &c.types.emplace_back(Type{w[1], {}});
+      if (w[0] == "enum") c.enums.insert(w[1]);
+      if (w[0] == "table") c.tables.push_back(Table{w[1], "", "", {}});
     } else if (block == "table" && w[0] == "+") {
       c.tables.back().plus.insert(w.begin() + 1, w.end());
     } else if ((block == "table" || block == "message") && w.size() == 2 &&
