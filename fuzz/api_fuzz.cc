@@ -19,6 +19,7 @@
 // record_alloc / record_free counts and live record bytes must be back to
 // zero.  A broken expectation aborts.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,13 +42,11 @@ constexpr int kSlots = 8;
 
 const char *g_op = "";
 const char *g_type = "";
-[[noreturn]] void fail(const char *what, uint64_t a, uint64_t b) {
+void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
+  if (ok) return;
   std::fprintf(stderr, "api_fuzz: %s: %s (type %s): %llu vs %llu\n", g_op, what, g_type,
                static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
   std::abort();
-}
-void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
-  if (!ok) fail(what, a, b);
 }
 
 // The handle's record_alloc / record_free, wrapped to count the blocks live.
@@ -168,14 +167,12 @@ class Run {
     uint32_t index = in.u8() % (n + 2);  // in range, and one or two beyond
     uint32_t err = 0;
     if (op == 5) {  // state flags (a state-only type has getters alone)
-      uint8_t v = in.u8() & 3;
-      if ((in.u8() & 1) && (t.ops & kOpStateOnly) == 0)
-        indexed ? field_state_set_at(t, fi, h_, kDb, s.obj, index, v, &err)
-                : field_state_set(t, fi, h_, kDb, s.obj, v, &err);
-      else
-        indexed ? field_state_get_at(t, fi, h_, kDb, s.obj, index, &err)
-                : field_state_get(t, fi, h_, kDb, s.obj, &err);
-      return;
+      const uint8_t v = in.u8() & 3;
+      if ((in.u8() & 1) == 0 || (t.ops & kOpStateOnly) != 0)
+        return void(indexed ? field_state_get_at(t, fi, h_, kDb, s.obj, index, &err)
+                            : field_state_get(t, fi, h_, kDb, s.obj, &err));
+      return void(indexed ? field_state_set_at(t, fi, h_, kDb, s.obj, index, v, &err)
+                          : field_state_set(t, fi, h_, kDb, s.obj, v, &err));
     }
     if ((t.ops & kOpStateOnly) != 0) return;
     if (op == 3 && f.shape != Shape::Dynamic) {
@@ -255,12 +252,9 @@ class Run {
     }
     uint32_t err = 0;
     dynamic_set_at(t, fi, h_, kDb, s.obj, index, src, (in.u8() & 1) != 0, &err);
-    uint32_t after = count_of(t, f, s.obj);
-    if (index > 254) {
-      expect(err != 0 && after == before, "index beyond the one-byte count accepted", index, after);
-    } else if (err == 0) {
-      expect(after == (index < before ? before : index + 1), "count after set", after, index);
-    }
+    const uint32_t after = count_of(t, f, s.obj);
+    if (index > 254) expect(err != 0 && after == before, "index beyond the one-byte count accepted", index, after);
+    else if (err == 0) expect(after == std::max(before, index + 1), "count after set", after, index);
   }
   void dynamic_remove(Slot &s) {
     int fi = dynamic_field(*s.t);
@@ -274,8 +268,7 @@ class Run {
   uint32_t list_count(const ListSite &ls, void *obj) {
     uint32_t err = 0;
     void *l = list_of(ls, obj);
-    uint32_t n = list_get_count(*ls.lt, ls.f, h_, kDb, l, &err);
-    uint32_t walked = 0;
+    uint32_t n = list_get_count(*ls.lt, ls.f, h_, kDb, l, &err), walked = 0;
     for (void *e = list_get_first(*ls.lt, ls.f, h_, kDb, l, &err); e != nullptr && walked <= n;
          e = list_get_next(*ls.lt, ls.f, h_, kDb, l, e, &err))
       ++walked;
@@ -384,10 +377,7 @@ class Run {
     uint32_t err = 0;
     record_set(t, h_, kDb, d.obj, src.obj, &err);
     expect(err == 0, "record-level set failed", err);
-    if (mv.checked) {  // entries move, they are not copied
-      after_move(t, ls, d.obj, src.obj, mv);
-      return;
-    }
+    if (mv.checked) return after_move(t, ls, d.obj, src.obj, mv);  // entries move, they are not copied
     expect(encode(d) == before, "copy encodes differently from its source");
     compare_equal(t, d.obj, src.obj);
   }

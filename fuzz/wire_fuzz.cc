@@ -39,58 +39,54 @@
 namespace {
 
 using orva::TypeDesc;
-using orva_fuzz::kRaBlockLen;
-using orva_fuzz::ra_records;
-
 constexpr uint32_t kDb = MOX_NO_DB;
 
-[[noreturn]] void fail(const char *what, const TypeDesc &t, uint32_t mode, uint64_t a,
-                       uint64_t b) {
-  std::fprintf(stderr, "wire_fuzz: %s (type %s, sttr mode 0x%x): %llu vs %llu\n", what, t.name,
-               mode, static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
+// The input's type and mode, named by a broken expectation.
+const TypeDesc *g_t;
+uint32_t g_mode;
+void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
+  if (ok) return;
+  std::fprintf(stderr, "wire_fuzz: %s (type %s, sttr mode 0x%x): %llu vs %llu\n", what, g_t->name, g_mode,
+               static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
   std::abort();
 }
 
 struct Encoding {
   std::unique_ptr<uint8_t[]> bytes;
   uint32_t size = 0;
-  uint32_t err = 0;
+  bool operator==(const Encoding &o) const { return size == o.size && !std::memcmp(bytes.get(), o.bytes.get(), size); }
 };
 
-// Encodes obj into a buffer sized by record_len (plus the ra-data blocks when
-// the first attempt runs out of room), checking the bounds on the way.
-Encoding encode(const TypeDesc &t, mox_handle_t *h, uint32_t mode, const void *obj) {
+// Encodes obj into an exact-size heap buffer of record_len bytes (a write past
+// it is an AddressSanitizer report), plus the ra-data blocks when the first
+// attempt runs out of room.
+Encoding encode(mox_handle_t *h, const void *obj) {
+  const TypeDesc &t = *g_t;
   Encoding out;
-  uint32_t len = orva::record_len(t, h, kDb, obj);
-  // Exact-size heap buffers, so that a write past the given length is an
-  // AddressSanitizer report rather than a silent overrun.
-  out.bytes.reset(new uint8_t[len]);
-  out.size = orva::record_marshal(t, h, kDb, out.bytes.get(), obj, static_cast<int32_t>(len), 1,
-                                  &out.err);
-  if (out.size > len) fail("marshal wrote past the buffer length", t, mode, out.size, len);
-  if (out.err == 90) {
-    uint32_t ra = ra_records(t, obj);
-    if (ra == 0) fail("marshal needs more than record_len without ra-data", t, mode, len, 0);
-    uint32_t room = len + ra * kRaBlockLen;
+  uint32_t err = 0;
+  for (uint32_t room = orva::record_len(t, h, kDb, obj), ra = 0;; room += ra * orva_fuzz::kRaBlockLen) {
     out.bytes.reset(new uint8_t[room]);
-    out.err = 0;
-    out.size = orva::record_marshal(t, h, kDb, out.bytes.get(), obj, static_cast<int32_t>(room),
-                                    1, &out.err);
-    if (out.err != 0) fail("marshal fails with room for the ra-data blocks", t, mode, out.err, room);
-    if (out.size > room) fail("marshal wrote past the buffer length", t, mode, out.size, room);
+    out.size = orva::record_marshal(t, h, kDb, out.bytes.get(), obj, static_cast<int32_t>(room), 1, &(err = 0));
+    expect(out.size <= room, "marshal wrote past the buffer length", out.size, room);
+    if (err != 90 || ra != 0) break;
+    ra = orva_fuzz::ra_records(t, obj);
+    expect(ra != 0, "marshal needs more than record_len without ra-data", room);
   }
-  if (out.err != 0) fail("marshal of a decoded record fails", t, mode, out.err, len);
+  expect(err == 0, "marshal of a decoded record fails", err);
   return out;
 }
 
-void *create(const TypeDesc &t, mox_handle_t *h, uint32_t mode) {
-  void *obj = orva::record_create(t, h, kDb);
-  if (obj == nullptr) fail("record_create failed", t, mode, 0, 0);
+void *create(mox_handle_t *h) {
+  void *obj = orva::record_create(*g_t, h, kDb);
+  expect(obj != nullptr, "record_create failed");
   return obj;
 }
 
-bool same(const Encoding &a, const Encoding &b) {
-  return a.size == b.size && std::memcmp(a.bytes.get(), b.bytes.get(), a.size) == 0;
+// Decodes len bytes into obj (fresh or in place): the bytes used, err set.
+uint32_t decode(mox_handle_t *h, const uint8_t *in, uint32_t len, void *obj, bool in_place, uint32_t &err) {
+  const uint32_t used = orva::record_unmarshal(*g_t, h, kDb, in, obj, int32_t(len), in_place, &(err = 0));
+  expect(used <= len, "unmarshal consumed more than its input", used, len);
+  return used;
 }
 
 }  // namespace
@@ -102,73 +98,44 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || size > 0x7FFFFFFF) return 0;
-  uint32_t sel = data[0] % orva_fuzz::selector_count();
-  const TypeDesc &t = *orva::kTypes[sel / orva_fuzz::kModeCount];
-  uint32_t mode = orva_fuzz::kModes[sel % orva_fuzz::kModeCount];
+  const uint32_t sel = data[0] % orva_fuzz::selector_count(), len = uint32_t(size - 1);
+  const TypeDesc &t = *(g_t = orva::kTypes[sel / orva_fuzz::kModeCount]);
+  g_mode = orva_fuzz::kModes[sel % orva_fuzz::kModeCount];
   const uint8_t *wire = data + 1;
-  auto wire_len = static_cast<int32_t>(size - 1);
   mox_trace_clear();
-
-  orva_fuzz::Handle h(mode);
+  orva_fuzz::Handle h(g_mode);
   {
-    void *obj = create(t, h, mode);
-    uint32_t err = 0;
-    uint32_t used = orva::record_unmarshal(t, h, kDb, wire, obj, wire_len, 0, &err);
-    if (used > static_cast<uint32_t>(wire_len))
-      fail("unmarshal consumed more than its input", t, mode, used, wire_len);
-
+    void *obj = create(h);
+    uint32_t err = 0, e2 = 0;
+    const uint32_t used = decode(h, wire, len, obj, false, err);
     if (err == 0) {
-      Encoding first = encode(t, h, mode, obj);
-      void *copy = create(t, h, mode);
-      uint32_t cerr = 0;
-      uint32_t cused = orva::record_unmarshal(t, h, kDb, first.bytes.get(), copy,
-                                              static_cast<int32_t>(first.size), 0, &cerr);
-      if (cerr != 0) fail("own encoding does not decode", t, mode, cerr, first.size);
-      if (cused != first.size) fail("own encoding decodes to another length", t, mode, cused, first.size);
-      Encoding second = encode(t, h, mode, copy);
-      if (!same(first, second))
-        fail("re-encoding of the decoded encoding differs", t, mode, second.size, first.size);
+      const Encoding first = encode(h, obj);
+      void *copy = create(h);
+      expect(decode(h, first.bytes.get(), first.size, copy, false, e2) == first.size && e2 == 0,
+             "own encoding does not decode to its length", e2, first.size);
+      expect(encode(h, copy) == first, "re-encoding of the decoded encoding differs");
       orva::record_destroy(t, h, kDb, copy);
-
-      uint32_t ierr = 0;
-      uint32_t iused = orva::record_unmarshal(t, h, kDb, wire, obj, wire_len, 1, &ierr);
-      if (ierr != 0) fail("in-place decode of a decodable input fails", t, mode, ierr, 0);
-      if (iused != used) fail("in-place decode consumed another length", t, mode, iused, used);
-      Encoding again = encode(t, h, mode, obj);
-      if (!same(first, again))
-        fail("in-place decode of the same input changed the encoding", t, mode, again.size,
-             first.size);
-
-      if (used < static_cast<uint32_t>(wire_len)) {
-        const uint8_t *next = wire + used;
-        auto next_len = static_cast<int32_t>(wire_len - used);
-        bool old_ra = ra_records(t, obj) != 0;
-        void *fresh = create(t, h, mode);
+      expect(decode(h, wire, len, obj, true, e2) == used && e2 == 0, "in-place decode of a decodable input", e2);
+      expect(encode(h, obj) == first, "in-place decode of the same input changed the encoding");
+      if (used < len) {
+        const bool old_ra = orva_fuzz::ra_records(t, obj) != 0;
+        void *fresh = create(h);
         uint32_t ferr = 0;
-        uint32_t fused = orva::record_unmarshal(t, h, kDb, next, fresh, next_len, 0, &ferr);
-        uint32_t oerr = 0;
-        uint32_t oused = orva::record_unmarshal(t, h, kDb, next, obj, next_len, 1, &oerr);
+        const uint32_t fused = decode(h, wire + used, len - used, fresh, false, ferr);
+        const uint32_t oused = decode(h, wire + used, len - used, obj, true, e2);
         if (ferr == 0) {
-          if (oerr != 0) fail("in-place decode over another record fails", t, mode, oerr, 0);
-          if (oused != fused)
-            fail("in-place decode over another record consumed another length", t, mode, oused,
-                 fused);
-          Encoding over = encode(t, h, mode, obj);
-          Encoding alone = encode(t, h, mode, fresh);
-          if (mode != MOX_STTR_ON && !old_ra && !same(over, alone))
-            fail("in-place decode over another record encodes differently", t, mode, over.size,
-                 alone.size);
+          expect(e2 == 0 && oused == fused, "in-place decode over another record", e2, oused);
+          const bool alike = encode(h, obj) == encode(h, fresh);
+          expect(alike || g_mode == MOX_STTR_ON || old_ra, "in-place decode over another record encodes differently");
         }
         orva::record_destroy(t, h, kDb, fresh);
       }
     } else {
-      // A failed decode leaves a destination that must still be reusable.
-      uint32_t ierr = 0;
-      orva::record_unmarshal(t, h, kDb, wire, obj, wire_len, 1, &ierr);
+      decode(h, wire, len, obj, true, e2);  // a failed decode leaves a reusable destination
     }
     orva::record_destroy(t, h, kDb, obj);
   }
-  if (h.live_bytes() != 0) fail("record storage leaked", t, mode, h.live_bytes(), 0);
+  expect(h.live_bytes() == 0, "record storage leaked", h.live_bytes());
   mox_trace_clear();
   return 0;
 }

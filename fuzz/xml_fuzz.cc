@@ -40,15 +40,17 @@
 namespace {
 
 using orva::TypeDesc;
-
 constexpr uint32_t kDb = MOX_NO_DB;
 constexpr size_t kMaxInput = 32 * 1024;
 constexpr int32_t kMaxText = 64 << 20;
 
-[[noreturn]] void fail(const char *what, const TypeDesc &t, uint32_t mode, uint64_t a,
-                       uint64_t b) {
-  std::fprintf(stderr, "xml_fuzz: %s (type %s, sttr mode 0x%x): %llu vs %llu\n", what, t.name,
-               mode, static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
+// The input's type and mode, named by a broken expectation.
+const TypeDesc *g_t;
+uint32_t g_mode;
+void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
+  if (ok) return;
+  std::fprintf(stderr, "xml_fuzz: %s (type %s, sttr mode 0x%x): %llu vs %llu\n", what, g_t->name, g_mode,
+               static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
   std::abort();
 }
 
@@ -57,44 +59,51 @@ struct Doc {
   ~Doc() { mox_xml_doc_free(doc); }
 };
 
+uint32_t to_xml(mox_handle_t *h, const void *obj, char *buf, int32_t room, uint32_t &err) {
+  return orva::record_to_xml(*g_t, h, kDb, g_t->name, buf, obj, room, 0, &(err = 0));
+}
+
 // Renders obj under its type's name, growing the buffer while it is cut, then
-// once more into a heap buffer of exactly the size the text needs.
-std::string render(const TypeDesc &t, mox_handle_t *h, uint32_t mode, const void *obj) {
-  int32_t room = 4096;
+// once more into a heap buffer of exactly the size the text needs, and once
+// into one byte less (a NUL-terminated prefix and 90).
+std::string render(mox_handle_t *h, const void *obj) {
   uint32_t n = 0, err = 0;
-  for (;; room *= 2) {
-    std::unique_ptr<char[]> buf(new char[room]);
-    err = 0;
-    n = orva::record_to_xml(t, h, kDb, t.name, buf.get(), obj, room, 0, &err);
-    if (err != 90) break;
-    if (room >= kMaxText) fail("rendering larger than the limit", t, mode, room, 0);
+  for (int32_t room = 4096; err == 90 || room == 4096; room *= 2) {
+    expect(room <= kMaxText, "rendering larger than the limit", room);
+    n = to_xml(h, obj, std::unique_ptr<char[]>(new char[room]).get(), room, err);
   }
-  if (err != 0) fail("render of a parsed record fails", t, mode, err, 0);
-  auto exact = static_cast<int32_t>(n + 1);
+  expect(err == 0, "render of a parsed record fails", err);
+  const auto exact = static_cast<int32_t>(n + 1);
   std::unique_ptr<char[]> buf(new char[exact]);
-  uint32_t m = orva::record_to_xml(t, h, kDb, t.name, buf.get(), obj, exact, 0, &err);
-  if (err != 0 || m != n) fail("render into an exact-size buffer differs", t, mode, m, n);
-  if (buf[n] != '\0') fail("rendering not NUL-terminated", t, mode, n, 0);
+  uint32_t m = to_xml(h, obj, buf.get(), exact, err);
+  expect(err == 0 && m == n && buf[n] == '\0', "render into an exact-size buffer differs", m, n);
   std::string text(buf.get(), n);
-  uint32_t cut_err = 0;
-  m = orva::record_to_xml(t, h, kDb, t.name, buf.get(), obj, exact - 1, 0, &cut_err);
-  if (cut_err != 90 || m >= n || buf[m] != '\0' || std::memcmp(buf.get(), text.data(), m) != 0)
-    fail("render one byte short is no cut prefix", t, mode, cut_err, m);
+  m = to_xml(h, obj, buf.get(), exact - 1, err);
+  expect(err == 90 && m < n && buf[m] == '\0' && !std::memcmp(buf.get(), text.data(), m),
+         "render one byte short is no cut prefix", err, m);
   return text;
 }
 
 // The rendering without state flags (the mode switched off for it).
-std::string plain(const TypeDesc &t, mox_handle_t *h, uint32_t mode, const void *obj) {
-  if (mode != MOX_STTR_ON) return render(t, h, mode, obj);
+std::string plain(mox_handle_t *h, const void *obj) {
+  if (g_mode != MOX_STTR_ON) return render(h, obj);
   mox_handle_set_sttr_mode(h, MOX_STTR_OFF);
-  std::string text = render(t, h, mode, obj);
+  std::string text = render(h, obj);
   mox_handle_set_sttr_mode(h, MOX_STTR_ON);
   return text;
 }
 
-void *create(const TypeDesc &t, mox_handle_t *h, uint32_t mode) {
-  void *obj = orva::record_create(t, h, kDb);
-  if (obj == nullptr) fail("record_create failed", t, mode, 0, 0);
+void *create(mox_handle_t *h) {
+  void *obj = orva::record_create(*g_t, h, kDb);
+  expect(obj != nullptr, "record_create failed");
+  return obj;
+}
+// Fills obj from doc (err set); destroys it unless keep.
+void *fill(mox_handle_t *h, const Doc &doc, void *obj, uint32_t &err, bool keep = true) {
+  static char msg[256];
+  orva::record_from_xml(*g_t, h, kDb, ("//" + std::string(g_t->name)).c_str(), doc.doc, obj, &(err = 0), msg,
+                        sizeof msg);
+  if (!keep) orva::record_destroy(*g_t, h, kDb, obj);
   return obj;
 }
 
@@ -107,50 +116,39 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || size > kMaxInput) return 0;
-  uint32_t sel = data[0] % orva_fuzz::selector_count();
-  const TypeDesc &t = *orva::kTypes[sel / orva_fuzz::kModeCount];
-  uint32_t mode = orva_fuzz::kModes[sel % orva_fuzz::kModeCount];
-  const std::string path = std::string("//") + t.name;
+  const uint32_t sel = data[0] % orva_fuzz::selector_count();
+  g_t = orva::kTypes[sel / orva_fuzz::kModeCount];
+  g_mode = orva_fuzz::kModes[sel % orva_fuzz::kModeCount];
   char msg[256];
   mox_trace_clear();
-
-  orva_fuzz::Handle h(mode);
+  orva_fuzz::Handle h(g_mode);
   {
     Doc in;
-    if (mox_xml_doc_parse(reinterpret_cast<const char *>(data + 1), size - 1, &in.doc, msg,
-                          sizeof msg) != 0)
+    if (mox_xml_doc_parse(reinterpret_cast<const char *>(data + 1), size - 1, &in.doc, msg, sizeof msg) != 0)
       return 0;
-    void *a = create(t, h, mode);
-    uint32_t err = 0;
-    orva::record_from_xml(t, h, kDb, path.c_str(), in.doc, a, &err, msg, sizeof msg);
+    uint32_t err = 0, e2 = 0;
+    void *a = fill(h, in, create(h), err);
     if (err == 0) {
-      if (mode == MOX_STTR_ON) render(t, h, mode, a);  // with state flags
-      std::string first = plain(t, h, mode, a);
+      if (g_mode == MOX_STTR_ON) render(h, a);  // with state flags
+      const std::string first = plain(h, a);
       Doc again;
-      uint32_t perr = mox_xml_doc_parse(first.data(), first.size(), &again.doc, msg, sizeof msg);
-      if (perr != 0) fail("own rendering does not parse", t, mode, perr, first.size());
-      void *b = create(t, h, mode);
-      uint32_t berr = 0;
-      orva::record_from_xml(t, h, kDb, path.c_str(), again.doc, b, &berr, msg, sizeof msg);
-      if (berr != 0) fail("own rendering does not fill a record", t, mode, berr, first.size());
-      std::string second = plain(t, h, mode, b);
-      if (second != first)
-        fail("rendering of the reparsed rendering differs", t, mode, second.size(), first.size());
-      orva::record_destroy(t, h, kDb, b);
+      e2 = mox_xml_doc_parse(first.data(), first.size(), &again.doc, msg, sizeof msg);
+      expect(e2 == 0, "own rendering does not parse", e2, first.size());
+      void *b = fill(h, again, create(h), e2);
+      expect(e2 == 0, "own rendering does not fill a record", e2, first.size());
+      expect(plain(h, b) == first, "rendering of the reparsed rendering differs");
+      orva::record_destroy(*g_t, h, kDb, b);
     }
-    uint32_t err2 = 0;
-    orva::record_from_xml(t, h, kDb, path.c_str(), in.doc, a, &err2, msg, sizeof msg);
-    if (err == 0 && err2 != 0) fail("second fill from the same document fails", t, mode, err2, 0);
-    orva::record_destroy(t, h, kDb, a);
-    void *c = create(t, h, mode);
-    uint32_t cerr = 0;
+    fill(h, in, a, e2, false);
+    expect(err != 0 || e2 == 0, "second fill from the same document fails", e2);
+    void *c = create(h);
     mox_handle_fail_alloc_after(h, static_cast<int64_t>(size % 61));
-    orva::record_from_xml(t, h, kDb, path.c_str(), in.doc, c, &cerr, msg, sizeof msg);
+    fill(h, in, c, e2);
     mox_handle_fail_alloc_after(h, -1);
-    if (cerr != err && cerr != 12) fail("fill under allocation faults ends otherwise", t, mode, cerr, err);
-    orva::record_destroy(t, h, kDb, c);
+    orva::record_destroy(*g_t, h, kDb, c);
+    expect(e2 == err || e2 == 12, "fill under allocation faults ends otherwise", e2, err);
   }
-  if (h.live_bytes() != 0) fail("record storage leaked", t, mode, h.live_bytes(), 0);
+  expect(h.live_bytes() == 0, "record storage leaked", h.live_bytes());
   mox_trace_clear();
   return 0;
 }

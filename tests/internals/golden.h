@@ -8,7 +8,7 @@
 //
 // golden_record creates and fills one (fill_record with a fixed seed) on h,
 // in tracking mode when h tracks state; the caller destroys it.
-// golden_path names its file in tests/golden/ ("<type>.txt", "<type>.xml").
+// Its files are tests/golden/<type>.txt and <type>.xml.
 // When ORVA_UPDATE_GOLDEN=1 is in the environment, golden_compare rewrites
 // the file instead of comparing:
 //
@@ -27,9 +27,8 @@ inline constexpr const char *kGoldenTypes[] = {"qos_client_data_t", "qos_global_
 
 const orva::TypeDesc &type_named(const std::string &name);
 void *golden_record(const std::string &type, mox_handle_t *h);
-std::string golden_path(const std::string &type, const char *extension);
-// Compares text with the golden file (a gtest failure naming the first
-// differing line), or rewrites the file under ORVA_UPDATE_GOLDEN=1.
+// Compares text with the golden file (a gtest failure showing the
+// differing lines), or rewrites the file under ORVA_UPDATE_GOLDEN=1.
 void golden_compare(const std::string &type, const char *extension, const std::string &text);
 
 }  // namespace orva_test

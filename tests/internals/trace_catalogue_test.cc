@@ -16,11 +16,9 @@ namespace {
 std::string run(const std::string &command) {
   std::string out;
   std::FILE *p = popen(command.c_str(), "r");
-  if (!p) return out;
   char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  EXPECT_EQ(pclose(p), 0) << command;
+  for (size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  EXPECT_TRUE(p != nullptr && pclose(p) == 0) << command;
   return out;
 }
 

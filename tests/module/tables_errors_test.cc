@@ -186,34 +186,29 @@ TEST(TablesErrors, EveryRowOfTheTable) {
   }
 }
 
-// The key's text and wire length for each kind of key.
+// The key's text and wire length for each kind of key: a MAC address, an
+// integer, a key record.
 TEST(TablesErrors, KeyTextAndLengthPerKeyKind) {
   ScopedHandle h;
   uint32_t err = 0;
   const uint32_t db = mox_database_create(h, "tables_keys", 1u << 20, 0, &err);
-  char text[256];
-  auto check = [&](void *table, void *rec, auto print, auto len, uint32_t wire, const char *shows) {
-    EXPECT_EQ(len(h, db, rec), wire);
-    const uint32_t n = print(h, db, table, rec, text, int32_t(sizeof text), &err);
-    EXPECT_EQ(err, 0u);
-    EXPECT_EQ(n, std::strlen(text));
-    EXPECT_NE(std::string(text).find(shows), std::string::npos) << text;
-  };
-  void *t = tbl_qos_client_data_table_open(h, db, "c", 0, &err);
   h->current_db = db;
-  void *r = tbl_qos_client_data_record_create_cr(h, 1);
-  check(t, r, tbl_qos_client_data_pkey_print, tbl_qos_client_data_table_pkey_len, 6, "client_mac");
-  tbl_qos_client_data_destroy_record(h, db, r, &err);
-  t = tbl_qos_wlan_data_table_open(h, db, "w", 0, &err);
-  r = tbl_qos_wlan_data_record_create_cr(h, 1);
-  check(t, r, tbl_qos_wlan_data_pkey_print, tbl_qos_wlan_data_table_pkey_len, 4, "wlan_id");
-  tbl_qos_wlan_data_destroy_record(h, db, r, &err);
-  t = tbl_qos_bssid_data_table_open(h, db, "b", 0, &err);
-  r = tbl_qos_bssid_data_record_create_cr(h, 1);
-  qos_bssid_key_t *key = tbl_qos_bssid_data_qos_bssid_key_t_get_field(h, db, r);
-  check(t, r, tbl_qos_bssid_data_pkey_print, tbl_qos_bssid_data_table_pkey_len,
-        qos_bssid_key_t_len(h, db, key), "@qos_bssid_key_t");
-  tbl_qos_bssid_data_destroy_record(h, db, r, &err);
+  char text[256];
+#define KEY_ROW(tbl, wire, shows)                                                                          \
+  [&] {                                                                                                    \
+    void *t = tbl##_table_open(h, db, #tbl, 0, &err), *r = tbl##_record_create_cr(h, 1);                  \
+    EXPECT_EQ(tbl##_table_pkey_len(h, db, r), wire);                                                       \
+    const uint32_t n = tbl##_pkey_print(h, db, t, r, text, int32_t(sizeof text), &err);                    \
+    EXPECT_EQ(n, std::strlen(text));                                                                       \
+    EXPECT_EQ((std::pair{err, std::string(text).find(shows) != std::string::npos}), (std::pair{0u, true})) \
+        << text;                                                                                           \
+    tbl##_destroy_record(h, db, r, &err);                                                                  \
+  }()
+  KEY_ROW(tbl_qos_client_data, 6u, "client_mac");
+  KEY_ROW(tbl_qos_wlan_data, 4u, "wlan_id");
+  KEY_ROW(tbl_qos_bssid_data, qos_bssid_key_t_len(h, db, tbl_qos_bssid_data_qos_bssid_key_t_get_field(h, db, r)),
+          "@qos_bssid_key_t");
+#undef KEY_ROW
   mox_database_destroy(h, db, &err);
   EXPECT_EQ((std::pair{err, h.live_bytes()}), (std::pair{0u, uint64_t(0)}));
 }

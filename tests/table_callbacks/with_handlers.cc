@@ -30,30 +30,21 @@ uint32_t record(const char *name, uint32_t result, mox_handle_t *h, uint32_t db,
 
 }  // namespace
 
+// orva_qos_data_tbl_qos_<table>_table_record_<event>_handler(h, db, ...), each recording its call.
+#define HANDLER(table, event, ...) \
+  uint32_t orva_qos_data_tbl_qos_##table##_table_record_##event##_handler(mox_handle_t *h, uint32_t db, __VA_ARGS__)
 extern "C" {
-uint32_t orva_qos_data_tbl_qos_client_data_table_record_create_handler(mox_handle_t *h, uint32_t db,
-                                                                       void *a, void *b, uint32_t *err) {
-  return record("client create", 101, h, db, a, b, err);
-}
-uint32_t orva_qos_data_tbl_qos_client_data_table_record_delete_dm_handler(mox_handle_t *h, uint32_t db,
-                                                                          void *rec, uint32_t *err) {
-  return record("client delete_dm", 102, h, db, rec, err);
-}
-uint32_t orva_qos_data_tbl_qos_client_data_table_record_grouping_handler(mox_handle_t *h, uint32_t db,
-                                                                         void *a, uint32_t *err,
-                                                                         uint32_t w1, uint32_t w2,
-                                                                         uint32_t w3, uint32_t w4) {
+HANDLER(client_data, create, void *a, void *b, uint32_t *err) { return record("client create", 101, h, db, a, b, err); }
+HANDLER(client_data, delete_dm, void *rec, uint32_t *err) { return record("client delete_dm", 102, h, db, rec, err); }
+HANDLER(client_data, grouping, void *a, uint32_t *err, uint32_t w1, uint32_t w2, uint32_t w3, uint32_t w4) {
   return record("client grouping", 103, h, db, a, err, w1, w2, w3, w4);
 }
-uint32_t orva_qos_data_tbl_qos_client_data_table_record_free_handler(mox_handle_t *h, uint32_t db, void *a,
-                                                                     void *b, uint32_t *err, uint32_t w) {
+HANDLER(client_data, free, void *a, void *b, uint32_t *err, uint32_t w) {
   return record("client free", 104, h, db, a, b, err, w);
 }
-uint32_t orva_qos_data_tbl_qos_ap_radio_data_table_record_modify_handler(mox_handle_t *h, uint32_t db,
-                                                                         void *a, void *b, uint32_t *err) {
-  return record("radio modify", 105, h, db, a, b, err);
+HANDLER(ap_radio_data, modify, void *a, void *b, uint32_t *err) { return record("radio modify", 105, h, db, a, b, err); }
 }
-}
+#undef HANDLER
 
 namespace orva_test {
 namespace {
