@@ -1,6 +1,7 @@
 // The tables against a model: random inserts (three forms), key-mark and plain
 // deletes, add_ref, destroy, destroy requests (both forms) and their collection
-// over three tenants, sources 1, 2 and 255 and repeated keys, on a MAC-keyed,
+// over three tenants, two locations (the handle's switched at random, its
+// filter sometimes on), sources 1, 2 and 255 and repeated keys, on a MAC-keyed,
 // a u_int32-keyed, a string-keyed and a composite (key-record) table, the last
 // in a shared database, compared with a std::map after every step: every walk
 // form, every search form of the table and of its key index (with the _cr
@@ -123,19 +124,30 @@ struct Radios {  // the key record orders by slot, then by MAC
 
 constexpr int kKeys = 24;
 constexpr uint32_t kSources[] = {0, 1, 2, 255};  // 0: any source but 255 where a filter takes it
-// (tenant, key number, source) is the table's order (no locations here).
-using Key = std::tuple<uint16_t, int, uint8_t>;
+// (tenant, key number, location, source) is the table's order; locations 7
+// and 3 get entries in the order of first use, so entry numbers need not
+// follow the locations' order.
+using Key = std::tuple<uint16_t, int, uint32_t, uint8_t>;
+constexpr uint32_t kLocations[] = {7, 3};
 struct Entry { void *rec; bool pending; };  // pending: a destroy request awaits the collector
 
 template <class A>
 struct Model {
   mox_handle_t *h; uint32_t db; void *t;
   std::map<Key, Entry> recs;
-  uint32_t err = 0;
+  uint32_t err = 0, loc = 0;  // the handle's location and location filter
+  bool filter = false;
 
-  static bool passes(const Key &k, const Entry &e, uint32_t source, bool by_source, bool np) {
-    const uint8_t s = std::get<2>(k);
-    return !(by_source && source != 0 && s != source) && !(source == 0 && s == 255) && !(np && e.pending);
+  bool passes(const Key &k, const Entry &e, uint32_t source, bool by_source, bool np) const {
+    const uint8_t s = std::get<3>(k);
+    return !(by_source && source != 0 && s != source) && !(source == 0 && s == 255) && !(np && e.pending) &&
+           !(filter && std::get<2>(k) != loc);
+  }
+  // A search's probe: its location is 0 while no record holds the handle's.
+  Key probe(uint16_t tenant, int k, uint32_t ps) const {
+    const bool held =
+        std::any_of(recs.begin(), recs.end(), [&](const auto &kv) { return std::get<2>(kv.first) == loc; });
+    return Key{tenant, k, held ? loc : 0, uint8_t(ps != 0 ? ps : 1)};
   }
   // The first record strictly after (before) pos in its tenant passing the
   // filter (with same_key: of pos's key): a walk step from pos.
@@ -154,7 +166,7 @@ struct Model {
   // The one search: the record of (tenant, k, probe source) unless pending
   // and excluded, else with near (or same_key) a step from that position.
   void *search(uint16_t tenant, int k, bool near, bool fwd, uint32_t ps, uint32_t fs, bool np, bool same_key) const {
-    const Key pos{tenant, k, uint8_t(ps != 0 ? ps : 1)};
+    const Key pos = probe(tenant, k, ps);
     auto it = recs.find(pos);
     if (it != recs.end() && !(np && it->second.pending)) return it->second.rec;
     return near || same_key ? after(pos, fwd, fs, fs != 0, np, same_key && !near) : nullptr;
@@ -217,7 +229,7 @@ struct Model {
       return search(tenant, k, a, f, b, c, d, e);
     };
     auto step = [&](bool f, uint32_t ps_, uint32_t fs_, bool np_) {  // by key
-      return after(Key{tenant, k, uint8_t(ps_ != 0 ? ps_ : 1)}, f, fs_, fs_ != 0, np_, false);
+      return after(probe(tenant, k, ps_), f, fs_, fs_ != 0, np_, false);
     };
     std::vector<std::tuple<std::string, void *, void *>> rows{
         {"search", A::search(h, db, t, &p, n, &err), S(n, 1, 1, 1, 0, 0)},
@@ -258,8 +270,8 @@ struct Model {
     for (const auto &[key, e] : recs) {
       const bool in = tenant == 0 || std::get<0>(key) == tenant;
       count += in;
-      unsourced += in && std::get<2>(key) == 255;
-      of_source_1 += in && tenant != 0 && std::get<2>(key) == 1;
+      unsourced += in && std::get<3>(key) == 255;
+      of_source_1 += in && tenant != 0 && std::get<3>(key) == 1;
     }
     ASSERT_EQ(std::tuple(A::count(h, db, t), A::count_by_src(h, db, t, 255), A::count_by_src(h, db, t, 1)),
               std::tuple(count, unsourced, of_source_1));
@@ -304,6 +316,8 @@ void run_model(const char *name, uint32_t db_flags, int steps) {
   for (int step = 0; step < steps; ++step) {
     const uint16_t tenant = uint16_t(rng() % 3);
     mox_handle_set_tenant(h, tenant);
+    mox_handle_set_location(h, m.loc = kLocations[rng() % 2]);
+    mox_handle_set_loc_filter(h, m.filter = rng() % 4 == 0);
     const int k = int(rng() % kKeys);
     const uint8_t source = uint8_t(kSources[1 + rng() % 3]);
     const uint32_t op = rng() % 8;
@@ -315,6 +329,7 @@ void run_model(const char *name, uint32_t db_flags, int steps) {
       ASSERT_NE(rec, nullptr);
       static_cast<mox_db_table_record_t *>(rec)->source = source;
       A::set_key(h, db, rec, k);
+      mox_loc_entry_acquire(h, db, &static_cast<mox_db_table_record_t *>(rec)->loc_entry, &err);
     }
     // The new record and every live record but those this step may free.
     std::vector<orva_test::Region> regions{{t, sizeof(mox_db_table_t), "table"}};
@@ -331,7 +346,7 @@ void run_model(const char *name, uint32_t db_flags, int steps) {
         if (form == 0) A::insert(h, db, t, rec, &err);
         if (form == 1) A::pkey_insert(h, db, t, rec, &err);
         if (form == 2) err = A::insert_cr(h, t, rec, rng() % 2);
-        const bool fresh = m.recs.emplace(Key{tenant, k, source}, Entry{rec, false}).second;
+        const bool fresh = m.recs.emplace(Key{tenant, k, m.loc, source}, Entry{rec, false}).second;
         ASSERT_EQ(err, fresh ? 0u : 17u) << step;
         mox_clear_last_error(h);
         ASSERT_TRUE(journal.Verify()) << step;
