@@ -17,13 +17,12 @@ namespace {
 using Node = e_avl_node_t;
 
 struct Tree {
-  mox_handle_t *h;
-  uint32_t db;
+  mox_db::Stores stores;  // the database looked up once per operation
   Node **root;
 
   template <class T>
   void set(T &slot, T value) {
-    if (slot != value) mox_db::put(h, db, &slot, value);
+    if (slot != value) stores.put(&slot, value);
   }
   // Points whatever held old (its parent's link or the root slot) at fresh.
   void replace_child(Node *parent, Node *old, Node *fresh) {
@@ -142,7 +141,7 @@ MOX_API uint32_t e_avl_insert(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
     parent = cur;
     cur = c == E_AVL_LESS ? cur->left : cur->right;
   }
-  Tree t{h, db, root};
+  Tree t{{h, db}, root};
   t.set(node->left, static_cast<Node *>(nullptr));
   t.set(node->right, static_cast<Node *>(nullptr));
   t.set(node->parent, parent);
@@ -170,7 +169,7 @@ MOX_API uint32_t e_avl_insert(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
 MOX_API uint32_t e_avl_delete(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
                               e_avl_node_t *node, int32_t *balance, e_avl_compare_fn compare) {
   if (!usable(h, db, root, node) || !in_tree(root, node)) return 0;
-  Tree t{h, db, root};
+  Tree t{{h, db}, root};
   Node *from;       // lowest node whose subtree lost a level ...
   bool left_side;   // ... on this side
   if (node->left && node->right) {

@@ -201,7 +201,14 @@ void trace(uint32_t level, const char *what, const char *db_name) {
 void announce(mox_handle_t *h, uint32_t db, void *addr, uint32_t len, void *owner) {
   mox_rt::notify(h, addr, len, db, owner);
   Region *r = region_of(h, db);
-  if (!r || !r->shared()) return;
+  if (r && r->shared()) declare_range(h, db, r, addr, len);
+}
+
+Stores::Stores(mox_handle_t *h, uint32_t db) : h(h), db(db), shared(region_of(h, db)) {
+  if (shared && !shared->shared()) shared = nullptr;
+}
+
+void declare_range(mox_handle_t *h, uint32_t db, Region *r, void *addr, uint32_t len) {
   const uint32_t code = plume_set_range(h->record_heap, addr, len, db);
   if (code == 1) return;
   plume_perror(code);

@@ -115,6 +115,7 @@ struct Region {
   Vec<Offset> gc_list;
   // Cursors, locations, object mappings of tables, reports.
   std::pmr::map<Offset, CursorState> cursors;
+  std::atomic<bool> any_cursors{false};  // set (under meta) once cursors has an entry
   std::pmr::map<uint32_t, LocationEntry> locations;
   uint32_t next_location_entry = 1;
   std::pmr::map<Offset, TableMapping> table_mappings;
@@ -178,6 +179,27 @@ void put(mox_handle_t *h, uint32_t db, T *dst, const T &value, void *owner = nul
   announce(h, db, dst, sizeof(T), owner);
   *dst = value;
 }
+// The write-range declaration of a store into shared database r (after its
+// write_notify); a refusal is an integrity failure.
+void declare_range(mox_handle_t *h, uint32_t db, Region *r, void *addr, uint32_t len);
+
+// The announced stores of one operation on database db: the database is
+// looked up once, then each store is its write_notify (and, for a shared
+// database, its range declaration).
+struct Stores {
+  mox_handle_t *h;
+  uint32_t db;
+  Region *shared;  // the database when shared, else null
+
+  Stores(mox_handle_t *h, uint32_t db);
+  template <class T>
+  void put(T *dst, const T &value) {
+    mox_rt::notify(h, dst, sizeof(T), db);
+    if (shared) [[unlikely]]
+      declare_range(h, db, shared, dst, sizeof(T));
+    *dst = value;
+  }
+};
 
 // Entry of a service with an error slot: null when the slot holds an error;
 // otherwise the handle's database db, or null after failing with 2 (not
