@@ -700,10 +700,11 @@ struct StateStage {
   uint8_t *bytes;           // the values, by position in the area
   uint8_t *read;            // per position: 1 when a value was read for it
 
+  // The marks are cleared by the owner, over the whole capacity (a constant
+  // of the record's type, so the clear is inlined).
   void begin(uint8_t *to, uint32_t n) {
     area = to;
     size = n;
-    std::memset(read, 0, (n + 7) & ~7u);
   }
   // Stores the runs of positions read: one write_notify over each, then its
   // bytes.  The marks are read eight at a time (those past size are clear).
@@ -786,10 +787,25 @@ struct Decoder {
     }
     ++pos;
   }
-  // Up to n state bytes of this record's area from at on, cut to what remains.
-  [[gnu::noinline]] void state_run(uint32_t at, uint32_t n) {
+  // Up to N state bytes of this record's area from at on, cut to what
+  // remains.  N is the array's bound: when the input holds all of them the
+  // copy and the marks are of constant size, which the compiler inlines.
+  template <uint32_t N>
+  [[gnu::always_inline]] void state_run(uint32_t at) {
     if (!states) return;
-    uint32_t have = left() < static_cast<int32_t>(n) ? static_cast<uint32_t>(left()) : n;
+    if (left() >= static_cast<int32_t>(N)) [[likely]] {
+      if (area) {
+        std::memcpy(staged + at, buf + pos, N);
+        std::memset(staged_read + at, 1, N);
+      }
+      pos += N;
+    } else {
+      state_tail(at);
+    }
+  }
+  // The state bytes of an array that the input cuts short.
+  [[gnu::noinline]] void state_tail(uint32_t at) {
+    uint32_t have = left() > 0 ? static_cast<uint32_t>(left()) : 0;
     if (have == 0) return;
     if (area) {
       std::memcpy(staged + at, buf + pos, have);
@@ -945,7 +961,7 @@ struct Decoder {
       }
       if (!ok()) return;
       state_byte(f.state);
-      state_run(f.state + 1u, f.bound);
+      state_run<f.bound>(f.state + 1u);
     } else if constexpr (f.shape == Shape::Dynamic) {
       dynamic<T, I>();
     } else {
@@ -974,7 +990,8 @@ struct Decoder {
 
   // The storage of the dynamic array for count elements, initialized; null
   // when the decode ends (err or no_storage set, or count 0).
-  uint8_t *dynamic_storage(const FieldDesc &f, uint8_t count, uint8_t *&per);
+  uint8_t *dynamic_storage(const FieldDesc &f, const DynamicBlock &lay, uint8_t count,
+                           uint8_t *&per);
 
   template <const TypeDesc &T, size_t I>
   void dynamic() {
@@ -982,11 +999,14 @@ struct Decoder {
     if (left() < 1) return fail(h, err, kEMSGSIZE);
     uint8_t count = buf[pos++];
     uint8_t *per = nullptr;
-    uint8_t *block = dynamic_storage(f, count, per);
+    DynamicBlock lay(f, h);
+    uint8_t *block = dynamic_storage(f, lay, count, per);
     if (block == nullptr) return;
+    // Each element's state area is where dynamic_storage placed it: handed
+    // down, so that the element's decode need not ask the runtime for it.
     for (uint32_t e = 0; e < count && ok(); ++e)
       took(decode_of<*f.record>(h, db, buf + pos, block + e * f.size, left(), in_place, err, sc,
-                                nullptr, nullptr));
+                                lay.state ? lay.area(block, count, e) : nullptr, nullptr));
     if (!ok()) return;
     state_byte(f.state);
     state_block(area ? per : nullptr, count);
@@ -1076,7 +1096,8 @@ struct Decoder {
   }
 };
 
-uint8_t *Decoder::dynamic_storage(const FieldDesc &f, uint8_t count, uint8_t *&per) {
+uint8_t *Decoder::dynamic_storage(const FieldDesc &f, const DynamicBlock &lay, uint8_t count,
+                                  uint8_t *&per) {
   const TypeDesc &et = *f.record;
   uint8_t *count_at = bytes(obj) + t.fields[f.count_field].offset;
   uint8_t **block_at = dynamic_block(f, obj);
@@ -1087,7 +1108,6 @@ uint8_t *Decoder::dynamic_storage(const FieldDesc &f, uint8_t count, uint8_t *&p
     fail(h, err, kEMSGSIZE);
     return nullptr;
   }
-  DynamicBlock lay(f, h);
   uint8_t *block = *block_at;
   bool reuse = in_place && block != nullptr && count == old && count != 0;
   if (block != nullptr) destroy_elements(f, block, old);
@@ -1254,6 +1274,7 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
   own.read = stage_read;
   Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer, own};
   if (!de.begin()) return de.pos;
+  if (de.owns_stage) std::memset(stage_read, 0, kStage);
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
