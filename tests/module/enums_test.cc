@@ -136,6 +136,7 @@ TEST_P(Enums, ErrorSlotSetValueAndCompare) {
             (std::tuple{calls, 5u, 77u, uint8_t{0}, '\0'}));
   EXPECT_EQ(std::memcmp(obj, &snapshot, sizeof snapshot), 0);
   err = 0;
+  obj->value = 0;  // the store below changes it for every enumeration
   h->last_error = 99;
   {
     JournalCheck check(h, {{obj, sizeof *obj}});
