@@ -230,7 +230,7 @@ void finish_destroy(mox_handle_t *h, uint32_t db, void *obj) {
   EXPECT_EQ(static_cast<TestRecord *>(obj)->flags & MOX_FLAG_OID_MAPPED, 0);
 }
 
-TEST(CoreOidMapping, DestroyIsDeferredWhileOthersHoldReferences) {
+TEST(CoreOidMapping, DestroyIsDeferredWhileOthersHoldReferencesOrImmediate) {
   ScopedHandle h;
   g_finished = {};
   TestRecord table{};
@@ -255,16 +255,13 @@ TEST(CoreOidMapping, DestroyIsDeferredWhileOthersHoldReferences) {
   // Nothing left to release or to add to.
   EXPECT_EQ((std::tuple{int(table.flags), mox_oid_mapping_release(h, 3, &table), mox_oid_mapping_add_ref(h, &table),
                         g_finished.calls}), (std::tuple{int(MOX_FLAG_STATE_TRACKED), 0u, 0u, 1}));
-}
 
-TEST(CoreOidMapping, ImmediateDestroyAndTheOwnersReference) {
-  ScopedHandle h;
+  // An immediate destroy, and the owner's reference.
   g_finished = {};
   TestRecord obj{};
   ASSERT_EQ(mox_oid_mapping_create(h, MOX_NO_DB, &obj, 2, 1, finish_destroy), 1u);
   EXPECT_EQ((std::tuple{mox_oid_mapping_release(h, MOX_NO_DB, &obj), mox_oid_mapping_refs(h, &obj)}), (std::tuple{1u, 1u}))
       << "the owner's reference goes only with a destroy request";
-  uint32_t err = 0;
   EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&obj, sizeof obj, "obj"}}, [&] {
     EXPECT_EQ(mox_request_oid_mapping_destroy(h, MOX_NO_DB, &obj, &err), 1u);
   }));

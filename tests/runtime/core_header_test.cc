@@ -126,7 +126,7 @@ TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndVariantInfoIsRepointedWh
             (std::tuple{&t.info, 22u}));
 }
 
-TEST(CoreDomain, VariantAndPermissionLookups) {
+TEST(CoreDomain, LookupsAndAdjustVariantWithinAllLimits) {
   ScopedHandle h;
   FakeType a("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"), b("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
   mox_domain_t *d = &h->domain;
@@ -151,11 +151,9 @@ TEST(CoreDomain, VariantAndPermissionLookups) {
   uint32_t busy = 43;
   EXPECT_EQ((std::tuple{mox_domain_lookup_variant(h, d, &b.ti, &busy), mox_domain_lookup_table_ok(h, d, &b.ti, &busy),
                         mox_domain_lookup_message_ok(h, d, &b.ti, &busy), busy}), (std::tuple{-1, 0u, 0u, 43u}));
-}
 
-TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
-  ScopedHandle h;
-  FakeType t("cccccccccccccccccccccccccccccccc");
+  // Adjusting a variant: raised within all limits, never lowered.
+  FakeType &t = b;
   constexpr int kOpen = 127;  // no domain entry for the type
   const struct {
     int8_t variant;

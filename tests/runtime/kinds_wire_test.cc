@@ -188,7 +188,7 @@ TEST(KindsObjects, TypeInfoRecordsAreWellFormed) {
   }
 }
 
-TEST(KindsWireHelpers, ItemsHaveFixedLayouts) {
+TEST(KindsWireHelpers, ItemsAndThe27ByteMessageHeaderHaveFixedLayouts) {
   ScopedHandle h;
   uint32_t err = 0;
   const mox_ra_data_t ra{0x0A0B0C0D, 0x01020304};
@@ -232,14 +232,10 @@ TEST(KindsWireHelpers, ItemsHaveFixedLayouts) {
   EXPECT_EQ((std::tuple{int(variant), int(flags), jump, count, ra_back.owner_id, ra_back.generation,
                             int(ra_flag), err}),
             (std::tuple{-128, 0x80, 0x0A0B0C0Du, 0x01020304u, ra.owner_id, ra.generation, 0x80, 0u}));
-}
 
-// The 27-byte message header: its bytes, an announced decode, refusal of a
-// wrong version, marker, size byte or revision (74) and of short input or
-// buffer (90); a header with a wrong version is not written (22).
-TEST(KindsWireHelpers, MessageHeaderIs27BytesAndChecked) {
-  ScopedHandle h;
-  uint32_t err = 0;
+  // The 27-byte message header: its bytes, an announced decode, refusal of a
+  // wrong version, marker, size byte or revision (74) and of short input or
+  // buffer (90); a header with a wrong version is not written (22).
   mox_msg_header_t hdr{}, back{};
   hdr.version = MOX_MSG_HEADER_VERSION;
   std::memset(hdr.marker, 0xFF, sizeof hdr.marker);

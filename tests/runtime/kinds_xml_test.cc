@@ -53,7 +53,7 @@ struct Doc {
   char msg[256] = "";
 };
 
-TEST(KindsXmlParse, RefusesBadDocumentsWithAReason) {
+TEST(KindsXml, ParseRefusesBadDocumentsWithAReasonAndLookupsSelectByPath) {
   // "Billion laughs": nine levels of entities, each ten of the one before.
   std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol1 \"lol\">";
   for (int level = 2; level <= 9; ++level) {
@@ -94,9 +94,8 @@ TEST(KindsXmlParse, RefusesBadDocumentsWithAReason) {
   mox_xml_doc_t *doc = nullptr;
   EXPECT_EQ((std::tuple{Doc(unterminated, 4).rc, mox_xml_doc_parse("<x/>", 4, nullptr, nullptr, 0),
                         mox_xml_doc_parse("", 0, &doc, nullptr, 0)}), (std::tuple{0u, kEINVAL, kEINVAL}));
-}
 
-TEST(KindsXmlLookup, PathsSelectElementsAndFailuresAreReported) {
+  // Look-ups: paths select elements, failures are reported.
   Doc d("<r><a><b>one</b></a><a><b>two &amp; &#65;</b></a><c>  </c><e/></r>");
   ASSERT_EQ(d.rc, 0u) << d.msg;
   const std::string long_path = "/r" + std::string(300, 'x');
