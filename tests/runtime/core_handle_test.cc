@@ -174,10 +174,7 @@ TEST(CoreJournalCheck, PassesOnlyWhenEveryChangedByteWasAnnouncedFirst) {
   EXPECT_EQ(mox_journal_enabled(h), 1u);
 }
 
-struct TestRecord {
-  MOX_OBJ_HEADER;
-  uint32_t value;
-};
+struct TestRecord { MOX_OBJ_HEADER; uint32_t value; };
 
 TEST(CoreStats, CountsCreateDestroyPeakAndRefusesUnderflow) {
   ScopedHandle h;
@@ -217,12 +214,7 @@ TEST(CoreStats, CountsCreateDestroyPeakAndRefusesUnderflow) {
             (std::tuple{4004u, 4003u, 1u, 1u, true}));
 }
 
-struct Finished {
-  mox_handle_t *h = nullptr;
-  uint32_t db = 0;
-  void *obj = nullptr;
-  int calls = 0;
-} g_finished;
+struct Finished { mox_handle_t *h = nullptr; uint32_t db = 0; void *obj = nullptr; int calls = 0; } g_finished;
 void finish_destroy(mox_handle_t *h, uint32_t db, void *obj) {
   g_finished = {h, db, obj, g_finished.calls + 1};
   // The mapping must already be gone when the object is finished off.

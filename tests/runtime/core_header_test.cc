@@ -18,10 +18,7 @@ namespace {
 using orva_test::ScopedHandle;
 
 // Header fields in order: tinfo, variant, storage_variant, flags.
-struct TestRecord {
-  MOX_OBJ_HEADER;
-  uint32_t value = 0;
-};
+struct TestRecord { MOX_OBJ_HEADER; uint32_t value = 0; };
 
 // A type-info record with its variant information, as a module defines one.
 struct FakeType {
@@ -60,11 +57,7 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   EXPECT_EQ((std::tuple{mox_get_manifested_type_info(nullptr, &err), err, mox_get_manifested_type_info(&plain, &err)}),
             (std::tuple{static_cast<mox_type_info_t *>(nullptr), 2u, static_cast<mox_type_info_t *>(nullptr)}));
 
-  const struct {
-    uint8_t flags;
-    uint32_t refuse_nested, refuse_embedded, result;
-    int32_t tracked;
-  } cases[] = {{0, 1, 1, 0, 0},
+  const struct { uint8_t flags; uint32_t refuse_nested, refuse_embedded, result; int32_t tracked; } cases[] = {{0, 1, 1, 0, 0},
                {MOX_FLAG_NESTED, 1, 1, 22, 0},   {MOX_FLAG_NESTED, 0, 1, 0, 0},
                {MOX_FLAG_EMBEDDED, 1, 1, 22, 0}, {MOX_FLAG_EMBEDDED, 1, 0, 0, 0},
                {MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED, 0, 0, 0, 1}};
@@ -156,13 +149,7 @@ TEST(CoreDomain, LookupsAndAdjustVariantWithinAllLimits) {
   FakeType &t = b;
   constexpr int kOpen = 127;  // no domain entry for the type
   const struct {
-    int8_t variant;
-    uint8_t storage;
-    uint32_t highest;
-    int domain;
-    uint32_t enabled, err;
-    int8_t expect;
-    const char *why;
+    int8_t variant; uint8_t storage; uint32_t highest; int domain; uint32_t enabled, err; int8_t expect; const char *why;
   } cases[] = {
       {0, 1, 1, kOpen, 1, 0, 1, "raised"},
       {0, 0, 1, kOpen, 1, 0, 0, "storage laid out for variant 0 only"},

@@ -49,10 +49,7 @@ TEST(CoreTrace, EmittersRenderCheckTheirFormatsAndCapture) {
   uint16_t id = 0;
   quill_module_init_fn("core_trace_test_emit", &id, nullptr);
   const std::string big(2000, 'z');
-  const struct {
-    std::function<void()> emit;
-    const char *text;
-  } cases[] = {
+  const struct { std::function<void()> emit; const char *text; } cases[] = {
       {[&] { __QLf_0(&kSection, 0, id, MOX_LEVEL_FATAL); }, "plain message"},
       {[&] { __QLf_1(&kSection, 1, id, MOX_LEVEL_ERROR, "qos_ap_data_t"); }, "type qos_ap_data_t failed"},
       {[&] { __QLf_4(&kSection, 2, id, MOX_LEVEL_NOTICE, 42); }, "count 42"},

@@ -110,11 +110,7 @@ TEST(DbDatabase, AttachmentLockHoldersAndWriterRefusal) {
 TEST(DbDatabase, TwoReadersAndAWriterOnThreads) {
   using db_test::Rec;
   constexpr auto cmp = db_test::compare;
-  struct Tree {
-    e_avl_node_t *root;
-    int32_t height;
-    uint32_t count;
-  };
+  struct Tree { e_avl_node_t *root; int32_t height; uint32_t count; };
   ScopedHandle w, r1, r2;
   uint32_t err = 0;
   const uint32_t db = mox_database_create(w, "threads", 1 << 20, MOX_DB_SHARED, &err);

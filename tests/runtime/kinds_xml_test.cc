@@ -65,11 +65,7 @@ TEST(KindsXml, ParseRefusesBadDocumentsWithAReasonAndLookupsSelectByPath) {
   const std::string external = "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><x>&e;</x>";
   const std::string fetched = "<!DOCTYPE x SYSTEM \"http://192.0.2.1/x.dtd\"><x/>";
   constexpr size_t kAll = SIZE_MAX;  // the whole text
-  const struct {
-    const char *text;
-    size_t len;
-    const char *reason;
-  } refused[] = {
+  const struct { const char *text; size_t len; const char *reason; } refused[] = {
       {laughs.c_str(), kAll, "document type"},
       {external.c_str(), kAll, "document type"},
       {fetched.c_str(), kAll, "document type"},  // a DTD that must never be fetched
@@ -99,14 +95,9 @@ TEST(KindsXml, ParseRefusesBadDocumentsWithAReasonAndLookupsSelectByPath) {
   Doc d("<r><a><b>one</b></a><a><b>two &amp; &#65;</b></a><c>  </c><e/></r>");
   ASSERT_EQ(d.rc, 0u) << d.msg;
   const std::string long_path = "/r" + std::string(300, 'x');
-  const struct {
-    const char *path;
-    uint32_t rc;
-    const char *text;
-  } lookups[] = {{"//b", 0, "one"},           {"/r/a[2]/b", 0, "two & A"},
-                 {"/r/c", 0, "  "},           {"/r/e", 0, ""},
-                 {"/r/a[3]/b", kENOENT, ""},  {long_path.c_str(), kENOENT, ""},
-                 {"//[", kEINVAL, ""},        {"count(//a)", kEINVAL, ""}};
+  const struct { const char *path; uint32_t rc; const char *text; } lookups[] = {
+      {"//b", 0, "one"}, {"/r/a[2]/b", 0, "two & A"}, {"/r/c", 0, "  "}, {"/r/e", 0, ""}, {"/r/a[3]/b", kENOENT, ""},
+      {long_path.c_str(), kENOENT, ""}, {"//[", kEINVAL, ""}, {"count(//a)", kEINVAL, ""}};
   for (const auto &l : lookups) {
     char buf[128] = "";
     EXPECT_EQ((std::tuple{xml_get_element_value(d.doc, l.path, buf, sizeof buf, 0), std::string(buf)}),
