@@ -200,36 +200,30 @@ TEST(KindsXmlRead, ReadersParseTextAndExplainFailuresAndPrintOneLinePerValue) {
   mox_vstring_destroy_internal(h, MOX_NO_DB, &s, 0);
   EXPECT_EQ(err, 0u);
 
-  // Refusals leave the field alone and say why; an absent element leaves the
-  // message alone; the message is cut to its buffer.
+  // Refusals leave the field alone and say why (cut to the room given); an
+  // absent element leaves the message alone; times need six fraction digits.
   uint8_t u8 = 42;
   uint16_t u16 = 0;
   calendar_time_t t{};
-  char msg[96] = "untouched", tiny[8];
-  auto u16_from = [&](const char *path, char *m, uint32_t n) {
-    err = 0;
-    u_int16_from_xml(h, MOX_NO_DB, path, d.doc, &u16, &err, m, n);
-    return err;
-  };
-  EXPECT_EQ(u16_from("/r/none", msg, sizeof msg), kENOENT);
-  EXPECT_STREQ(msg, "untouched");
-  EXPECT_EQ((std::tuple{u16_from("/r/neg", msg, sizeof msg), u16_from("/r/word", msg, sizeof msg)}),
-            (std::tuple{kEINVAL, kEINVAL}));
-  EXPECT_EQ(u16_from("/r/[", msg, sizeof msg), kEINVAL);
-  EXPECT_STREQ(msg, "Failed xpath: /r/[");
-  u16_from("/r/word", tiny, sizeof tiny);
-  EXPECT_STREQ(tiny, "Failed ");
-  EXPECT_EQ(u16, 0u);
-  err = 0;
-  u_int8_from_xml(h, MOX_NO_DB, "/r/big", d.doc, &u8, &err, msg, sizeof msg);
-  EXPECT_EQ((std::tuple{err, u8}), (std::tuple{kEINVAL, uint8_t{42}}));
-  EXPECT_STREQ(msg, "Failed xpath: /r/big (not a valid u_int8 value)");
-  err = 0;
-  calendar_time_from_xml(h, MOX_NO_DB, "/r/t2", d.doc, &t, &err, msg, sizeof msg);
-  EXPECT_EQ(err, kEINVAL) << "six fraction digits are required";
-  err = 0;
-  enm_radio_band_type_from_xml(h, MOX_NO_DB, "/r/word", d.doc, &band, &err, msg, sizeof msg);
-  EXPECT_EQ((std::tuple{err, band.value}), (std::tuple{kEINVAL, uint32_t{ENM_RADIO_BAND_5GHZ}}));
+  char msg[96] = "untouched";
+#define READ(K, f) [&](const char *p, uint32_t *e, uint32_t n) { K##_from_xml(h, MOX_NO_DB, p, d.doc, &f, e, msg, n); }
+  const struct {
+    std::function<void(const char *, uint32_t *, uint32_t)> read; const char *path; uint32_t room, code; const char *msg;
+  } refusals[] = {
+      {READ(u_int16, u16), "/r/none", 96, kENOENT, "untouched"},
+      {READ(u_int16, u16), "/r/neg", 96, kEINVAL, nullptr},
+      {READ(u_int16, u16), "/r/[", 96, kEINVAL, "Failed xpath: /r/["},
+      {READ(u_int16, u16), "/r/word", 8, kEINVAL, "Failed "},
+      {READ(u_int8, u8), "/r/big", 96, kEINVAL, "Failed xpath: /r/big (not a valid u_int8 value)"},
+      {READ(calendar_time, t), "/r/t2", 96, kEINVAL, nullptr},
+      {READ(enm_radio_band_type, band), "/r/word", 96, kEINVAL, nullptr}};
+#undef READ
+  for (const auto &r : refusals) {
+    uint32_t e = 0;
+    r.read(r.path, &e, r.room);
+    EXPECT_EQ((std::tuple{e, std::string(r.msg ? msg : "")}), (std::tuple{r.code, r.msg ? r.msg : ""})) << r.path;
+  }
+  EXPECT_EQ((std::tuple{u16, u8, band.value}), (std::tuple{0u, 42u, uint32_t{ENM_RADIO_BAND_5GHZ}}));
 }
 
 // Both helpers write at most the room (counted, for print_space, from the

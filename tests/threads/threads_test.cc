@@ -56,9 +56,9 @@ void lives(const orva::TypeDesc &t, int thread) {
 class Threads : public testing::TestWithParam<const char *> {};
 
 TEST_P(Threads, ConcurrentRecordLivesOnOwnHandles) {
-  const orva::TypeDesc *const *t = std::find_if(orva::kTypes, orva::kTypes + orva::kTypeCount,
-                                                [this](const orva::TypeDesc *d) { return d->name == std::string(GetParam()); });
-  ASSERT_NE(t, orva::kTypes + orva::kTypeCount);
+  const auto *end = orva::kTypes + orva::kTypeCount;
+  const auto *t = std::find_if(orva::kTypes, end, [this](auto *d) { return d->name == std::string(GetParam()); });
+  ASSERT_NE(t, end);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) threads.emplace_back(lives, std::cref(**t), i);
   for (auto &th : threads) th.join();
