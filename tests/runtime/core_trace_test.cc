@@ -17,18 +17,8 @@ namespace {
 
 using orva_test::ScopedHandle;
 
-const char *const kFormats[] = {
-    " plain message",
-    " type %s failed",
-    " count %u",
-    " %s in %s",
-    " %s: error %d",
-    " %u items of %s",
-    " %u of %u",
-    " %s/%s/%s",
-    " %u.%u.%u",
-    " bad %s conversion",
-};
+const char *const kFormats[] = {" plain message", " type %s failed", " count %u",  " %s in %s", " %s: error %d",
+                                 " %u items of %s", " %u of %u",       " %s/%s/%s", " %u.%u.%u", " bad %s conversion"};
 const quill_section_desc_t kSection = {1, 2, {0}};
 const bool kRegistered = (quill_catalogue_register(&kSection, 10, kFormats), true);
 
@@ -119,11 +109,8 @@ TEST(CoreBundles, EachRegistryReturnsThePreviousHandler) {
   using reg_fn = mox_bundle_handler_fn (*)(mox_bundle_handler_fn);
   const std::tuple<uint32_t, reg_fn, mox_bundle_handler_fn (*)(void)> registries[] = {
       {MOX_BUNDLE_HUB_COMM, hub_comm_bundle_handler_register, hub_comm_bundle_handler_unregister},
-      {MOX_BUNDLE_IF_COMMON, if_common_bundle_handler_register,
-       if_common_bundle_handler_unregister},
-      {MOX_BUNDLE_ORVA_ENUM_TYPES, orva_enum_types_bundle_handler_register,
-       orva_enum_types_bundle_handler_unregister},
-  };
+      {MOX_BUNDLE_IF_COMMON, if_common_bundle_handler_register, if_common_bundle_handler_unregister},
+      {MOX_BUNDLE_ORVA_ENUM_TYPES, orva_enum_types_bundle_handler_register, orva_enum_types_bundle_handler_unregister}};
   for (const auto &[id, reg, unreg] : registries) {
     const uint32_t calls = mox_bundle_registry_calls(id);
     unreg();

@@ -212,12 +212,12 @@ TEST(DbDatabase, TableOfContentsNamedObjectsAndCounts) {
   // the handle's current one), the type registry stays what it was.
   void *tbi = alloc(h, db, 24);
   h->current_db = db;
-  std::vector<uint32_t> codes;  // in order: the second insert of a name is refused
-  codes.push_back(h->registry_insert(h->record_heap, MOX_NO_DB, "__mox_TBI__ab", tbi));
-  codes.push_back(h->registry_insert(h->record_heap, db, "__mox_TBI__ab", tbi));
-  codes.push_back(h->registry_insert(h->record_heap, db, "private", &err));
-  codes.push_back(h->registry_insert(h->type_registry, MOX_NO_DB, "type", &kind));
-  EXPECT_EQ(codes, (std::vector<uint32_t>{0, 17, 22, 0}));
+  // In order (a braced list): the second insert of a name is refused.
+  EXPECT_EQ((std::vector<uint32_t>{h->registry_insert(h->record_heap, MOX_NO_DB, "__mox_TBI__ab", tbi),
+                                   h->registry_insert(h->record_heap, db, "__mox_TBI__ab", tbi),
+                                   h->registry_insert(h->record_heap, db, "private", &err),
+                                   h->registry_insert(h->type_registry, MOX_NO_DB, "type", &kind)}),
+            (std::vector<uint32_t>{0, 17, 22, 0}));
   EXPECT_EQ(std::make_tuple(h->registry_lookup(h->record_heap, db, "__mox_TBI__ab"),
                             h->registry_lookup(h->type_registry, MOX_NO_DB, "__mox_TBI__ab"),
                             h->registry_lookup(h->record_heap, db, "type"),
