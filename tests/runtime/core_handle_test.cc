@@ -20,7 +20,7 @@ using orva_test::ScopedHandle;
 
 // Defaults: no database, no state tracking, variants adjusted, the default
 // registry; mode 0 removes a state-tracking configuration.
-TEST(CoreHandle, DefaultsAllocationAccountingFaultInjectionAndWorkspace) {
+TEST(CoreHandle, DefaultsAllocationAccountingFaultInjectionWorkspaceAndErrors) {
   mox_handle_t *fresh = mox_handle_create();
   EXPECT_EQ((std::tuple{fresh->current_db, fresh->sttr_config, fresh->adjust_variant_enabled, fresh->type_registry,
                         mt_get_tenant_id(nullptr)}), (std::tuple{MOX_NO_DB, nullptr, 1u, mox_default_registry(), 0}));
@@ -62,19 +62,8 @@ TEST(CoreHandle, DefaultsAllocationAccountingFaultInjectionAndWorkspace) {
   EXPECT_EQ(moxlib_get_handle_ws(h, 8), ws);
   auto *grown = static_cast<uint8_t *>(moxlib_get_handle_ws(h, 4096));
   EXPECT_EQ((std::tuple{grown[15], grown[16], grown[4095]}), (std::tuple{0x5A, 0, 0}));
-}
 
-TEST(CoreHandleDeathTest, RecordFreeRefusesABlockItDidNotHandOutAndBassertStops) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  ScopedHandle h;
-  alignas(16) uint8_t foreign[64] = {};
-  EXPECT_DEATH(h->record_free(h->record_heap, MOX_NO_DB, foreign + 32), "not a live block");
-  bassert(1);
-  EXPECT_DEATH(bassert(0), "bassert failed");
-}
-
-TEST(CoreErrors, LastErrorEpochErrorCallCountAndPlainHelpers) {
-  ScopedHandle h;
+  // The error services: the last error, the epoch error, the call count.
   const uint64_t calls = mox_rt_call_count();
   mox_store_err(h, 12);
   EXPECT_EQ(h->last_error, 12u);
@@ -105,6 +94,15 @@ TEST(CoreErrors, LastErrorEpochErrorCallCountAndPlainHelpers) {
   EXPECT_EQ((std::tuple{p != nullptr, plume_set_range(nullptr, buf, 8, 3), plume_set_range(nullptr, nullptr, 8, 3)}),
             (std::tuple{true, 1u, 14u}));
   moxlib_free(p);
+}
+
+TEST(CoreHandleDeathTest, RecordFreeRefusesABlockItDidNotHandOutAndBassertStops) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  ScopedHandle h;
+  alignas(16) uint8_t foreign[64] = {};
+  EXPECT_DEATH(h->record_free(h->record_heap, MOX_NO_DB, foreign + 32), "not a live block");
+  bassert(1);
+  EXPECT_DEATH(bassert(0), "bassert failed");
 }
 
 void announce(mox_handle_t *h, void *addr, uint32_t len, void *owner = nullptr) {
@@ -268,7 +266,7 @@ TEST(CoreOidMapping, DestroyIsDeferredWhileOthersHoldReferencesOrImmediate) {
   EXPECT_EQ(mox_oid_mapping_refs(h, &obj), 1u) << "an error on entry changes nothing";
 }
 
-TEST(CoreRegistry, InsertLookupAndOwnershipOfDefaultCopies) {
+TEST(CoreRegistry, InsertLookupOwnershipOfDefaultCopiesAndEventsInOrder) {
   void *reg = mox_registry_create();
   ScopedHandle h;
   int foreign = 0;
@@ -296,10 +294,8 @@ TEST(CoreRegistry, InsertLookupAndOwnershipOfDefaultCopies) {
   ScopedHandle other;
   EXPECT_EQ((std::tuple{mox_registry_insert(h.registry(), MOX_NO_DB, "x", &foreign),
                         mox_registry_lookup(other.registry(), MOX_NO_DB, "x")}), (std::tuple{0u, static_cast<void *>(nullptr)}));
-}
 
-TEST(CoreEvents, AnnouncementsAreRecordedInOrder) {
-  ScopedHandle h;
+  // Events: the announcements are recorded in order.
   int item = 0, owner = 0;
   uint32_t err = 0;
   moxdb_record_containment2(h, 1, &item, &owner, 1);

@@ -99,10 +99,18 @@ TEST(KindsWire, DecodeAndSettersRefuseMalformedValuesAndFailedAllocations) {
       << "a null slot is tolerated";
 }
 
-// Copies are independent; a null text is the empty string; destroy announces
-// the two words it clears, returns the storage, and may run twice; a string
-// object of its own goes back to record_free with free_storage.
-TEST(KindsStrings, CopiesAreIndependentAndStorageIsReleased) {
+// The owner given with the first announcement of addr, or null.
+const void *announced_owner(mox_handle_t *h, const void *addr) {
+  mox_journal_entry_t j;
+  for (uint32_t i = 0; mox_journal_get(h, i, &j); ++i)
+    if (j.addr == addr) return j.owner;
+  return nullptr;
+}
+
+// Strings: copies are independent; a null text is the empty string; destroy
+// announces the two words it clears, returns the storage, and may run twice;
+// a string object of its own goes back to record_free with free_storage.
+TEST(KindsObjects, StringStorageAndEnumerationHeaders) {
   ScopedHandle h;
   uint32_t err = 0;
   mox_vstring_t a{}, b{};
@@ -124,22 +132,10 @@ TEST(KindsStrings, CopiesAreIndependentAndStorageIsReleased) {
   mox_vstring_set_value(h, MOX_NO_DB, own, "owned", &err);
   mox_vstring_destroy_internal(h, MOX_NO_DB, own, 1);
   EXPECT_EQ(h.live_bytes(), 0u);
-}
 
-// The owner given with the first announcement of addr, or null.
-const void *announced_owner(mox_handle_t *h, const void *addr) {
-  mox_journal_entry_t j;
-  for (uint32_t i = 0; mox_journal_get(h, i, &j); ++i)
-    if (j.addr == addr) return j.owner;
-  return nullptr;
-}
-
-// The enumeration header: filled and announced (the flag byte's owner is the
-// object); a caller's type-info record wins; without notify nothing is
-// announced; kinds without a header only check the slot; a set slot: no-op.
-TEST(KindsObjects, EnumerationHeaderIsFilledAndAnnounced) {
-  ScopedHandle h;
-  uint32_t err = 0;
+  // The enumeration header: filled and announced (the flag byte's owner is
+  // the object); a caller's type-info record wins; without notify nothing is
+  // announced; kinds without a header only check the slot; a set slot: no-op.
   enm_client_type_t e{};
   h.journal(true);
   EXPECT_EQ(enm_client_type_initialize(h, MOX_NO_DB, &e, nullptr, 1, 0, MOX_FLAG_NESTED, nullptr, &err),
