@@ -114,7 +114,7 @@ TEST(KindsXml, ParseRefusesBadDocumentsWithAReasonAndLookupsSelectByPath) {
                         xml_get_element_nodecount(d.doc, "/r/a[", &bad), count, none}), (std::tuple{0u, 0u, kEINVAL, 2u, 0u}));
 }
 
-TEST(KindsXmlRender, TagsAndEscapedValues) {
+TEST(KindsXmlRender, TagsEscapedValuesAndTextHelpersWithinTheRoom) {
   ScopedHandle h;
   uint32_t err = 0;
   char buf[128];
@@ -158,6 +158,31 @@ TEST(KindsXmlRender, TagsAndEscapedValues) {
   char close = 0;
   ASSERT_EQ(std::sscanf(buf, "<orva ts=\"%llu.%6u\"%c", &sec, &usec, &close), 3) << buf;
   EXPECT_EQ((std::tuple{close, sec > 1600000000ull, err}), (std::tuple{'>', true, 0u}));
+
+  // Both helpers write at most the room (counted, for print_space, from the
+  // end of the text already there) and report EMSGSIZE when cut; with an
+  // error pending they write nothing.
+  h->last_error = err = 0;
+  char txt[16];
+  std::memset(txt, '#', sizeof txt);
+  std::strcpy(txt, "ab");
+  // 3 spaces and the NUL need 4.
+  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, txt, 3, 4, &err), std::string(txt),
+                        mox_print_space(h, MOX_NO_DB, txt, 0, 0, &err), err}), (std::tuple{3u, "ab   ", 0u, 0u}));
+  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, txt, 4, 4, &err), err, h->last_error, std::string(txt), txt[9]}),
+            (std::tuple{3u, kEMSGSIZE, kEMSGSIZE, "ab      ", '#'}));
+  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, txt, 2, 8, &err), std::string(txt)}), (std::tuple{0u, "ab      "}));
+
+  err = 0;
+  std::memset(txt, '#', sizeof txt);
+  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, txt, 16, &err, "%s@%s: {\n", "rec", "type"), std::string(txt), err}),
+            (std::tuple{12u, "rec@type: {\n", 0u}));
+  std::memset(txt, '#', sizeof txt);
+  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, txt, 6, &err, "%d-%d", 1234, 5678), err, std::string(txt), txt[6]}),
+            (std::tuple{5u, kEMSGSIZE, "1234-", '#'}));
+  err = 0;
+  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, txt, 0, &err, "x"), err, mox_snprintf(h, MOX_NO_DB, txt, 16, &err, "later"),
+                        txt[0]}), (std::tuple{0u, kEMSGSIZE, 0u, '1'}));
 }
 
 // The input forms beyond the written text, and the readers' messages; the
@@ -224,34 +249,6 @@ TEST(KindsXmlRead, ReadersParseTextAndExplainFailuresAndPrintOneLinePerValue) {
     EXPECT_EQ((std::tuple{e, std::string(r.msg ? msg : "")}), (std::tuple{r.code, r.msg ? r.msg : ""})) << r.path;
   }
   EXPECT_EQ((std::tuple{u16, u8, band.value}), (std::tuple{0u, 42u, uint32_t{ENM_RADIO_BAND_5GHZ}}));
-}
-
-// Both helpers write at most the room (counted, for print_space, from the
-// end of the text already there) and report EMSGSIZE when cut; with an
-// error pending they write nothing.
-TEST(KindsText, PrintSpaceAndSnprintfStayWithinTheRoom) {
-  ScopedHandle h;
-  uint32_t err = 0;
-  char buf[16];
-  std::memset(buf, '#', sizeof buf);
-  std::strcpy(buf, "ab");
-  // 3 spaces and the NUL need 4.
-  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, buf, 3, 4, &err), std::string(buf),
-                        mox_print_space(h, MOX_NO_DB, buf, 0, 0, &err), err}), (std::tuple{3u, "ab   ", 0u, 0u}));
-  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, buf, 4, 4, &err), err, h->last_error, std::string(buf), buf[9]}),
-            (std::tuple{3u, kEMSGSIZE, kEMSGSIZE, "ab      ", '#'}));
-  EXPECT_EQ((std::tuple{mox_print_space(h, MOX_NO_DB, buf, 2, 8, &err), std::string(buf)}), (std::tuple{0u, "ab      "}));
-
-  err = 0;
-  std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "%s@%s: {\n", "rec", "type"), std::string(buf), err}),
-            (std::tuple{12u, "rec@type: {\n", 0u}));
-  std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, buf, 6, &err, "%d-%d", 1234, 5678), err, std::string(buf), buf[6]}),
-            (std::tuple{5u, kEMSGSIZE, "1234-", '#'}));
-  err = 0;
-  EXPECT_EQ((std::tuple{mox_snprintf(h, MOX_NO_DB, buf, 0, &err, "x"), err, mox_snprintf(h, MOX_NO_DB, buf, 16, &err, "later"),
-                        buf[0]}), (std::tuple{0u, kEMSGSIZE, 0u, '1'}));
 }
 
 }  // namespace
