@@ -269,7 +269,7 @@ void table_free(mox_handle_t *h, uint32_t db, void *t, uint32_t *) {
   EXPECT_FALSE(static_cast<mox_db_table_t *>(t)->flags & MOX_TABLE_FLAG_ON_GC_LIST);
 }
 
-TEST(DbLifecycle, DestroyRequestsAndTheCollector) {
+TEST(DbLifecycle, DestroyRequestsTheCollectorCursorsAndLocations) {
   Db d;
   mox_type_info_t kind{};
   auto *table = d.make<mox_db_table_t>();
@@ -320,33 +320,32 @@ TEST(DbLifecycle, DestroyRequestsAndTheCollector) {
   mox_handle_set_collector(d.h, 1);
   mox_database_collect(d.h, d.id, table_free, &e);
   EXPECT_EQ(std::make_tuple(freed, e), std::make_tuple(std::vector<void *>{listed, orphan}, 0u));
-}
 
-TEST(DbLifecycle, CursorsAndLocations) {
-  Db d;
-  auto *table = d.make<mox_db_table_t>();
+
+  // Cursors and locations.
+  auto *ctable = d.make<mox_db_table_t>();
   auto *rec = d.make<mox_db_table_record_t>();
   uint32_t &err = d.err;
   run({
-      {"enable without the handle's switch", [&](uint32_t *e) { moxdb_table_enable_cursors(d.h, d.id, table, 1, e); }, 22},
-      {"read cursor before enabling", [&](uint32_t *e) { mox_table_read_cursor_open(d.h, d.id, table, e); }, 22},
+      {"enable without the handle's switch", [&](uint32_t *e) { moxdb_table_enable_cursors(d.h, d.id, ctable, 1, e); }, 22},
+      {"read cursor before enabling", [&](uint32_t *e) { mox_table_read_cursor_open(d.h, d.id, ctable, e); }, 22},
       {"enable", [&](uint32_t *e) {
          const uint32_t was = moxdb_handle_set_cursor_enabling(d.h, 1);
-         moxdb_table_enable_cursors(d.h, d.id, table, 1, e);
+         moxdb_table_enable_cursors(d.h, d.id, ctable, 1, e);
          moxdb_handle_set_cursor_enabling(d.h, was);
        }, 0},
-      {"enqueue without the write cursor", [&](uint32_t *e) { moxdb_enq_rec_move_write_cursor_internal(d.h, d.id, table, rec, e); }, 22},
-      {"write cursor", [&](uint32_t *e) { mox_table_set_implicit_write_cursor(d.h, d.id, table, 1, e); }, 0},
-      {"enqueue", [&](uint32_t *e) { moxdb_enq_rec_move_write_cursor_internal(d.h, d.id, table, rec, e); }, 0},
-      {"open", [&](uint32_t *e) { mox_table_read_cursor_open(d.h, d.id, table, e); }, 0},
-      {"close", [&](uint32_t *e) { mox_table_read_cursor_close(d.h, d.id, table, e); }, 0},
-      {"close again", [&](uint32_t *e) { mox_table_read_cursor_close(d.h, d.id, table, e); }, 2},
+      {"enqueue without the write cursor", [&](uint32_t *e) { moxdb_enq_rec_move_write_cursor_internal(d.h, d.id, ctable, rec, e); }, 22},
+      {"write cursor", [&](uint32_t *e) { mox_table_set_implicit_write_cursor(d.h, d.id, ctable, 1, e); }, 0},
+      {"enqueue", [&](uint32_t *e) { moxdb_enq_rec_move_write_cursor_internal(d.h, d.id, ctable, rec, e); }, 0},
+      {"open", [&](uint32_t *e) { mox_table_read_cursor_open(d.h, d.id, ctable, e); }, 0},
+      {"close", [&](uint32_t *e) { mox_table_read_cursor_close(d.h, d.id, ctable, e); }, 0},
+      {"close again", [&](uint32_t *e) { mox_table_read_cursor_close(d.h, d.id, ctable, e); }, 2},
   });
-  EXPECT_TRUE(moxdb_table_are_cursors_enabled(d.h, d.id, table) &&
-              moxdb_table_implicit_write_cursor_enabled(d.h, d.id, table) &&
-              !moxdb_table_has_read_cursor(d.h, d.id, table, &err));
-  void *first = mox_table_write_cursor_next(d.h, d.id, table);
-  EXPECT_EQ(std::make_tuple(first, mox_table_write_cursor_next(d.h, d.id, table)),
+  EXPECT_TRUE(moxdb_table_are_cursors_enabled(d.h, d.id, ctable) &&
+              moxdb_table_implicit_write_cursor_enabled(d.h, d.id, ctable) &&
+              !moxdb_table_has_read_cursor(d.h, d.id, ctable, &err));
+  void *first = mox_table_write_cursor_next(d.h, d.id, ctable);
+  EXPECT_EQ(std::make_tuple(first, mox_table_write_cursor_next(d.h, d.id, ctable)),
             std::make_tuple(static_cast<void *>(rec), static_cast<void *>(nullptr)));
 
   // Locations: two records of location 5 share one entry with two
@@ -370,7 +369,8 @@ TEST(DbLifecycle, CursorsAndLocations) {
   moxlib_record_dereference_loc(d.h, d.id, &rec->loc_entry, &err);
   moxlib_record_dereference_loc(d.h, d.id, &other->loc_entry, &err);
   EXPECT_EQ(std::make_tuple(rec->loc_entry, err), std::make_tuple(0u, 0u));
-  uint32_t stale = entry, e = 0;
+  uint32_t stale = entry;
+  e = 0;
   moxlib_record_dereference_loc(d.h, d.id, &stale, &e);
   EXPECT_EQ(e, 2u) << "the entry went with its last reference";
 }
