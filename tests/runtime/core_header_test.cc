@@ -35,9 +35,25 @@ struct FakeType {
   }
 };
 
-TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
+// The initializer a module hands to mox_type_info_ptr_get: registers a copy.
+FakeType *g_registering = nullptr;
+int g_init_calls = 0;
+uint32_t register_fake(mox_handle_t *h, uint32_t db, uint32_t *err) {
+  ++g_init_calls;
+  EXPECT_EQ(db, MOX_NO_DB);
+  auto *copy = static_cast<mox_registered_type_info_t *>(
+      h->registry_alloc(h->registry_heap, MOX_NO_DB, sizeof(mox_registered_type_info_t)));
+  if (!copy) return *err = 12;
+  std::memset(copy, 0, sizeof *copy);
+  copy->info = g_registering->ti;
+  copy->info.placement = h->placement;
+  h->registry_insert(h->type_registry, MOX_NO_DB, copy->info.luid_text, copy);
+  return mox_update_variant_info(h, MOX_NO_DB, &copy->info, &g_registering->ti, 1);
+}
+
+TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoTheInitializerRunsOnceAndStaleVariantInfoIsRepointed) {
   ScopedHandle h;
-  FakeType t("00000000000000000000000000000001");
+  FakeType t("0123456789abcdef0123456789abcdef");
   TestRecord plain{&t.ti, -3, 1, MOX_FLAG_NESTED};
   EXPECT_EQ((std::tuple{mox_get_instance_variant(&plain, 1, 0),
                             mox_get_instance_variant(nullptr, 1, 1),
@@ -69,27 +85,8 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   }
   EXPECT_EQ((std::tuple{moxlib_validate_object_flags(h, nullptr, 0, 0), moxlib_type_header_get_state_tracking_flag(h, nullptr)}),
             (std::tuple{22u, -1}));
-}
 
-// The initializer a module hands to mox_type_info_ptr_get: registers a copy.
-FakeType *g_registering = nullptr;
-int g_init_calls = 0;
-uint32_t register_fake(mox_handle_t *h, uint32_t db, uint32_t *err) {
-  ++g_init_calls;
-  EXPECT_EQ(db, MOX_NO_DB);
-  auto *copy = static_cast<mox_registered_type_info_t *>(
-      h->registry_alloc(h->registry_heap, MOX_NO_DB, sizeof(mox_registered_type_info_t)));
-  if (!copy) return *err = 12;
-  std::memset(copy, 0, sizeof *copy);
-  copy->info = g_registering->ti;
-  copy->info.placement = h->placement;
-  h->registry_insert(h->type_registry, MOX_NO_DB, copy->info.luid_text, copy);
-  return mox_update_variant_info(h, MOX_NO_DB, &copy->info, &g_registering->ti, 1);
-}
-
-TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndVariantInfoIsRepointedWhenStale) {
-  ScopedHandle h;
-  FakeType t("0123456789abcdef0123456789abcdef");
+  // The type-info look-up with its initializer, and repointing.
   g_registering = &t;
   g_init_calls = 0;
   mox_handle_set_placement(h, 1);
@@ -107,15 +104,15 @@ TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndVariantInfoIsRepointedWh
 
   // Repointing the variant information: an up-to-date copy is not written.
   mox_variant_info_t stale{1, nullptr};
-  mox_type_info_t plain = t.ti;
+  mox_type_info_t dup = t.ti;
   h.journal(true);
   mox_journal_clear(h);
-  EXPECT_EQ((std::tuple{mox_update_variant_info(h, MOX_NO_DB, &plain, &t.ti, 0), mox_journal_count(h)}), (std::tuple{0u, 0u}));
-  plain.variant_info = &stale;
-  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&plain, sizeof plain, "copy"}}, [&] {
-    EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &plain, &t.ti, 0), 0u);
+  EXPECT_EQ((std::tuple{mox_update_variant_info(h, MOX_NO_DB, &dup, &t.ti, 0), mox_journal_count(h)}), (std::tuple{0u, 0u}));
+  dup.variant_info = &stale;
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&dup, sizeof dup, "copy"}}, [&] {
+    EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &dup, &t.ti, 0), 0u);
   }));
-  EXPECT_EQ((std::tuple{plain.variant_info, mox_update_variant_info(h, MOX_NO_DB, nullptr, &t.ti, 1)}),
+  EXPECT_EQ((std::tuple{dup.variant_info, mox_update_variant_info(h, MOX_NO_DB, nullptr, &t.ti, 1)}),
             (std::tuple{&t.info, 22u}));
 }
 
