@@ -193,9 +193,7 @@ TEST(CoreSttrOffset, KeptPerObjectFlagAnnouncedAndForgotten) {
   const uint64_t one = mox_handle_footprint(h);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &b, 12);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 44);
-  EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(h, MOX_NO_DB, &a),
-                            moxlib_get_sttr_offset(h, MOX_NO_DB, &b)}),
-            (std::tuple{44u, 12u}));
+  EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(h, MOX_NO_DB, &a), moxlib_get_sttr_offset(h, MOX_NO_DB, &b)}), (std::tuple{44u, 12u}));
   ScopedHandle other;  // offsets are per handle
   EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(other, MOX_NO_DB, &a), moxlib_update_sttr_offset(h, MOX_NO_DB, nullptr, 1)}),
             (std::tuple{0u, 22u}));

@@ -386,25 +386,22 @@ TEST(DbLifecycle, TableMappingsAndReports) {
   mox_database_lock(a, db, MOX_DB_LOCK_WRITE, &err);
   auto *table = make<mox_db_table_t>(a, db);
   const auto object_ref = reinterpret_cast<mox_finish_destroy_fn>(uintptr_t{0x77});
-  EXPECT_EQ(mox_oid_mapping_create(a, db, table, 2, 1, object_ref), 1u);
-  EXPECT_EQ(table->flags, 0u) << "a table has no header to flag";
-  EXPECT_EQ(mox_oid_mapping_create(a, db, table, 2, 1, object_ref), 0u) << "mapped twice";
-  EXPECT_EQ(mox_oid_mapping_add_ref(b, table), 2u) << "another handle finds it";
-  EXPECT_EQ(mox_request_oid_mapping_destroy(a, db, table, &err), 0u) << "to be retried";
-  EXPECT_EQ(mox_oid_mapping_release(b, db, table), 0u) << "the last release removes it";
-  EXPECT_EQ(std::make_tuple(mox_oid_mapping_refs(a, table), err), std::make_tuple(0u, 0u));
+  // In order: created once (a table has no header to flag), found by the
+  // other handle, a destroy request to be retried, the last release removes it.
+  EXPECT_EQ((std::tuple{mox_oid_mapping_create(a, db, table, 2, 1, object_ref), table->flags,
+                        mox_oid_mapping_create(a, db, table, 2, 1, object_ref), mox_oid_mapping_add_ref(b, table),
+                        mox_request_oid_mapping_destroy(a, db, table, &err), mox_oid_mapping_release(b, db, table),
+                        mox_oid_mapping_refs(a, table), err}), (std::tuple{1u, 0u, 0u, 2u, 0u, 0u, 0u, 0u}));
 
   int outside = 0;
   moxdb_record_containment(a, db, MOX_CONTAIN_TABLE, table, nullptr, 1);
   moxdb_plat_set_dirty(a, db, table);
   moxdb_plat_set_destroy(a, db, &outside);
   mox_db_report_t r{};
-  EXPECT_EQ(mox_database_report_count(b, db), 2u);
-  EXPECT_TRUE(mox_database_report_get(b, db, 0, &r));
-  EXPECT_EQ(std::make_tuple(r.kind, r.detail, r.item, r.owner),
-            std::make_tuple(MOX_EVENT_CONTAINMENT, MOX_CONTAIN_TABLE,
-                            static_cast<const void *>(table), static_cast<const void *>(nullptr)));
-  EXPECT_EQ(mox_event_count(a), 1u) << "an object outside the database: the handle's log";
+  // Reports in the database; an object outside it goes to the handle's log.
+  EXPECT_EQ((std::tuple{mox_database_report_count(b, db), mox_database_report_get(b, db, 0, &r), r.kind, r.detail, r.item,
+                        r.owner, mox_event_count(a)}),
+            (std::tuple{2u, 1, MOX_EVENT_CONTAINMENT, MOX_CONTAIN_TABLE, static_cast<const void *>(table), nullptr, 1u}));
   mox_database_reports_flush(a, db);
   EXPECT_EQ(mox_database_report_count(b, db), 0u);
   mox_database_detach(b, db, &err);
