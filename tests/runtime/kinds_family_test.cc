@@ -103,10 +103,7 @@ constexpr uint32_t kEMSGSIZE = 90;
 // A field of the kind that releases what it owns when the test ends.
 template <class C>
 struct Held {
-  Held(mox_handle_t *h, int sample) : h_(h) {
-    C::init(h_, &f);
-    C::fill(h_, &f, sample);
-  }
+  Held(mox_handle_t *h, int sample) : h_(h) { C::init(h_, &f), C::fill(h_, &f, sample); }
   ~Held() { C::done(h_, &f); }
   Held(const Held &) = delete;
   typename C::Field f;
@@ -117,9 +114,8 @@ template <class C>
 std::vector<uint8_t> encode(mox_handle_t *h, const typename C::Field &f) {
   std::vector<uint8_t> out(C::len(h, MOX_NO_DB, &f));
   uint32_t err = 0;
-  EXPECT_EQ(C::marshal(h, MOX_NO_DB, out.data(), &f, static_cast<int32_t>(out.size()), &err),
-            out.size());
-  EXPECT_EQ(err, 0u);
+  EXPECT_EQ((std::tuple{C::marshal(h, MOX_NO_DB, out.data(), &f, int32_t(out.size()), &err), err}),
+            (std::tuple{uint32_t(out.size()), 0u}));
   return out;
 }
 
@@ -179,7 +175,6 @@ TYPED_TEST(KindFamily, RoundTripsRefusalsAndOrder) {
                             C::compare(&field.f, &before.f)}), (std::tuple{0u, kEMSGSIZE, 0}))
           << "a refused input is reported and changes nothing";
     }
-
   }
   EXPECT_EQ(h.live_bytes(), 0u);
 }
