@@ -109,7 +109,16 @@ void announce(mox_handle_t *h, void *addr, uint32_t len, void *owner = nullptr) 
   h->write_notify(h, addr, len, 7, owner);
 }
 
-TEST(CoreJournal, RecordsRangesWithTheBytesBeforeTheStore) {
+testing::AssertionResult names(const testing::AssertionResult &r, const char *byte,
+                               const char *why) {
+  const std::string m = r.message();
+  if (!r && m.find(byte) != std::string::npos && m.find(why) != std::string::npos)
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "expected a failure naming '" << byte << "' and '" << why
+                                     << "', got: " << (r ? "success" : m);
+}
+
+TEST(CoreJournal, RecordsRangesWithTheBytesBeforeTheStoreAndTheCheckNeedsEveryStoreAnnouncedFirst) {
   ScopedHandle h;
   uint8_t rec[16];
   std::memset(rec, 0x11, sizeof rec);
@@ -134,36 +143,26 @@ TEST(CoreJournal, RecordsRangesWithTheBytesBeforeTheStore) {
     EXPECT_EQ(mox_journal_covers(h, rec + at, len) != 0, covered) << at << "+" << len;
   mox_journal_clear(h);
   EXPECT_EQ(mox_journal_count(h), 0u);
-}
 
-testing::AssertionResult names(const testing::AssertionResult &r, const char *byte,
-                               const char *why) {
-  const std::string m = r.message();
-  if (!r && m.find(byte) != std::string::npos && m.find(why) != std::string::npos)
-    return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "expected a failure naming '" << byte << "' and '" << why
-                                     << "', got: " << (r ? "success" : m);
-}
-
-TEST(CoreJournalCheck, PassesOnlyWhenEveryChangedByteWasAnnouncedFirst) {
-  ScopedHandle h;
-  uint8_t rec[24] = {};
+  // The JournalCheck helper passes only when every changed byte was announced first.
+  h.journal(false);
+  uint8_t area[24] = {};
   uint8_t other[8] = {};
-  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}}, [&] { announce(h, rec + 5, 2), rec[5] = 1, rec[6] = 2; }));
-  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}, {other, 8, "other"}},
-                                               [&] { announce(h, rec, 1), rec[0] = 9, other[3] = 4; }),
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{area, sizeof area, "area"}}, [&] { announce(h, area + 5, 2), area[5] = 1, area[6] = 2; }));
+  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{area, sizeof area, "area"}, {other, 8, "other"}},
+                                               [&] { announce(h, area, 1), area[0] = 9, other[3] = 4; }),
                     "byte 3 of other", "without an announcement"));
   // Stored first, announced afterwards: refused although the range is covered.
-  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{rec, sizeof rec, "rec"}}, [&] { rec[10] = 0x7F, announce(h, rec + 10, 1); }),
-                    "byte 10 of rec", "before its announcement"));
+  EXPECT_TRUE(names(orva_test::StoresAnnounced(h, {{area, sizeof area, "area"}}, [&] { area[10] = 0x7F, announce(h, area + 10, 1); }),
+                    "byte 10 of area", "before its announcement"));
   EXPECT_EQ(mox_journal_enabled(h), 0u) << "the check restores the journal state it found";
 
   // Announcements recorded before the snapshot do not count for later stores.
   h.journal(true);
-  announce(h, rec + 20, 1);
+  announce(h, area + 20, 1);
   {
-    JournalCheck check(h, {{rec, sizeof rec, "rec"}});
-    rec[20] = 1;
+    JournalCheck check(h, {{area, sizeof area, "area"}});
+    area[20] = 1;
     EXPECT_FALSE(check.Verify());
     check.Rebase();
     EXPECT_TRUE(check.Verify()) << "after a rebase the current content is the reference";
