@@ -18,10 +18,7 @@ namespace {
 using orva_test::ScopedHandle;
 
 // Header fields in order: tinfo, variant, storage_variant, flags.
-struct TestRecord {
-  MOX_OBJ_HEADER;
-  uint32_t value = 0;
-};
+struct TestRecord { MOX_OBJ_HEADER; uint32_t value = 0; };
 
 // A type-info record with its variant information, as a module defines one.
 struct FakeType {
@@ -38,9 +35,25 @@ struct FakeType {
   }
 };
 
-TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
+// The initializer a module hands to mox_type_info_ptr_get: registers a copy.
+FakeType *g_registering = nullptr;
+int g_init_calls = 0;
+uint32_t register_fake(mox_handle_t *h, uint32_t db, uint32_t *err) {
+  ++g_init_calls;
+  EXPECT_EQ(db, MOX_NO_DB);
+  auto *copy = static_cast<mox_registered_type_info_t *>(
+      h->registry_alloc(h->registry_heap, MOX_NO_DB, sizeof(mox_registered_type_info_t)));
+  if (!copy) return *err = 12;
+  std::memset(copy, 0, sizeof *copy);
+  copy->info = g_registering->ti;
+  copy->info.placement = h->placement;
+  h->registry_insert(h->type_registry, MOX_NO_DB, copy->info.luid_text, copy);
+  return mox_update_variant_info(h, MOX_NO_DB, &copy->info, &g_registering->ti, 1);
+}
+
+TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoTheInitializerRunsOnceAndStaleVariantInfoIsRepointed) {
   ScopedHandle h;
-  FakeType t("00000000000000000000000000000001");
+  FakeType t("0123456789abcdef0123456789abcdef");
   TestRecord plain{&t.ti, -3, 1, MOX_FLAG_NESTED};
   EXPECT_EQ((std::tuple{mox_get_instance_variant(&plain, 1, 0),
                             mox_get_instance_variant(nullptr, 1, 1),
@@ -60,11 +73,7 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   EXPECT_EQ((std::tuple{mox_get_manifested_type_info(nullptr, &err), err, mox_get_manifested_type_info(&plain, &err)}),
             (std::tuple{static_cast<mox_type_info_t *>(nullptr), 2u, static_cast<mox_type_info_t *>(nullptr)}));
 
-  const struct {
-    uint8_t flags;
-    uint32_t refuse_nested, refuse_embedded, result;
-    int32_t tracked;
-  } cases[] = {{0, 1, 1, 0, 0},
+  const struct { uint8_t flags; uint32_t refuse_nested, refuse_embedded, result; int32_t tracked; } cases[] = {{0, 1, 1, 0, 0},
                {MOX_FLAG_NESTED, 1, 1, 22, 0},   {MOX_FLAG_NESTED, 0, 1, 0, 0},
                {MOX_FLAG_EMBEDDED, 1, 1, 22, 0}, {MOX_FLAG_EMBEDDED, 1, 0, 0, 0},
                {MOX_FLAG_STATE_TRACKED | MOX_FLAG_NESTED, 0, 0, 0, 1}};
@@ -76,27 +85,8 @@ TEST(CoreHeader, ReadsVariantFlagsAndTypeInfoThroughTheBlock) {
   }
   EXPECT_EQ((std::tuple{moxlib_validate_object_flags(h, nullptr, 0, 0), moxlib_type_header_get_state_tracking_flag(h, nullptr)}),
             (std::tuple{22u, -1}));
-}
 
-// The initializer a module hands to mox_type_info_ptr_get: registers a copy.
-FakeType *g_registering = nullptr;
-int g_init_calls = 0;
-uint32_t register_fake(mox_handle_t *h, uint32_t db, uint32_t *err) {
-  ++g_init_calls;
-  EXPECT_EQ(db, MOX_NO_DB);
-  auto *copy = static_cast<mox_registered_type_info_t *>(
-      h->registry_alloc(h->registry_heap, MOX_NO_DB, sizeof(mox_registered_type_info_t)));
-  if (!copy) return *err = 12;
-  std::memset(copy, 0, sizeof *copy);
-  copy->info = g_registering->ti;
-  copy->info.placement = h->placement;
-  h->registry_insert(h->type_registry, MOX_NO_DB, copy->info.luid_text, copy);
-  return mox_update_variant_info(h, MOX_NO_DB, &copy->info, &g_registering->ti, 1);
-}
-
-TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndReturnsTheCopy) {
-  ScopedHandle h;
-  FakeType t("0123456789abcdef0123456789abcdef");
+  // The type-info look-up with its initializer, and repointing.
   g_registering = &t;
   g_init_calls = 0;
   mox_handle_set_placement(h, 1);
@@ -111,25 +101,22 @@ TEST(CoreHeader, TypeInfoPtrGetRunsTheInitializerOnceAndReturnsTheCopy) {
   other.fail_alloc_after(0);
   EXPECT_EQ((std::tuple{mox_type_info_ptr_get(other, 5, &t.ti, register_fake), mox_type_info_ptr_get(other, 5, &t.ti, nullptr)}),
             (std::tuple{static_cast<mox_type_info_t *>(nullptr), static_cast<mox_type_info_t *>(nullptr)}));
-}
 
-TEST(CoreHeader, UpdateVariantInfoRepointsOnlyWhenNeeded) {
-  ScopedHandle h;
-  FakeType original("11111111111111111111111111111111");
+  // Repointing the variant information: an up-to-date copy is not written.
   mox_variant_info_t stale{1, nullptr};
-  mox_type_info_t copy = original.ti;
+  mox_type_info_t dup = t.ti;
   h.journal(true);
-  EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
-  EXPECT_EQ(mox_journal_count(h), 0u) << "an up-to-date copy is not written";
-  copy.variant_info = &stale;
-  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&copy, sizeof copy, "copy"}}, [&] {
-    EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &copy, &original.ti, 0), 0u);
+  mox_journal_clear(h);
+  EXPECT_EQ((std::tuple{mox_update_variant_info(h, MOX_NO_DB, &dup, &t.ti, 0), mox_journal_count(h)}), (std::tuple{0u, 0u}));
+  dup.variant_info = &stale;
+  EXPECT_TRUE(orva_test::StoresAnnounced(h, {{&dup, sizeof dup, "copy"}}, [&] {
+    EXPECT_EQ(mox_update_variant_info(h, MOX_NO_DB, &dup, &t.ti, 0), 0u);
   }));
-  EXPECT_EQ((std::tuple{copy.variant_info, mox_update_variant_info(h, MOX_NO_DB, nullptr, &original.ti, 1)}),
-            (std::tuple{&original.info, 22u}));
+  EXPECT_EQ((std::tuple{dup.variant_info, mox_update_variant_info(h, MOX_NO_DB, nullptr, &t.ti, 1)}),
+            (std::tuple{&t.info, 22u}));
 }
 
-TEST(CoreDomain, VariantAndPermissionLookups) {
+TEST(CoreDomain, LookupsAndAdjustVariantWithinAllLimits) {
   ScopedHandle h;
   FakeType a("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"), b("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
   mox_domain_t *d = &h->domain;
@@ -154,20 +141,12 @@ TEST(CoreDomain, VariantAndPermissionLookups) {
   uint32_t busy = 43;
   EXPECT_EQ((std::tuple{mox_domain_lookup_variant(h, d, &b.ti, &busy), mox_domain_lookup_table_ok(h, d, &b.ti, &busy),
                         mox_domain_lookup_message_ok(h, d, &b.ti, &busy), busy}), (std::tuple{-1, 0u, 0u, 43u}));
-}
 
-TEST(CoreDomain, AdjustVariantRaisesWithinAllLimitsAndNeverLowers) {
-  ScopedHandle h;
-  FakeType t("cccccccccccccccccccccccccccccccc");
+  // Adjusting a variant: raised within all limits, never lowered.
+  FakeType &t = b;
   constexpr int kOpen = 127;  // no domain entry for the type
   const struct {
-    int8_t variant;
-    uint8_t storage;
-    uint32_t highest;
-    int domain;
-    uint32_t enabled, err;
-    int8_t expect;
-    const char *why;
+    int8_t variant; uint8_t storage; uint32_t highest; int domain; uint32_t enabled, err; int8_t expect; const char *why;
   } cases[] = {
       {0, 1, 1, kOpen, 1, 0, 1, "raised"},
       {0, 0, 1, kOpen, 1, 0, 0, "storage laid out for variant 0 only"},
@@ -214,9 +193,7 @@ TEST(CoreSttrOffset, KeptPerObjectFlagAnnouncedAndForgotten) {
   const uint64_t one = mox_handle_footprint(h);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &b, 12);
   moxlib_update_sttr_offset(h, MOX_NO_DB, &a, 44);
-  EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(h, MOX_NO_DB, &a),
-                            moxlib_get_sttr_offset(h, MOX_NO_DB, &b)}),
-            (std::tuple{44u, 12u}));
+  EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(h, MOX_NO_DB, &a), moxlib_get_sttr_offset(h, MOX_NO_DB, &b)}), (std::tuple{44u, 12u}));
   ScopedHandle other;  // offsets are per handle
   EXPECT_EQ((std::tuple{moxlib_get_sttr_offset(other, MOX_NO_DB, &a), moxlib_update_sttr_offset(h, MOX_NO_DB, nullptr, 1)}),
             (std::tuple{0u, 22u}));

@@ -17,22 +17,12 @@ namespace {
 
 using orva_test::ScopedHandle;
 
-const char *const kFormats[] = {
-    " plain message",
-    " type %s failed",
-    " count %u",
-    " %s in %s",
-    " %s: error %d",
-    " %u items of %s",
-    " %u of %u",
-    " %s/%s/%s",
-    " %u.%u.%u",
-    " bad %s conversion",
-};
+const char *const kFormats[] = {" plain message", " type %s failed", " count %u",  " %s in %s", " %s: error %d",
+                                 " %u items of %s", " %u of %u",       " %s/%s/%s", " %u.%u.%u", " bad %s conversion"};
 const quill_section_desc_t kSection = {1, 2, {0}};
 const bool kRegistered = (quill_catalogue_register(&kSection, 10, kFormats), true);
 
-TEST(CoreTrace, ModuleIdsAreAssignedOncePerName) {
+TEST(CoreTrace, ModuleIdsOncePerNameAndEmittersRenderCheckTheirFormatsAndCapture) {
   uint16_t id_a = 0, id_a2 = 0, id_b = 0;
   uint32_t reg = 0;
   const uint32_t a = quill_module_init_fn("core_trace_test_a", &id_a, &reg);
@@ -42,17 +32,13 @@ TEST(CoreTrace, ModuleIdsAreAssignedOncePerName) {
   quill_module_init_fn("core_trace_test_b", &id_b, nullptr);
   EXPECT_EQ((std::tuple{int(id_b), std::string(mox_trace_module_name(id_b)), mox_trace_module_name(0),
                             mox_trace_module_name(60000)}), (std::tuple{id_a + 1, "core_trace_test_b", nullptr, nullptr}));
-}
 
-TEST(CoreTrace, EmittersRenderCheckTheirFormatsAndCapture) {
+  // The emitters render, check their formats and capture.
   ScopedHandle h;  // clears the capture
   uint16_t id = 0;
   quill_module_init_fn("core_trace_test_emit", &id, nullptr);
   const std::string big(2000, 'z');
-  const struct {
-    std::function<void()> emit;
-    const char *text;
-  } cases[] = {
+  const struct { std::function<void()> emit; const char *text; } cases[] = {
       {[&] { __QLf_0(&kSection, 0, id, MOX_LEVEL_FATAL); }, "plain message"},
       {[&] { __QLf_1(&kSection, 1, id, MOX_LEVEL_ERROR, "qos_ap_data_t"); }, "type qos_ap_data_t failed"},
       {[&] { __QLf_4(&kSection, 2, id, MOX_LEVEL_NOTICE, 42); }, "count 42"},
@@ -118,15 +104,12 @@ TEST(CoreTraceDeathTest, FatalMessagesAlwaysReachStderr) {
 uint32_t handler_a(void *, void *) { return 1; }
 uint32_t handler_b(void *, void *) { return 2; }
 
-TEST(CoreBundles, EachRegistryReturnsThePreviousHandler) {
+TEST(CoreBundles, EachRegistryReturnsThePreviousHandlerAndTheOpenBundleCountsMessages) {
   using reg_fn = mox_bundle_handler_fn (*)(mox_bundle_handler_fn);
   const std::tuple<uint32_t, reg_fn, mox_bundle_handler_fn (*)(void)> registries[] = {
       {MOX_BUNDLE_HUB_COMM, hub_comm_bundle_handler_register, hub_comm_bundle_handler_unregister},
-      {MOX_BUNDLE_IF_COMMON, if_common_bundle_handler_register,
-       if_common_bundle_handler_unregister},
-      {MOX_BUNDLE_ORVA_ENUM_TYPES, orva_enum_types_bundle_handler_register,
-       orva_enum_types_bundle_handler_unregister},
-  };
+      {MOX_BUNDLE_IF_COMMON, if_common_bundle_handler_register, if_common_bundle_handler_unregister},
+      {MOX_BUNDLE_ORVA_ENUM_TYPES, orva_enum_types_bundle_handler_register, orva_enum_types_bundle_handler_unregister}};
   for (const auto &[id, reg, unreg] : registries) {
     const uint32_t calls = mox_bundle_registry_calls(id);
     unreg();
@@ -137,9 +120,8 @@ TEST(CoreBundles, EachRegistryReturnsThePreviousHandler) {
               (std::tuple{nullptr, &handler_a, &handler_b, nullptr, &handler_b, nullptr, 5u}));
   }
   EXPECT_EQ(mox_bundle_registry_current(7), nullptr);
-}
 
-TEST(CoreMessages, RecorderSuppressionAndOpenBundle) {
+  // Messages: recorder, suppression and the open bundle.
   ScopedHandle h;
   uint32_t err = 0;
   EXPECT_EQ((std::tuple{moxlib_msg_recorder_get_state(), moxlib_suppress_messages_enabled(h)}),

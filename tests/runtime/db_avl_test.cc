@@ -41,10 +41,7 @@ TEST(DbAvl, MatchesStdSetWithEveryStoreAnnounced) {
     constexpr uint32_t kKeys = 48;
     std::vector<Rec> private_recs(kKeys);
     Rec *recs = private_recs.data();
-    struct Slots {
-      e_avl_node_t *root;
-      int32_t height;
-    } local{}, *slots = &local;
+    struct Slots { e_avl_node_t *root; int32_t height; } local{}, *slots = &local;
     if (in_db) {
       db = mox_database_create(h, "avl", 1 << 20, MOX_DB_SHARED, &err);
       mox_database_lock(h, db, MOX_DB_LOCK_WRITE, &err);
@@ -53,8 +50,7 @@ TEST(DbAvl, MatchesStdSetWithEveryStoreAnnounced) {
       ASSERT_TRUE(recs && slots && err == 0);
     }
     for (uint32_t i = 0; i < kKeys; ++i) recs[i] = Rec{i * 2, {}};  // odd keys: never in the tree
-    orva_test::JournalCheck journal(h, {{recs, kKeys * sizeof(Rec), "records"},
-                                        {slots, sizeof(Slots), "slots"}});
+    orva_test::JournalCheck journal(h, {{recs, kKeys * sizeof(Rec), "records"}, {slots, sizeof(Slots), "slots"}});
     std::set<uint32_t> model;
     std::mt19937 rng(12);
     auto find = [&](uint32_t k) { return k % 2 ? nullptr : &recs[k / 2].node; };

@@ -13,10 +13,7 @@
 
 namespace db_test {
 
-struct Rec {
-  uint32_t key;
-  e_avl_node_t node;
-};
+struct Rec { uint32_t key; e_avl_node_t node; };
 
 inline uint32_t key_of(const e_avl_node_t *n) {
   return reinterpret_cast<const Rec *>(reinterpret_cast<const char *>(n) - offsetof(Rec, node))
@@ -39,11 +36,7 @@ T *make(mox_handle_t *h, uint32_t db) {
 }
 
 // Runs the steps in order; each must leave the code given in its slot.
-struct Step {
-  const char *what;
-  std::function<void(uint32_t *)> op;
-  uint32_t code;
-};
+struct Step { const char *what; std::function<void(uint32_t *)> op; uint32_t code; };
 inline void run(const std::vector<Step> &steps) {
   for (const Step &s : steps) {
     uint32_t e = 0;

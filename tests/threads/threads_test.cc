@@ -7,8 +7,10 @@
 // equal and leave no storage behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "frame/catalogue.h"
@@ -24,12 +26,6 @@ namespace {
 constexpr int kThreads = 4;
 constexpr uint32_t kRounds = 25;
 
-const orva::TypeDesc *type_named(const std::string &name) {
-  for (uint32_t i = 0; i < orva::kTypeCount; ++i)
-    if (name == orva::kTypes[i]->name) return orva::kTypes[i];
-  return nullptr;
-}
-
 // One thread's work.  Odd threads place their records, so the type-info
 // copies go through the process's default registry, shared by all of them.
 void lives(const orva::TypeDesc &t, int thread) {
@@ -41,16 +37,13 @@ void lives(const orva::TypeDesc &t, int thread) {
     uint32_t err = 0;
     void *a = orva::record_create(t, h, MOX_NO_DB);
     void *b = orva::record_create(t, h, MOX_NO_DB);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
+    ASSERT_TRUE(a && b);
     fill_record(t, h, MOX_NO_DB, a, round * kThreads + thread);
     buf.assign(orva::record_len(t, h, MOX_NO_DB, a), 0);
-    const uint32_t n = orva::record_marshal(t, h, MOX_NO_DB, buf.data(), a, int32_t(buf.size()),
-                                            1, &err);
-    EXPECT_EQ(n, buf.size());
-    EXPECT_EQ(orva::record_unmarshal(t, h, MOX_NO_DB, buf.data(), b, int32_t(n), 0, &err), n);
-    EXPECT_EQ(err, 0u);
-    EXPECT_EQ(orva::record_compare(t, a, b), 0) << t.name << " round " << round;
+    const uint32_t n = orva::record_marshal(t, h, MOX_NO_DB, buf.data(), a, int32_t(buf.size()), 1, &err);
+    EXPECT_EQ((std::tuple{n, orva::record_unmarshal(t, h, MOX_NO_DB, buf.data(), b, int32_t(n), 0, &err), err,
+                          orva::record_compare(t, a, b)}), (std::tuple{uint32_t(buf.size()), n, 0u, 0}))
+        << t.name << " round " << round;
     orva::record_destroy(t, h, MOX_NO_DB, a);
     orva::record_destroy(t, h, MOX_NO_DB, b);
   }
@@ -63,10 +56,11 @@ void lives(const orva::TypeDesc &t, int thread) {
 class Threads : public testing::TestWithParam<const char *> {};
 
 TEST_P(Threads, ConcurrentRecordLivesOnOwnHandles) {
-  const orva::TypeDesc *t = type_named(GetParam());
-  ASSERT_NE(t, nullptr);
+  const auto *end = orva::kTypes + orva::kTypeCount;
+  const auto *t = std::find_if(orva::kTypes, end, [this](auto *d) { return d->name == std::string(GetParam()); });
+  ASSERT_NE(t, end);
   std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) threads.emplace_back(lives, std::cref(*t), i);
+  for (int i = 0; i < kThreads; ++i) threads.emplace_back(lives, std::cref(**t), i);
   for (auto &th : threads) th.join();
 }
 
