@@ -262,6 +262,12 @@ struct Model {
       ASSERT_EQ(A::ix_compare(h, db, t, &static_cast<orva::TableRecordHead *>(r)->node,
                               &static_cast<orva::TableRecordHead *>(ea.rec)->node), want);
     }
+    // A step from a record outside the table starts from its key (location 0, source 1).
+    void *out = A::create(h, db, &err);
+    A::set_key(h, db, out, k);
+    rows.push_back({"_get_next_internal from outside", A::ix_next_internal(h, db, t, out, fs, 1, np, same, &err),
+                    after(Key{tenant, k, 0, 1}, true, fs, 1, np, same)});
+    A::destroy(h, db, out, &err);
     for (const auto &[name, got, want] : rows) ASSERT_EQ(got, want) << name << " key " << k << " s " << s;
     ASSERT_EQ(std::tuple(err, h->last_error), std::tuple(0u, 0u));
 
