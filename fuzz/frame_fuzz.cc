@@ -48,12 +48,10 @@ constexpr uint32_t kENOMEM = 12;
 constexpr uint32_t kENOSYS = 38;
 constexpr uint32_t kEMSGSIZE = 90;
 
-const char *g_entry = "";  // the entry being fuzzed, for the reports
-uint32_t g_mode = 0;
+using orva_fuzz::g_mode;
 
 [[noreturn]] void fail(const char *what, uint64_t a = 0, uint64_t b = 0) {
-  std::fprintf(stderr, "frame_fuzz: %s (%s, sttr mode 0x%x): %llu vs %llu\n", what, g_entry, g_mode,
-               static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
+  orva_fuzz::expect(false, what, a, b);
   std::abort();
 }
 
@@ -317,6 +315,7 @@ void expect_nothing_live(const orva_fuzz::Handle &h, const char *after) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  orva_fuzz::g_fuzzer = "frame_fuzz";
   mox_trace_set_stderr(0);
   g_devnull = std::fopen("/dev/null", "w");
   return 0;
@@ -326,7 +325,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || size > 0x7FFFFFFF) return 0;
   const uint32_t sel = data[0] % (std::size(kDecoders) * orva_fuzz::kModeCount);
   const Decoder &d = kDecoders[sel / orva_fuzz::kModeCount];
-  g_entry = d.name;
+  orva_fuzz::g_subject = d.name;
   g_mode = orva_fuzz::kModes[sel % orva_fuzz::kModeCount];
   const uint8_t *frame = data + 1;
   const auto len = static_cast<int32_t>(size - 1);

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "frame/catalogue.h"
 #include "frame/descriptors.h"
@@ -14,6 +16,20 @@ namespace orva_fuzz {
 // off, on.  An input's first byte picks the type and one of these.
 constexpr uint32_t kModes[3] = {0, MOX_STTR_OFF, MOX_STTR_ON};
 constexpr uint32_t kModeCount = 3;
+
+// What the current input exercises, for the report of a broken expectation:
+// the fuzzer's name, the type or entry, the state-tracking mode.
+inline const char *g_fuzzer = "";
+inline const char *g_subject = "";
+inline uint32_t g_mode = 0;
+
+// Stops the run with a report unless ok; a and b are the values compared.
+inline void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
+  if (ok) return;
+  std::fprintf(stderr, "%s: %s (%s, sttr mode 0x%x): %llu vs %llu\n", g_fuzzer, what, g_subject, g_mode,
+               static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
+  std::abort();
+}
 
 inline uint32_t selector_count() { return orva::kTypeCount * kModeCount; }
 inline uint8_t selector(uint32_t type_index, uint32_t mode_index) {

@@ -41,15 +41,10 @@ namespace {
 using orva::TypeDesc;
 constexpr uint32_t kDb = MOX_NO_DB;
 
-// The input's type and mode, named by a broken expectation.
+// The input's type.
 const TypeDesc *g_t;
-uint32_t g_mode;
-void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
-  if (ok) return;
-  std::fprintf(stderr, "wire_fuzz: %s (type %s, sttr mode 0x%x): %llu vs %llu\n", what, g_t->name, g_mode,
-               static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
-  std::abort();
-}
+using orva_fuzz::expect;
+using orva_fuzz::g_mode;
 
 struct Encoding {
   std::unique_ptr<uint8_t[]> bytes;
@@ -92,6 +87,7 @@ uint32_t decode(mox_handle_t *h, const uint8_t *in, uint32_t len, void *obj, boo
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  orva_fuzz::g_fuzzer = "wire_fuzz";
   mox_trace_set_stderr(0);
   return 0;
 }
@@ -100,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || size > 0x7FFFFFFF) return 0;
   const uint32_t sel = data[0] % orva_fuzz::selector_count(), len = uint32_t(size - 1);
   const TypeDesc &t = *(g_t = orva::kTypes[sel / orva_fuzz::kModeCount]);
+  orva_fuzz::g_subject = t.name;
   g_mode = orva_fuzz::kModes[sel % orva_fuzz::kModeCount];
   const uint8_t *wire = data + 1;
   mox_trace_clear();

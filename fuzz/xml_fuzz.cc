@@ -44,15 +44,10 @@ constexpr uint32_t kDb = MOX_NO_DB;
 constexpr size_t kMaxInput = 32 * 1024;
 constexpr int32_t kMaxText = 64 << 20;
 
-// The input's type and mode, named by a broken expectation.
+// The input's type.
 const TypeDesc *g_t;
-uint32_t g_mode;
-void expect(bool ok, const char *what, uint64_t a = 0, uint64_t b = 0) {
-  if (ok) return;
-  std::fprintf(stderr, "xml_fuzz: %s (type %s, sttr mode 0x%x): %llu vs %llu\n", what, g_t->name, g_mode,
-               static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
-  std::abort();
-}
+using orva_fuzz::expect;
+using orva_fuzz::g_mode;
 
 struct Doc {
   mox_xml_doc_t *doc = nullptr;
@@ -110,6 +105,7 @@ void *fill(mox_handle_t *h, const Doc &doc, void *obj, uint32_t &err, bool keep 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  orva_fuzz::g_fuzzer = "xml_fuzz";
   mox_trace_set_stderr(0);
   return 0;
 }
@@ -118,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || size > kMaxInput) return 0;
   const uint32_t sel = data[0] % orva_fuzz::selector_count();
   g_t = orva::kTypes[sel / orva_fuzz::kModeCount];
+  orva_fuzz::g_subject = g_t->name;
   g_mode = orva_fuzz::kModes[sel % orva_fuzz::kModeCount];
   char msg[256];
   mox_trace_clear();

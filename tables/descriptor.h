@@ -123,20 +123,34 @@ struct TableDesc {
   const TableHandlers *handlers;  // the process's handlers of the seven callbacks
 };
 
-// A table record: the head the database services read, the tree node, words
-// kept for the database services (zero; they make the record the size the
-// services allocate), then the carried records.  A composite table's record
-// also carries its key record.
+// A table record: the head the database services read, words kept for the
+// database services (zero; with the others below they make the record the
+// size the services allocate), the tree node, the record's place in the
+// tree's order, then the carried records.  A composite table's record also
+// carries its key record.
+//
+// The place is written when the record is inserted: `order` (two words read
+// as one 64-bit number) holds the tenant id in the top 16 bits and the key's
+// first 48 bits in key order below it (a MAC address whole, a 32-bit number
+// whole, a string's first six octets, 0 for a key record); `order_source` is
+// the record's source id.  The tree's descent compares places and reads the
+// key itself only when two places are equal, and a walk filters by tenant
+// and source from the place, so both touch the node's cache line and no
+// other: the database hands a 104-byte record out 16 bytes past a 64-byte
+// boundary (a 16-byte block header in a 128-byte block), which puts record
+// bytes 48 to 111 (node, place, data pointer) in one line on 64-bit targets.
 struct TableRecordHead {
   mox_db_table_record_t head;
+  uint32_t services_head[sizeof(void *) == 8 ? 2 : 3];
   e_avl_node_t node;
+  uint32_t order[2];
+  uint32_t order_source;
 };
 struct PlainTableRecord : TableRecordHead {
-  uint32_t services[6];
   void *data;
 };
 struct CompositeTableRecord : TableRecordHead {
-  uint32_t services[7];
+  uint32_t services[sizeof(void *) == 8 ? 2 : 1];
   void *data;
   void *key;
 };

@@ -11,7 +11,7 @@ namespace orva {
 extern const quill_section_desc_t kSection1;
 extern const uint32_t *const kSection1Levels;
 
-thread_local TreeScope tree_scope{nullptr, 0};
+constinit thread_local TreeScope tree_scope{nullptr, 0};
 
 // ---------------------------------------------------------------------------
 // Trace, statistics

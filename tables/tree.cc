@@ -52,6 +52,63 @@ int32_t key_compare(void *ra, void *rb) {
   }
 }
 
+// A record's place in the tree's order (TableRecordHead::order): the tenant
+// in the top 16 bits, the key's first 48 bits in key order below it.
+template <const TableDesc &D>
+uint64_t place_for(uint16_t tenant, const void *key) {
+  uint64_t k = 0;
+  if (key == nullptr) {
+  } else if constexpr (D.key_kind == KeyKind::Mac) {
+    k = mac_rank(key);
+  } else if constexpr (D.key_kind == KeyKind::U32) {
+    uint32_t x;
+    std::memcpy(&x, key, 4);
+    k = uint64_t(x) << 16;
+  } else if constexpr (D.key_kind == KeyKind::VString) {
+    // The first six octets, zero-padded: shorter strings sort first, and a
+    // string sorts with its prefixes, as the string compare orders them.
+    const auto *s = static_cast<const mox_vstring_t *>(key);
+    unsigned char first[6] = {};
+    if (s->str != nullptr) std::memcpy(first, s->str, s->len < 6 ? s->len : 6);
+    k = mac_rank(first);
+  }
+  return uint64_t(tenant) << 48 | k;
+}
+// Whether equal places mean equal keys (or both keys absent, or one).
+template <const TableDesc &D>
+constexpr bool kPlaceIsKey = D.key_kind == KeyKind::Mac || D.key_kind == KeyKind::U32;
+
+inline uint64_t place_of(const TableRecordHead *r) {
+  uint64_t v;
+  std::memcpy(&v, r->order, sizeof v);
+  return v;
+}
+
+// Tenant, then key: by place, and by the keys themselves when the places
+// are equal (a record without a key sorts first among equal places).
+template <const TableDesc &D>
+int32_t place_compare(TableRecordHead *ra, TableRecordHead *rb) {
+  const uint64_t x = place_of(ra), y = place_of(rb);
+  if (x != y) return x < y ? -1 : 1;
+  if constexpr (kPlaceIsKey<D>)
+    return (key_of<D>(ra) != nullptr) - (key_of<D>(rb) != nullptr);
+  else
+    return key_compare<D>(ra, rb);
+}
+
+// A copy of a record that is not in the tree, with its place set: the
+// start of a walk from a record outside the table.
+template <const TableDesc &D>
+Rec<D> probe_of(void *rec) {
+  Rec<D> p;
+  std::memcpy(static_cast<void *>(&p), rec, sizeof p);
+  p.node = e_avl_node_t{};
+  const uint64_t v = place_for<D>(p.head.tenant, key_of<D>(&p));
+  std::memcpy(p.order, &v, sizeof v);
+  p.order_source = p.head.source;
+  return p;
+}
+
 // Location entries in the order of their locations: out of line, so the
 // compare of records of one location keeps no frame for it.
 [[gnu::noinline]] int32_t loc_compare(uint32_t a, uint32_t b) {
@@ -63,13 +120,24 @@ int32_t three_way(T a, T b) {
   return (a > b) - (a < b);
 }
 
+// Announced store of a record's place (nothing stored when it is unchanged).
+inline void set_place(mox_handle_t *h, uint32_t db, TableRecordHead *r, uint64_t v,
+                      uint32_t source) {
+  if (place_of(r) == v && r->order_source == source) return;
+  announce(h, r->order, sizeof r->order + sizeof r->order_source, db, nullptr);
+  std::memcpy(r->order, &v, sizeof v);
+  r->order_source = source;
+}
+
 // Whether a candidate passes the source, location and pending filters.
-bool passes(mox_handle_t *h, uint32_t db, const mox_db_table_record_t &c, uint32_t source,
+// (A record in the tree: its source id read from its place.)
+bool passes(mox_handle_t *h, uint32_t db, const TableRecordHead &c, uint32_t source,
             uint32_t by_source, uint32_t not_pending) {
-  if (by_source && source != 0 && c.source != source) return false;  // 0: any but 255
-  if (moxdb_loc_filter_enabled(h) && !moxdb_loc_record_is_same_loc(h, db, c.loc_entry)) return false;
-  if (source == 0 && c.source == 255) return false;
-  if (not_pending && (c.flags & MOX_REC_PENDING_DESTROY)) return false;
+  if (by_source && source != 0 && c.order_source != source) return false;  // 0: any but 255
+  if (moxdb_loc_filter_enabled(h) && !moxdb_loc_record_is_same_loc(h, db, c.head.loc_entry))
+    return false;
+  if (source == 0 && c.order_source == 255) return false;
+  if (not_pending && (c.head.flags & MOX_REC_PENDING_DESTROY)) return false;
   return true;
 }
 
@@ -77,6 +145,19 @@ void *found(mox_handle_t *h, uint32_t db, void *table, TableRecordHead *r) {
   if (r != nullptr && h->containment_enabled)
     moxdb_record_containment(h, db, MOX_CONTAIN_TABLE_RECORD, r, table, 1);
   return r;
+}
+
+// The order the tree keeps: avl_compare's, with tenant and key read from
+// the records' places (set at insert, and in every probe).
+template <const TableDesc &D>
+uint32_t tree_compare(const e_avl_node_t *a, const e_avl_node_t *b) {
+  TableRecordHead *ra = rec_of_node(a);
+  TableRecordHead *rb = rec_of_node(b);
+  int32_t c = place_compare<D>(ra, rb);
+  if (c == 0 && ra->head.loc_entry != rb->head.loc_entry)
+    c = loc_compare(ra->head.loc_entry, rb->head.loc_entry);
+  if (c == 0) c = three_way(ra->order_source, rb->order_source);
+  return c < 0 ? E_AVL_LESS : c == 0 ? E_AVL_EQUAL : E_AVL_GREATER;
 }
 
 // The walk step from a node (linked in the tree, or a probe) over the tree.
@@ -87,13 +168,13 @@ TableRecordHead *walk_from(mox_handle_t *h, uint32_t db, mox_db_table_t *t, Tabl
   const uint16_t tenant = mt_get_tenant_id(h);
   const e_avl_node_t *n = &start->node;
   for (;;) {
-    n = forward ? e_avl_get_next(h, db, &t->root, n, avl_compare<D>)
-                : e_avl_get_prev(h, db, &t->root, n, avl_compare<D>);
+    n = forward ? e_avl_get_next(h, db, &t->root, n, tree_compare<D>)
+                : e_avl_get_prev(h, db, &t->root, n, tree_compare<D>);
     if (n == nullptr) return nullptr;
     TableRecordHead *c = rec_of_node(n);
-    if (c->head.tenant != tenant) return nullptr;
-    if (same_key && key_compare<D>(c, start) != 0) return nullptr;
-    if (passes(h, db, c->head, source, by_source, not_pending)) return c;
+    if (place_of(c) >> 48 != tenant) return nullptr;
+    if (same_key && place_compare<D>(c, start) != 0) return nullptr;
+    if (passes(h, db, *c, source, by_source, not_pending)) return c;
   }
 }
 
@@ -136,7 +217,12 @@ void table_insert(mox_handle_t *h, uint32_t db, void *table, void *rec, uint32_t
     return;
   }
   tree_scope = {h, db};
-  if (e_avl_insert(h, db, &t->root, &rec_of(rec)->node, &t->balance, avl_compare<D>) == 0) {
+  TableRecordHead *tr = rec_of(rec);
+  const uint64_t was = place_of(tr);
+  const uint32_t was_source = tr->order_source;
+  set_place(h, db, tr, place_for<D>(r.tenant, key_of<D>(rec)), r.source);
+  if (e_avl_insert(h, db, &t->root, &tr->node, &t->balance, tree_compare<D>) == 0) {
+    set_place(h, db, tr, was, was_source);  // a refused insert leaves the record as it was
     if (!moxdb_dup_insert_silent(h)) ttrace(D, TMsg::InsertExists);
     fail(h, err, kEEXIST);
     return;
@@ -186,7 +272,7 @@ void table_delete(mox_handle_t *h, uint32_t db, void *table, void *rec, uint32_t
   }
   tree_scope = {h, db};
   if (r.table != t ||
-      e_avl_delete(h, db, &t->root, &rec_of(rec)->node, &t->balance, avl_compare<D>) == 0) {
+      e_avl_remove(h, db, &t->root, &rec_of(rec)->node, &t->balance) == 0) {
     ttrace(D, TMsg::DeleteNotFound);
     fail(h, err, kENOENT);
     return;
@@ -221,8 +307,11 @@ void *table_search(mox_handle_t *h, uint32_t db, void *table, const void *key, u
   uint32_t local = 0;
   moxdb_loc_set_lookup_record_objinfo(h, db, &probe.head.loc_entry, &local);
   *slot_of<D>(&probe, D.composite ? 1 : 0) = const_cast<void *>(key);
+  const uint64_t place = place_for<D>(probe.head.tenant, key_of<D>(&probe));
+  std::memcpy(probe.order, &place, sizeof place);
+  probe.order_source = probe.head.source;
   tree_scope = {h, db};
-  if (const e_avl_node_t *n = e_avl_search(h, db, &t->root, &probe.node, avl_compare<D>)) {
+  if (const e_avl_node_t *n = e_avl_search(h, db, &t->root, &probe.node, tree_compare<D>)) {
     TableRecordHead *r = rec_of_node(n);
     if (!not_pending || !(r->head.flags & MOX_REC_PENDING_DESTROY)) return found(h, db, t, r);
   }
@@ -243,9 +332,13 @@ void *table_walk(mox_handle_t *h, uint32_t db, void *table, void *start, uint32_
     return nullptr;
   }
   tree_scope = {h, db};
+  if (head(start).table == t)
+    return found(h, db, t,
+                 walk_from<D>(h, db, t, rec_of(start), forward, source, by_source, not_pending,
+                              same_key));
+  Rec<D> probe = probe_of<D>(start);  // a start outside the tree: its place from its key
   return found(h, db, t,
-               walk_from<D>(h, db, t, rec_of(start), forward, source, by_source, not_pending,
-                            same_key));
+               walk_from<D>(h, db, t, &probe, forward, source, by_source, not_pending, same_key));
 }
 
 template <const TableDesc &D>
@@ -273,12 +366,13 @@ void *table_end(mox_handle_t *h, uint32_t db, void *table, uint32_t forward, uin
   const uint16_t tenant = mt_get_tenant_id(h);
   tree_scope = {h, db};
   const e_avl_node_t *n = forward ? e_avl_get_first(h, db, &t->root) : e_avl_get_last(h, db, &t->root);
-  for (; n != nullptr; n = forward ? e_avl_get_next(h, db, &t->root, n, avl_compare<D>)
-                                   : e_avl_get_prev(h, db, &t->root, n, avl_compare<D>)) {
+  for (; n != nullptr; n = forward ? e_avl_get_next(h, db, &t->root, n, tree_compare<D>)
+                                   : e_avl_get_prev(h, db, &t->root, n, tree_compare<D>)) {
     TableRecordHead *c = rec_of_node(n);
-    if (forward ? c->head.tenant < tenant : c->head.tenant > tenant) continue;
-    if (c->head.tenant != tenant) return nullptr;  // past the caller's tenant
-    if (passes(h, db, c->head, source, by_source, not_pending)) return found(h, db, t, c);
+    const uint64_t of = place_of(c) >> 48;
+    if (forward ? of < tenant : of > tenant) continue;
+    if (of != tenant) return nullptr;  // past the caller's tenant
+    if (passes(h, db, *c, source, by_source, not_pending)) return found(h, db, t, c);
   }
   return nullptr;
 }

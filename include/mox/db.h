@@ -199,6 +199,10 @@ MOX_API uint32_t e_avl_insert(struct mox_handle *h, uint32_t db, e_avl_node_t **
                               e_avl_node_t *node, int32_t *balance, e_avl_compare_fn compare);
 MOX_API uint32_t e_avl_delete(struct mox_handle *h, uint32_t db, e_avl_node_t **root,
                               e_avl_node_t *node, int32_t *balance, e_avl_compare_fn compare);
+/* e_avl_delete of a node the caller knows to be in this tree: only its own
+ * link is checked, not the way up to the root. */
+MOX_API uint32_t e_avl_remove(struct mox_handle *h, uint32_t db, e_avl_node_t **root,
+                              e_avl_node_t *node, int32_t *balance);
 /* The node equal to probe (which need not be in the tree), or null. */
 MOX_API e_avl_node_t *e_avl_search(struct mox_handle *h, uint32_t db, e_avl_node_t *const *root,
                                    const e_avl_node_t *probe, e_avl_compare_fn compare);

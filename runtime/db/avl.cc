@@ -126,49 +126,8 @@ bool usable(mox_handle_t *h, uint32_t db, const void *root, const void *node) {
   return root && node && mox_db::writable(h, db);
 }
 
-}  // namespace
-
-extern "C" {
-
-MOX_API uint32_t e_avl_insert(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
-                              e_avl_node_t *node, int32_t *balance, e_avl_compare_fn compare) {
-  if (!usable(h, db, root, node) || !compare) return 0;
-  Node *parent = nullptr, *cur = *root;
-  uint32_t c = E_AVL_LESS;
-  while (cur) {
-    c = compare(node, cur);
-    if (c == E_AVL_EQUAL) return 0;
-    parent = cur;
-    cur = c == E_AVL_LESS ? cur->left : cur->right;
-  }
-  Tree t{{h, db}, root};
-  t.set(node->left, static_cast<Node *>(nullptr));
-  t.set(node->right, static_cast<Node *>(nullptr));
-  t.set(node->parent, parent);
-  t.set(node->balance, 0);
-  if (!parent)
-    t.set(*root, node);
-  else if (c == E_AVL_LESS)
-    t.set(parent->left, node);
-  else
-    t.set(parent->right, node);
-  // The subtree of n grew by one level; tell its ancestors.
-  for (Node *n = node, *p = parent; p; n = p, p = p->parent) {
-    const int32_t b = p->balance + (p->left == n ? -1 : 1);
-    t.set(p->balance, b);
-    if (b == 0) return 1;
-    if (b == 2 || b == -2) {
-      t.rebalance(p);
-      return 1;
-    }
-  }
-  if (balance) t.set(*balance, *balance + 1);
-  return 1;
-}
-
-MOX_API uint32_t e_avl_delete(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
-                              e_avl_node_t *node, int32_t *balance, e_avl_compare_fn compare) {
-  if (!usable(h, db, root, node) || !in_tree(root, node)) return 0;
+// Takes node out of the tree at root (the caller has checked that it is in it).
+uint32_t unlink(mox_handle_t *h, uint32_t db, Node **root, Node *node, int32_t *balance) {
   Tree t{{h, db}, root};
   Node *from;       // lowest node whose subtree lost a level ...
   bool left_side;   // ... on this side
@@ -216,6 +175,60 @@ MOX_API uint32_t e_avl_delete(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
   }
   if (balance) t.set(*balance, *balance - 1);
   return 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+MOX_API uint32_t e_avl_insert(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
+                              e_avl_node_t *node, int32_t *balance, e_avl_compare_fn compare) {
+  if (!usable(h, db, root, node) || !compare) return 0;
+  Node *parent = nullptr, *cur = *root;
+  uint32_t c = E_AVL_LESS;
+  while (cur) {
+    c = compare(node, cur);
+    if (c == E_AVL_EQUAL) return 0;
+    parent = cur;
+    cur = c == E_AVL_LESS ? cur->left : cur->right;
+  }
+  Tree t{{h, db}, root};
+  t.set(node->left, static_cast<Node *>(nullptr));
+  t.set(node->right, static_cast<Node *>(nullptr));
+  t.set(node->parent, parent);
+  t.set(node->balance, 0);
+  if (!parent)
+    t.set(*root, node);
+  else if (c == E_AVL_LESS)
+    t.set(parent->left, node);
+  else
+    t.set(parent->right, node);
+  // The subtree of n grew by one level; tell its ancestors.
+  for (Node *n = node, *p = parent; p; n = p, p = p->parent) {
+    const int32_t b = p->balance + (p->left == n ? -1 : 1);
+    t.set(p->balance, b);
+    if (b == 0) return 1;
+    if (b == 2 || b == -2) {
+      t.rebalance(p);
+      return 1;
+    }
+  }
+  if (balance) t.set(*balance, *balance + 1);
+  return 1;
+}
+
+MOX_API uint32_t e_avl_delete(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
+                              e_avl_node_t *node, int32_t *balance, e_avl_compare_fn compare) {
+  if (!usable(h, db, root, node) || !in_tree(root, node)) return 0;
+  return unlink(h, db, root, node, balance);
+}
+
+// For a caller that knows the tree holding the node (a table record names its
+// table): only the node's own link is checked, not the way up to the root.
+MOX_API uint32_t e_avl_remove(mox_handle_t *h, uint32_t db, e_avl_node_t **root,
+                              e_avl_node_t *node, int32_t *balance) {
+  if (!usable(h, db, root, node) || !linked(root, node)) return 0;
+  return unlink(h, db, root, node, balance);
 }
 
 MOX_API e_avl_node_t *e_avl_search(mox_handle_t *h, uint32_t db, e_avl_node_t *const *root,

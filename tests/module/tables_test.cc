@@ -89,13 +89,13 @@ struct Wlans {  // a byte-wise compare of the little-endian value would misorder
   static void set_key(mox_handle_t *h, uint32_t db, void *rec, int k) { probe(*data_of<Wlans>(h, db, rec), k); }
   static const auto *value(const Probe &p) { return &p.wlan_id; }
 };
-struct PolicyNames {  // "" < "aa" < "aaa" < "b" < "bb" ...: prefixes, lengths, the empty string
+struct PolicyNames {  // "" < "aaaaaa" < "aaaaaaaa" < "b" ...: prefixes, lengths, equal first six octets, ""
   ORVA_TABLE_API(tbl_qos_pm_refcount_data, qos_pm_refcount_data_t, qos_pm_refcount_data_t_pm_name_,
                  qos_pm_refcount_data_t_pm_name_, nullptr, nullptr, nullptr)
   struct Probe : qos_pm_refcount_data_t {
     std::string text;
   };
-  static std::string name(int k) { return k == 0 ? "" : std::string(k % 3 + 1, char('a' + k / 3)); }
+  static std::string name(int k) { return k == 0 ? "" : std::string(k % 3 == 0 ? 1 : 4 + 2 * (k % 3), char('a' + k / 3)); }
   static void probe(Probe &p, int k) { p.pm_name = {(p.text = name(k)).data(), uint32_t(p.text.size())}; }
   static void set_key(mox_handle_t *h, uint32_t db, void *rec, int k) {
     uint32_t err = 0;
@@ -262,6 +262,12 @@ struct Model {
       ASSERT_EQ(A::ix_compare(h, db, t, &static_cast<orva::TableRecordHead *>(r)->node,
                               &static_cast<orva::TableRecordHead *>(ea.rec)->node), want);
     }
+    // A step from a record outside the table starts from its key (location 0, source 1).
+    void *out = A::create(h, db, &err);
+    A::set_key(h, db, out, k);
+    rows.push_back({"_get_next_internal from outside", A::ix_next_internal(h, db, t, out, fs, 1, np, same, &err),
+                    after(Key{tenant, k, 0, 1}, true, fs, 1, np, same)});
+    A::destroy(h, db, out, &err);
     for (const auto &[name, got, want] : rows) ASSERT_EQ(got, want) << name << " key " << k << " s " << s;
     ASSERT_EQ(std::tuple(err, h->last_error), std::tuple(0u, 0u));
 
