@@ -787,24 +787,47 @@ struct Decoder {
     scalar_in<K>(field);
   }
 
-  // A run field of a tracked decode, the input checked for the whole run:
-  // the value, then its state byte; false after a failure.
-  // Announced: the caller announced the run's range for all its values.
-  template <const TypeDesc &T, size_t I, bool Announced = false>
-  [[gnu::always_inline]] bool run_field() {
-    constexpr const FieldDesc &f = T.fields[I];
-    if (!scalar_in<f.kind, Announced>(bytes(obj) + f.offset)) [[unlikely]]
-      return false;
-    area[f.state] = buf[pos];
-    ++pos;
-    return true;
-  }
-  // A run field of a decode without state bytes, the input checked and the
-  // run's range announced by the caller.
-  template <const TypeDesc &T, size_t I>
-  [[gnu::always_inline]] bool bare_run_field() {
-    constexpr const FieldDesc &f = T.fields[I];
-    return scalar_in<f.kind, true>(bytes(obj) + f.offset);
+  // The fields I..I+N-1 of a run, the input checked for all of them by the
+  // caller: each value, and with States its state byte after it.  Announced:
+  // the caller announced the run's range for all its values.  The input,
+  // record and area pointers are held in locals for the run: a store through
+  // a byte pointer could alias the decoder's members, which the compiler
+  // would otherwise read again after every byte.  False after a failure (pos
+  // then at the failing value).
+  template <const TypeDesc &T, size_t I, size_t N, bool States, bool Announced>
+  [[gnu::always_inline]] bool run_in() {
+    const uint8_t *const start = buf;
+    const uint8_t *in = start + pos;
+    uint8_t *const rec = bytes(obj);
+    uint8_t *const states_to = area;
+    auto one = [&]<size_t J>() -> bool {
+      constexpr const FieldDesc &f = T.fields[I + J];
+      using C = typename Prim<f.kind>::C;
+      constexpr uint32_t n = Prim<f.kind>::wire;
+      C v;
+      if constexpr (f.kind == Kind::Boolean) {
+        if (*in > 1) [[unlikely]]
+          return false;
+        v = *in;
+      } else {
+        std::make_unsigned_t<C> u;
+        std::memcpy(&u, in, n);
+        v = static_cast<C>(network_order(u));
+      }
+      if constexpr (Announced)
+        std::memcpy(rec + f.offset, &v, sizeof v);
+      else
+        store<C>(h, db, reinterpret_cast<C *>(rec + f.offset), v);
+      in += n;
+      if constexpr (States) states_to[f.state] = *in++;
+      return true;
+    };
+    bool done = [&]<size_t... J>(std::index_sequence<J...>) {
+      return (one.template operator()<J>() && ...);
+    }(std::make_index_sequence<N>{});
+    pos = static_cast<uint32_t>(in - start);
+    if (!done) fail(h, err, kEBADMSG);
+    return done;
   }
 
   // The value at pos, room checked by the caller; false after a failure.
@@ -1223,11 +1246,11 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
             uint8_t *first = bytes(obj) + f.offset;
             if (de.states && de.area && de.left() >= static_cast<int32_t>(total)) {
               if constexpr (solid) announce(h, first, run_span<T, I, n>(), db);
-              (de.template run_field<T, I + J, solid>() && ...);
+              de.template run_in<T, I, n, true, solid>();
             } else if (solid && !de.states &&
                        de.left() >= static_cast<int32_t>(run_values<T, I, n>())) {
               announce(h, first, run_span<T, I, n>(), db);
-              (de.template bare_run_field<T, I + J>() && ...);
+              de.template run_in<T, I, n, false, true>();
             } else {
               ((de.ok() ? de.template field<T, I + J>() : void()), ...);
             }
