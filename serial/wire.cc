@@ -176,6 +176,11 @@ struct Scope {
     mox_type_info_t *ti;
   } value[kTypeCount];
 
+  // Where a decode puts the state bytes it reads when the handle's tracking
+  // is off: they are read like any others, with no test per byte, and
+  // dropped.
+  uint8_t skipped[kMaxStateSize];
+
   bool has(const TypeDesc &t) const { return (known >> t.index) & 1; }
   void keep(const TypeDesc &t, Value v) {
     value[t.index] = v;
@@ -718,7 +723,7 @@ struct Decoder {
   AreaSpan span{};                 // this record's area, announced (area set)
   uint32_t pos = 0;
   bool states = false;             // the input carries state bytes
-  uint8_t *area = nullptr;         // where they go; null: they are skipped
+  uint8_t *area = nullptr;         // where they go (sc.skipped without tracking); null: none
   uint8_t *area_of_obj = nullptr;  // the destination's own state area, even when skipping
   bool no_storage = false;         // the dynamic array's storage could not be had: return 0
   int8_t v = 0;                    // the variant whose fields follow
@@ -743,7 +748,7 @@ struct Decoder {
   // Inline: the test is all a decode without state bytes pays per field.
   [[gnu::always_inline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
-    if (area) area[at] = buf[pos];
+    area[at] = buf[pos];
     ++pos;
   }
   // Up to N state bytes of this record's area from at on, cut to what
@@ -753,7 +758,7 @@ struct Decoder {
   [[gnu::always_inline]] void state_run(uint32_t at) {
     if (!states) return;
     if (left() >= static_cast<int32_t>(N)) [[likely]] {
-      if (area) std::memcpy(area + at, buf + pos, N);
+      std::memcpy(area + at, buf + pos, N);
       pos += N;
     } else {
       state_tail(at);
@@ -763,7 +768,7 @@ struct Decoder {
   [[gnu::noinline]] void state_tail(uint32_t at) {
     uint32_t have = left() > 0 ? static_cast<uint32_t>(left()) : 0;
     if (have == 0) return;
-    if (area) std::memcpy(area + at, buf + pos, have);
+    std::memcpy(area + at, buf + pos, have);
     pos += have;
   }
   // Up to n state bytes into dst (null: skipped), cut to what remains.
@@ -984,7 +989,7 @@ struct Decoder {
                                 lay.state ? lay.area(block, count, e) : nullptr, nullptr));
     if (!ok()) return;
     state_byte(f.state);
-    state_block(area ? per : nullptr, count);
+    state_block(sc.tracked ? per : nullptr, count);
   }
 
   // Releases everything the destination owns (strings, the dynamic array,
@@ -1183,6 +1188,7 @@ bool Decoder::begin() {
     }
   } else {
     keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
+    area = sc.skipped;  // state bytes read are dropped: the record keeps none
   }
   if (v >= 0) {
     // A destination that carried no fields (an earlier decode of a negative
@@ -1224,10 +1230,13 @@ uint32_t Decoder::end() {
   return pos;
 }
 
+// Out of line also for the top-level record: inlined into wire_unmarshal,
+// its decode shared a frame with the budget scope and the compiler kept less
+// of the decoder in registers (2 % more instructions for the client record).
 template <const TypeDesc &T>
-uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
-                   const AreaSpan *outer) {
+[[gnu::noinline]] uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf,
+                                     void *obj, int32_t len, uint32_t in_place, uint32_t *err,
+                                     Scope &sc, uint8_t *placed, const AreaSpan *outer) {
   Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer};
   if (!de.begin()) return de.pos;
   if (de.v >= 0) {
@@ -1244,7 +1253,7 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
             constexpr uint32_t total = run_bytes<T, I, n>();
             constexpr bool solid = run_solid<T, I, n>();
             uint8_t *first = bytes(obj) + f.offset;
-            if (de.states && de.area && de.left() >= static_cast<int32_t>(total)) {
+            if (de.states && de.left() >= static_cast<int32_t>(total)) {
               if constexpr (solid) announce(h, first, run_span<T, I, n>(), db);
               de.template run_in<T, I, n, true, solid>();
             } else if (solid && !de.states &&
