@@ -120,9 +120,15 @@ struct Releases {
 
 void destroy(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t free_storage,
              Releases &rel);
-uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
-                    mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats, uint32_t flags,
-                    uint8_t *sttr_base, uint32_t *err, bool placed);
+// initialize is inlined into record_initialize (the entry of create and of
+// the decoder's dynamic array); nested records reach it out of line.
+[[gnu::always_inline]] inline uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db,
+                                                  void *obj, mox_type_info_t *ti, uint32_t notify,
+                                                  uint32_t skip_stats, uint32_t flags,
+                                                  uint8_t *sttr_base, uint32_t *err, bool placed);
+[[gnu::noinline]] uint32_t initialize_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db,
+                                             void *obj, uint32_t notify, uint32_t skip_stats,
+                                             uint8_t *sttr_base, uint32_t *err, bool placed);
 
 // Whether initialize and destroy have anything to do for a field: integers
 // need nothing (the storage is cleared before initialize, and they hold
@@ -153,8 +159,7 @@ void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t noti
       for (uint32_t e = 0; e < elements(f); ++e) {
         void *field = field_at(obj, f, e);
         if constexpr (f.kind == Kind::Record) {
-          initialize(*f.record, h, db, field, f.record->ti, notify, skip_stats, MOX_FLAG_NESTED,
-                     base, err, placed);
+          initialize_nested(*f.record, h, db, field, notify, skip_stats, base, err, placed);
         } else if constexpr (f.kind == Kind::Enum) {
           enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti,
                           notify, MOX_FLAG_NESTED, err);
@@ -302,9 +307,9 @@ namespace {
 // everything embedded in it, when their initialize is done.  A record so
 // placed takes STTR_OFFSET_HELD in the same announced store as its other
 // flags, so that the runtime, finding it set, stores no flag of its own.
-uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
-                    mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats, uint32_t flags,
-                    uint8_t *sttr_base, uint32_t *err, bool placed) {
+inline uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                           mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats,
+                           uint32_t flags, uint8_t *sttr_base, uint32_t *err, bool placed) {
   if (!enter(h, err)) return *err;
   if (obj == nullptr) {
     fail(h, err, kENOENT);  // a required pointer argument is null
@@ -364,6 +369,13 @@ uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
   // Placed after the nested records' initialize, which set their flag already.
   if (place_at) kLife[t.index].place(h, db, obj, place_at);
   return *err;
+}
+
+uint32_t initialize_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                           uint32_t notify, uint32_t skip_stats, uint8_t *sttr_base,
+                           uint32_t *err, bool placed) {
+  return initialize(t, h, db, obj, t.ti, notify, skip_stats, MOX_FLAG_NESTED, sttr_base, err,
+                    placed);
 }
 
 }  // namespace
