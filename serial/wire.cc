@@ -60,8 +60,10 @@ struct DynamicBlock {
   uint32_t stride;  // bytes of one element
   uint32_t state;   // bytes of one element's state area (0 without tracking)
 
-  DynamicBlock(const FieldDesc &f, mox_handle_t *h)
-      : stride(f.size), state(record_sizeof_internal(*f.record, h, nullptr, 0, 1)) {}
+  // tracked: the handle's state-tracking mode is on (the elements are laid
+  // out for the element type's latest variant, as sizeof_internal gives it).
+  DynamicBlock(const FieldDesc &f, bool tracked)
+      : stride(f.size), state(tracked ? f.record->state_size_for(f.record->highest) : 0) {}
   uint32_t size(uint32_t count) const { return count * (stride + state); }
   uint8_t *element(uint8_t *block, uint32_t i) const { return block + i * stride; }
   uint8_t *area(uint8_t *block, uint32_t count, uint32_t i) const {
@@ -174,6 +176,11 @@ struct Scope {
     mox_type_info_t *ti;
   } value[kTypeCount];
 
+  // Where a decode puts the state bytes it reads when the handle's tracking
+  // is off: they are read like any others, with no test per byte, and
+  // dropped.
+  uint8_t skipped[kMaxStateSize];
+
   bool has(const TypeDesc &t) const { return (known >> t.index) & 1; }
   void keep(const TypeDesc &t, Value v) {
     value[t.index] = v;
@@ -198,11 +205,11 @@ struct Scope {
 template <const TypeDesc &T>
 uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj, int32_t buflen,
                     uint32_t domain_check, uint32_t *err, Scope &sc, const uint8_t *placed);
-struct StateStage;
+struct AreaSpan;
 template <const TypeDesc &T>
 uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
                    uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
-                   StateStage *outer);
+                   const AreaSpan *outer);
 
 // Fields that travel: the count of the dynamic array travels with the array.
 constexpr bool travels(const FieldDesc &f) { return (f.flags & kFieldCount) == 0; }
@@ -689,53 +696,16 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
 // Decode
 // ---------------------------------------------------------------------------
 
-// The state bytes a decode reads for a record, and for the records embedded
-// in it (their areas lie inside its own), are gathered here and stored when
-// that record's decode ends: one write_notify and one copy per run of bytes
-// actually read, over exactly those bytes, instead of one per byte.
-struct StateStage {
-  uint8_t *area = nullptr;  // where they go; null: nothing is gathered
-  uint32_t size = 0;
-  uint32_t capacity;        // of the two arrays below (a multiple of 8)
-  uint8_t *bytes;           // the values, by position in the area
-  uint8_t *read;            // per position: 1 when a value was read for it
-
-  // The marks are cleared by the owner, over the whole capacity (a constant
-  // of the record's type, so the clear is inlined).
-  void begin(uint8_t *to, uint32_t n) {
-    area = to;
-    size = n;
-  }
-  // Stores the runs of positions read: one write_notify over each, then its
-  // bytes.  The marks are read eight at a time (those past size are clear).
-  [[gnu::noinline]] void flush(mox_handle_t *h, uint32_t db) {
-    constexpr uint64_t kAll = 0x0101010101010101u;
-    constexpr bool kLittle = std::endian::native == std::endian::little;
-    // The marks of a group from position at on, and the first marked one.
-    auto from = [](uint32_t at) {
-      return kLittle ? ~uint64_t{0} << (8 * (at % 8)) : ~uint64_t{0} >> (8 * (at % 8));
-    };
-    auto first = [](uint64_t marks) {
-      return static_cast<uint32_t>(kLittle ? __builtin_ctzll(marks) : __builtin_clzll(marks)) / 8;
-    };
-    uint32_t at = 0;
-    while (at < size) {
-      uint32_t word = at & ~7u;
-      uint64_t set = load<uint64_t>(read + word) & from(at);
-      while (set == 0) {
-        word += 8;
-        if (word >= size) return;
-        set = load<uint64_t>(read + word);
-      }
-      uint32_t lo = word + first(set);
-      uint64_t clear = ~load<uint64_t>(read + word) & kAll & from(lo);
-      while (clear == 0 && word + 8 < size) clear = ~load<uint64_t>(read + (word += 8)) & kAll;
-      at = clear ? word + first(clear) : size;
-      if (at > size) at = size;
-      announce(h, area + lo, at - lo, db);
-      std::memcpy(area + lo, bytes + lo, at - lo);
-    }
-  }
+// The state area a tracked decode has announced.  A record that reads state
+// bytes announces its whole area with one write_notify when its decode
+// begins, and then stores each state byte it reads straight into the area;
+// the records embedded in it find their areas inside that span and announce
+// nothing more.  The range covers every state byte the decode can store (and
+// the few it does not: an area's pointer slot, positions of fields the input
+// lacks), announced before any of them is stored.
+struct AreaSpan {
+  uint8_t *lo = nullptr, *hi = nullptr;
+  bool covers(const uint8_t *p, uint32_t n) const { return p >= lo && p + n <= hi; }
 };
 
 struct Decoder {
@@ -749,14 +719,11 @@ struct Decoder {
   void *obj;
   Scope &sc;
   uint8_t *placed;                 // the area the parent holds for this record, or null
-  StateStage *outer;               // the stage of the record this one is embedded in
-  StateStage &own;                 // a stage for this record when it owns its area
-  uint8_t *staged = nullptr;       // where this record's state bytes are gathered (area set)
-  uint8_t *staged_read = nullptr;  // and where each is marked as read
-  bool owns_stage = false;         // own is the stage: stored when this record ends
+  const AreaSpan *outer;           // the area announced by the record this one is embedded in
+  AreaSpan span{};                 // this record's area, announced (area set)
   uint32_t pos = 0;
   bool states = false;             // the input carries state bytes
-  uint8_t *area = nullptr;         // where they go; null: they are skipped
+  uint8_t *area = nullptr;         // where they go (sc.skipped without tracking); null: none
   uint8_t *area_of_obj = nullptr;  // the destination's own state area, even when skipping
   bool no_storage = false;         // the dynamic array's storage could not be had: return 0
   int8_t v = 0;                    // the variant whose fields follow
@@ -781,10 +748,7 @@ struct Decoder {
   // Inline: the test is all a decode without state bytes pays per field.
   [[gnu::always_inline]] void state_byte(uint16_t at) {
     if (!states || left() < 1) return;
-    if (area) {
-      staged[at] = buf[pos];
-      staged_read[at] = 1;
-    }
+    area[at] = buf[pos];
     ++pos;
   }
   // Up to N state bytes of this record's area from at on, cut to what
@@ -794,10 +758,7 @@ struct Decoder {
   [[gnu::always_inline]] void state_run(uint32_t at) {
     if (!states) return;
     if (left() >= static_cast<int32_t>(N)) [[likely]] {
-      if (area) {
-        std::memcpy(staged + at, buf + pos, N);
-        std::memset(staged_read + at, 1, N);
-      }
+      std::memcpy(area + at, buf + pos, N);
       pos += N;
     } else {
       state_tail(at);
@@ -807,10 +768,7 @@ struct Decoder {
   [[gnu::noinline]] void state_tail(uint32_t at) {
     uint32_t have = left() > 0 ? static_cast<uint32_t>(left()) : 0;
     if (have == 0) return;
-    if (area) {
-      std::memcpy(staged + at, buf + pos, have);
-      std::memset(staged_read + at, 1, have);
-    }
+    std::memcpy(area + at, buf + pos, have);
     pos += have;
   }
   // Up to n state bytes into dst (null: skipped), cut to what remains.
@@ -834,25 +792,47 @@ struct Decoder {
     scalar_in<K>(field);
   }
 
-  // A run field of a tracked decode, the input checked for the whole run:
-  // the value, then its state byte gathered; false after a failure.
-  // Announced: the caller announced the run's range for all its values.
-  template <const TypeDesc &T, size_t I, bool Announced = false>
-  [[gnu::always_inline]] bool run_field() {
-    constexpr const FieldDesc &f = T.fields[I];
-    if (!scalar_in<f.kind, Announced>(bytes(obj) + f.offset)) [[unlikely]]
-      return false;
-    staged[f.state] = buf[pos];
-    staged_read[f.state] = 1;
-    ++pos;
-    return true;
-  }
-  // A run field of a decode without state bytes, the input checked and the
-  // run's range announced by the caller.
-  template <const TypeDesc &T, size_t I>
-  [[gnu::always_inline]] bool bare_run_field() {
-    constexpr const FieldDesc &f = T.fields[I];
-    return scalar_in<f.kind, true>(bytes(obj) + f.offset);
+  // The fields I..I+N-1 of a run, the input checked for all of them by the
+  // caller: each value, and with States its state byte after it.  Announced:
+  // the caller announced the run's range for all its values.  The input,
+  // record and area pointers are held in locals for the run: a store through
+  // a byte pointer could alias the decoder's members, which the compiler
+  // would otherwise read again after every byte.  False after a failure (pos
+  // then at the failing value).
+  template <const TypeDesc &T, size_t I, size_t N, bool States, bool Announced>
+  [[gnu::always_inline]] bool run_in() {
+    const uint8_t *const start = buf;
+    const uint8_t *in = start + pos;
+    uint8_t *const rec = bytes(obj);
+    uint8_t *const states_to = area;
+    auto one = [&]<size_t J>() -> bool {
+      constexpr const FieldDesc &f = T.fields[I + J];
+      using C = typename Prim<f.kind>::C;
+      constexpr uint32_t n = Prim<f.kind>::wire;
+      C v;
+      if constexpr (f.kind == Kind::Boolean) {
+        if (*in > 1) [[unlikely]]
+          return false;
+        v = *in;
+      } else {
+        std::make_unsigned_t<C> u;
+        std::memcpy(&u, in, n);
+        v = static_cast<C>(network_order(u));
+      }
+      if constexpr (Announced)
+        std::memcpy(rec + f.offset, &v, sizeof v);
+      else
+        store<C>(h, db, reinterpret_cast<C *>(rec + f.offset), v);
+      in += n;
+      if constexpr (States) states_to[f.state] = *in++;
+      return true;
+    };
+    bool done = [&]<size_t... J>(std::index_sequence<J...>) {
+      return (one.template operator()<J>() && ...);
+    }(std::make_index_sequence<N>{});
+    pos = static_cast<uint32_t>(in - start);
+    if (!done) fail(h, err, kEBADMSG);
+    return done;
   }
 
   // The value at pos, room checked by the caller; false after a failure.
@@ -935,7 +915,7 @@ struct Decoder {
             area_of_obj
                 ? area_of_obj + f.state_area + e * f.record->state_size_for(f.record->highest)
                 : nullptr,
-            area ? (owns_stage ? &own : outer) : nullptr));
+            area ? &span : nullptr));
       else if constexpr (f.kind == Kind::Enum)
         took(enum_unmarshal(*f.enumd, h, db, in, static_cast<mox_enum_obj_t *>(field), left(),
                             in_place, err));
@@ -972,7 +952,7 @@ struct Decoder {
   // --- the dynamic array ---------------------------------------------------
 
   void destroy_elements(const FieldDesc &f, uint8_t *block, uint32_t count) {
-    DynamicBlock lay(f, h);
+    DynamicBlock lay(f, sc.tracked);
     for (uint32_t e = 0; e < count; ++e)
       record_destroy_internal(*f.record, h, db, lay.element(block, e), 0);
   }
@@ -999,7 +979,7 @@ struct Decoder {
     if (left() < 1) return fail(h, err, kEMSGSIZE);
     uint8_t count = buf[pos++];
     uint8_t *per = nullptr;
-    DynamicBlock lay(f, h);
+    DynamicBlock lay(f, sc.tracked);
     uint8_t *block = dynamic_storage(f, lay, count, per);
     if (block == nullptr) return;
     // Each element's state area is where dynamic_storage placed it: handed
@@ -1009,7 +989,7 @@ struct Decoder {
                                 lay.state ? lay.area(block, count, e) : nullptr, nullptr));
     if (!ok()) return;
     state_byte(f.state);
-    state_block(area ? per : nullptr, count);
+    state_block(sc.tracked ? per : nullptr, count);
   }
 
   // Releases everything the destination owns (strings, the dynamic array,
@@ -1203,21 +1183,12 @@ bool Decoder::begin() {
     keep |= MOX_FLAG_STATE_TRACKED;
     if (area) {
       uint32_t size = t.state_size_for(hd->storage_variant);
-      if (outer && outer->area && area == placed && area >= outer->area &&
-          area + size <= outer->area + outer->size) {
-        staged = outer->bytes + (area - outer->area);
-        staged_read = outer->read + (area - outer->area);
-      } else if (size <= own.capacity) {
-        own.begin(area, size);
-        staged = own.bytes;
-        staged_read = own.read;
-        owns_stage = true;
-      } else {
-        area = nullptr;  // not reached: no area exceeds its type's largest
-      }
+      span = {area, area + size};
+      if (outer == nullptr || !outer->covers(area, size)) announce(h, area, size, db);
     }
   } else {
     keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
+    area = sc.skipped;  // state bytes read are dropped: the record keeps none
   }
   if (v >= 0) {
     // A destination that carried no fields (an earlier decode of a negative
@@ -1232,7 +1203,6 @@ bool Decoder::begin() {
 }
 
 uint32_t Decoder::end() {
-  if (owns_stage) own.flush(h, db);
   mox_obj_header_t *hd = header(obj);
   // The tail of a newer variant is skipped, as far as the input reaches.
   if (ok()) {
@@ -1260,21 +1230,15 @@ uint32_t Decoder::end() {
   return pos;
 }
 
+// Out of line also for the top-level record: inlined into wire_unmarshal,
+// its decode shared a frame with the budget scope and the compiler kept less
+// of the decoder in registers (2 % more instructions for the client record).
 template <const TypeDesc &T>
-uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, int32_t len,
-                   uint32_t in_place, uint32_t *err, Scope &sc, uint8_t *placed,
-                   StateStage *outer) {
-  constexpr uint32_t kArea = T.state_size[0] > T.state_size[1] ? T.state_size[0] : T.state_size[1];
-  constexpr uint32_t kStage = (kArea + 8) & ~7u;
-  uint8_t stage_bytes[kStage];
-  uint8_t stage_read[kStage];
-  StateStage own;
-  own.capacity = kStage;
-  own.bytes = stage_bytes;
-  own.read = stage_read;
-  Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer, own};
+[[gnu::noinline]] uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf,
+                                     void *obj, int32_t len, uint32_t in_place, uint32_t *err,
+                                     Scope &sc, uint8_t *placed, const AreaSpan *outer) {
+  Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer};
   if (!de.begin()) return de.pos;
-  if (de.owns_stage) std::memset(stage_read, 0, kStage);
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
       constexpr const FieldDesc &f = T.fields[I];
@@ -1289,13 +1253,13 @@ uint32_t decode_of(mox_handle_t *h, uint32_t db, const uint8_t *buf, void *obj, 
             constexpr uint32_t total = run_bytes<T, I, n>();
             constexpr bool solid = run_solid<T, I, n>();
             uint8_t *first = bytes(obj) + f.offset;
-            if (de.states && de.area && de.left() >= static_cast<int32_t>(total)) {
+            if (de.states && de.left() >= static_cast<int32_t>(total)) {
               if constexpr (solid) announce(h, first, run_span<T, I, n>(), db);
-              (de.template run_field<T, I + J, solid>() && ...);
+              de.template run_in<T, I, n, true, solid>();
             } else if (solid && !de.states &&
                        de.left() >= static_cast<int32_t>(run_values<T, I, n>())) {
               announce(h, first, run_span<T, I, n>(), db);
-              (de.template bare_run_field<T, I + J>() && ...);
+              de.template run_in<T, I, n, false, true>();
             } else {
               ((de.ok() ? de.template field<T, I + J>() : void()), ...);
             }

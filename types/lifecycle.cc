@@ -48,6 +48,12 @@ void put(mox_handle_t *h, uint32_t db, bool notify, T *dst, T value, void *owner
 
 const char *error_text(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
+// The flags a record takes in initialize with tracking on; placed: its parent
+// places its state area (see initialize).
+constexpr uint8_t tracked_flags(bool placed) {
+  return MOX_FLAG_STATE_TRACKED | (placed ? MOX_FLAG_STTR_OFFSET_HELD : 0);
+}
+
 // The records embedded in a record of type t, at every level.
 constexpr uint32_t nested_total(const TypeDesc &t) {
   uint32_t n = 0;
@@ -114,9 +120,15 @@ struct Releases {
 
 void destroy(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj, uint32_t free_storage,
              Releases &rel);
-uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
-                    mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats, uint32_t flags,
-                    uint8_t *sttr_base, uint32_t *err, bool placed);
+// initialize is inlined into record_initialize (the entry of create and of
+// the decoder's dynamic array); nested records reach it out of line.
+[[gnu::always_inline]] inline uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db,
+                                                  void *obj, mox_type_info_t *ti, uint32_t notify,
+                                                  uint32_t skip_stats, uint32_t flags,
+                                                  uint8_t *sttr_base, uint32_t *err, bool placed);
+[[gnu::noinline]] uint32_t initialize_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db,
+                                             void *obj, uint32_t notify, uint32_t skip_stats,
+                                             uint8_t *sttr_base, uint32_t *err, bool placed);
 
 // Whether initialize and destroy have anything to do for a field: integers
 // need nothing (the storage is cleared before initialize, and they hold
@@ -147,8 +159,7 @@ void initialize_fields_of(mox_handle_t *h, uint32_t db, void *obj, uint32_t noti
       for (uint32_t e = 0; e < elements(f); ++e) {
         void *field = field_at(obj, f, e);
         if constexpr (f.kind == Kind::Record) {
-          initialize(*f.record, h, db, field, f.record->ti, notify, skip_stats, MOX_FLAG_NESTED,
-                     base, err, placed);
+          initialize_nested(*f.record, h, db, field, notify, skip_stats, base, err, placed);
         } else if constexpr (f.kind == Kind::Enum) {
           enum_initialize(*f.enumd, h, db, static_cast<mox_enum_obj_t *>(field), f.enumd->ti,
                           notify, MOX_FLAG_NESTED, err);
@@ -292,11 +303,13 @@ uint32_t record_initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void
 
 namespace {
 
-// record_initialize; placed: the record's parent has placed the state areas
-// of everything embedded in it already.
-uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
-                    mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats, uint32_t flags,
-                    uint8_t *sttr_base, uint32_t *err, bool placed) {
+// record_initialize; placed: the record's parent places the state areas of
+// everything embedded in it, when their initialize is done.  A record so
+// placed takes STTR_OFFSET_HELD in the same announced store as its other
+// flags, so that the runtime, finding it set, stores no flag of its own.
+inline uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                           mox_type_info_t *ti, uint32_t notify, uint32_t skip_stats,
+                           uint32_t flags, uint8_t *sttr_base, uint32_t *err, bool placed) {
   if (!enter(h, err)) return *err;
   if (obj == nullptr) {
     fail(h, err, kENOENT);  // a required pointer argument is null
@@ -312,6 +325,7 @@ uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
   }
   void **slot = mox_get_manifested_type_info_ptr_mem(obj, err);
   Tracking mode = Tracking::Absent;
+  uint8_t *place_at = nullptr;  // this record places its nested records' areas: its own
   if (*err == 0 && slot != nullptr) {
     // From here on the record's own type-info record is the one that counts
     // (its variant information and statistics included): the registered copy
@@ -319,14 +333,15 @@ uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
     mox_type_info_t *placed_ti = placed_type_info(h, db, ti);
     put(h, db, notify, slot, static_cast<void *>(placed_ti));
     if (placed_ti != nullptr) ti = placed_ti;
-    // The caller's flags and the tracking flag in one store.
+    // The caller's flags and the tracking flag (and that of a placed record's
+    // offset) in one store.
     mode = tracking(h, t);
-    if (mode == Tracking::On) flags |= MOX_FLAG_STATE_TRACKED;
+    if (mode == Tracking::On) flags |= tracked_flags(placed);
     put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | flags), obj);
   } else if (*err == 0) {
     mode = tracking(h, t);
     if (mode == Tracking::On)
-      put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | MOX_FLAG_STATE_TRACKED), obj);
+      put(h, db, notify, &hd->flags, static_cast<uint8_t>(hd->flags | tracked_flags(placed)), obj);
   }
 
   if (*err == 0 && !skip_stats) {
@@ -344,16 +359,23 @@ uint32_t initialize(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
         sttr_base = bytes(obj) + record_sizeof_internal(t, h, obj, 0, 0);
       }
       if (place && !placed && kLife[t.index].place != nullptr) {
-        uint8_t *own = (hd->flags & MOX_FLAG_STTR_OFFSET_HELD)
-                           ? bytes(obj) + moxlib_get_sttr_offset(h, db, obj)
-                           : sttr_base;
-        kLife[t.index].place(h, db, obj, own);
-        placed = true;
+        place_at = (hd->flags & MOX_FLAG_STTR_OFFSET_HELD)
+                       ? bytes(obj) + moxlib_get_sttr_offset(h, db, obj)
+                       : sttr_base;
       }
     }
   }
-  initialize_fields(t, h, db, obj, notify, skip_stats, sttr_base, err, placed);
+  initialize_fields(t, h, db, obj, notify, skip_stats, sttr_base, err, placed || place_at);
+  // Placed after the nested records' initialize, which set their flag already.
+  if (place_at) kLife[t.index].place(h, db, obj, place_at);
   return *err;
+}
+
+uint32_t initialize_nested(const TypeDesc &t, mox_handle_t *h, uint32_t db, void *obj,
+                           uint32_t notify, uint32_t skip_stats, uint8_t *sttr_base,
+                           uint32_t *err, bool placed) {
+  return initialize(t, h, db, obj, t.ti, notify, skip_stats, MOX_FLAG_NESTED, sttr_base, err,
+                    placed);
 }
 
 }  // namespace

@@ -23,11 +23,11 @@ class AddressTable {
 
   // Room for n more entries without growing on the way (a bulk insert).
   void reserve(size_t n) {
-    while (2 * (used_ + n) > slots_.size()) grow();
+    while (kSpread * (used_ + n) > slots_.size()) grow();
   }
 
   void set(const void *key, uint32_t value) {
-    if (2 * (used_ + 1) > slots_.size()) grow();
+    if (kSpread * (used_ + 1) > slots_.size()) grow();
     set_reserved(key, value);
   }
 
@@ -84,6 +84,11 @@ class AddressTable {
     for (const Slot &s : old)
       if (s.key != nullptr) set(s.key, s.value);
   }
+
+  // At most one slot in kSpread is used: the probe runs stay short, which
+  // matters most to erase (it walks the rest of its run), and records are
+  // placed and released in groups at every create and destroy.
+  static constexpr size_t kSpread = 4;
 
   std::vector<Slot> slots_;  // a power of two in size; a null key is a free slot
   size_t used_ = 0;
