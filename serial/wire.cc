@@ -700,9 +700,11 @@ uint32_t marshal_of(mox_handle_t *h, uint32_t db, uint8_t *buf, const void *obj,
 // bytes announces its whole area with one write_notify when its decode
 // begins, and then stores each state byte it reads straight into the area;
 // the records embedded in it find their areas inside that span and announce
-// nothing more.  The range covers every state byte the decode can store (and
-// the few it does not: an area's pointer slot, positions of fields the input
-// lacks), announced before any of them is stored.
+// nothing more.  The range covers every state byte the decode can store,
+// announced before any of them is stored; the dynamic array's pointer slot
+// is left out (the decode announces it on its own when it stores it).  An
+// input of an older variant than the record's storage, or one cut short,
+// leaves some announced positions unwritten.
 struct AreaSpan {
   uint8_t *lo = nullptr, *hi = nullptr;
   bool covers(const uint8_t *p, uint32_t n) const { return p >= lo && p + n <= hi; }
@@ -721,6 +723,7 @@ struct Decoder {
   uint8_t *placed;                 // the area the parent holds for this record, or null
   const AreaSpan *outer;           // the area announced by the record this one is embedded in
   AreaSpan span{};                 // this record's area, announced (area set)
+  uint32_t hole = UINT32_MAX;      // the dynamic array's pointer slot in the area, if any
   uint32_t pos = 0;
   bool states = false;             // the input carries state bytes
   uint8_t *area = nullptr;         // where they go (sc.skipped without tracking); null: none
@@ -899,6 +902,15 @@ struct Decoder {
   }
 
   bool begin();   // the header up to the jump; false: return pos
+  // Announces the area's size bytes but the dynamic array's pointer slot,
+  // which the decode stores (announced on its own) only when it replaces
+  // the per-element block.
+  void announce_area(uint32_t size) {
+    if (hole >= size) return announce(h, area, size, db);
+    const uint32_t after = hole + static_cast<uint32_t>(sizeof(uint8_t *));
+    if (hole > 0) announce(h, area, hole, db);
+    if (after < size) announce(h, area + after, size - after, db);
+  }
   uint32_t end(); // the skipped tail, the variant, flags and type-info reference
 
   template <const TypeDesc &T, size_t I>
@@ -1184,7 +1196,7 @@ bool Decoder::begin() {
     if (area) {
       uint32_t size = t.state_size_for(hd->storage_variant);
       span = {area, area + size};
-      if (outer == nullptr || !outer->covers(area, size)) announce(h, area, size, db);
+      if (outer == nullptr || !outer->covers(area, size)) announce_area(size);
     }
   } else {
     keep &= static_cast<uint8_t>(~MOX_FLAG_STATE_TRACKED);
@@ -1230,6 +1242,15 @@ uint32_t Decoder::end() {
   return pos;
 }
 
+// The position of the dynamic array's per-element state pointer in T's
+// state area, or UINT32_MAX when T has no dynamic array.
+template <const TypeDesc &T>
+consteval uint32_t pointer_slot() {
+  for (uint32_t i = 0; i < T.field_count; ++i)
+    if (T.fields[i].shape == Shape::Dynamic) return T.fields[i].state_pointer;
+  return UINT32_MAX;
+}
+
 // Out of line also for the top-level record: inlined into wire_unmarshal,
 // its decode shared a frame with the budget scope and the compiler kept less
 // of the decoder in registers (2 % more instructions for the client record).
@@ -1238,6 +1259,7 @@ template <const TypeDesc &T>
                                      void *obj, int32_t len, uint32_t in_place, uint32_t *err,
                                      Scope &sc, uint8_t *placed, const AreaSpan *outer) {
   Decoder de{T, h, db, buf, len, in_place, err, obj, sc, placed, outer};
+  de.hole = pointer_slot<T>();
   if (!de.begin()) return de.pos;
   if (de.v >= 0) {
     each_field<T>([&]<size_t I>() {
