@@ -4,6 +4,7 @@
 # files are cut, padded or damaged copies of the sample record's wire form.
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
+. "$(dirname "$0")/qosdata-fails.sh"
 w=$tmp/sample.wire
 "$1" sample --wire "$w" || exit 1
 : >"$tmp/empty"
@@ -18,11 +19,6 @@ for args in bogus "enum qos_pm_state abc" "enum qos_pm_state 12" "enum qos_pm_st
     "print qos_client_data_t $tmp/missing" "print qos_client_data_t $tmp/empty" \
     "print qos_client_data_t $tmp/short" "print qos_client_data_t $tmp/long" \
     "print qos_client_data_t $tmp/corrupt" "xml no_such_t $w" "xml qos_client_data_t $tmp/short"; do
-  err=$("$1" $args 2>&1 >/dev/null)
-  rc=$?
-  if [ "$rc" -ne 1 ] || [ "$(printf '%s\n' "$err" | grep -c .)" -ne 1 ]; then
-    echo "qosdata $args: exit $rc, stderr: $err" >&2
-    status=1
-  fi
+  fails_cleanly "$1" $args
 done
 exit "$status"

@@ -7,6 +7,7 @@
 q=$1 lib=$2
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
+. "$(dirname "$0")/qosdata-fails.sh"
 status=0
 "$q" trace "$lib" | grep -q '^2 0 ' || { echo "trace $lib: no section 2 listing" >&2; status=1; }
 [ "$("$q" manifest "$lib" | head -1)" = "# orva_qos_data.glossa" ] || { echo "manifest $lib" >&2; status=1; }
@@ -27,11 +28,6 @@ sys.stdout.buffer.write(b"QLCAPT1\n" + struct.pack("<I", len(r)) + r)' "$tmp/ind
 for args in "trace $tmp/flipped" "trace $tmp/truncated" "trace $tmp/no_decoder" \
     "manifest $tmp/no_manifest" "trace $tmp/missing" "trace $tmp/capture" "trace $lib $tmp/capture" \
     "trace $lib $tmp/index.cut" "manifest" "trace $lib $tmp/capture extra"; do
-  err=$("$q" $args 2>&1 >/dev/null)
-  rc=$?
-  if [ "$rc" -ne 1 ] || [ "$(printf '%s\n' "$err" | grep -c .)" -ne 1 ]; then
-    echo "qosdata $args: exit $rc, stderr: $err" >&2
-    status=1
-  fi
+  fails_cleanly "$q" $args
 done
 exit "$status"
