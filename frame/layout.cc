@@ -82,7 +82,7 @@ static_assert(!kTarget32 || offsetof(mox_db_table_t, id) == 220);
 static_assert(!kTarget32 || offsetof(mox_db_table_t, root) == 248);
 static_assert(sizeof(mox_db_table_t) == (kTarget32 ? 256 : 280));
 static_assert(sizeof(mox_db_table_record_t) == (kTarget32 ? 28 : 40));
-static_assert(offsetof(orva::TableRecordHead, node) == (kTarget32 ? 40 : 48));
+static_assert(offsetof(orva::TableRecordHead, node) == (kTarget32 ? 36 : 48));
 static_assert(offsetof(orva::TableRecordHead, order) == offsetof(orva::TableRecordHead, node) + sizeof(e_avl_node_t));
 static_assert(kTarget32 || sizeof(orva::TableRecordHead) + sizeof(void *) <= 112,
               "node, place and data pointer in bytes 48-111");

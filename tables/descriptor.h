@@ -133,19 +133,28 @@ struct TableDesc {
 // as one 64-bit number) holds the tenant id in the top 16 bits and the key's
 // first 48 bits in key order below it (a MAC address whole, a 32-bit number
 // whole, a string's first six octets, 0 for a key record); `order_source` is
-// the record's source id.  The tree's descent compares places and reads the
-// key itself only when two places are equal, and a walk filters by tenant
-// and source from the place, so both touch the node's cache line and no
-// other: the database hands a 104-byte record out 16 bytes past a 64-byte
+// the record's source id, `order_table` the tag of the table it went into
+// (table_tag).  The tree's descent compares places and reads the key itself
+// only when two places are equal, and a walk filters by tenant and source
+// from the place and knows its start from the tag and the node's links, so
+// both touch the node's cache line and no other: the database hands a 104-byte record out 16 bytes past a 64-byte
 // boundary (a 16-byte block header in a 128-byte block), which puts record
 // bytes 48 to 111 (node, place, data pointer) in one line on 64-bit targets.
 struct TableRecordHead {
   mox_db_table_record_t head;
-  uint32_t services_head[sizeof(void *) == 8 ? 2 : 3];
+  uint32_t services_head[2];
   e_avl_node_t node;
   uint32_t order[2];
   uint32_t order_source;
+  uint32_t order_table;
 };
+
+// The tag of a table in its records' places: the table object's address,
+// folded to 32 bits on 64-bit targets.
+inline uint32_t table_tag(const void *table) {
+  const uint64_t a = reinterpret_cast<uintptr_t>(table);
+  return static_cast<uint32_t>(a ^ (a >> 32));
+}
 struct PlainTableRecord : TableRecordHead {
   void *data;
 };

@@ -106,6 +106,7 @@ Rec<D> probe_of(void *rec) {
   const uint64_t v = place_for<D>(p.head.tenant, key_of<D>(&p));
   std::memcpy(p.order, &v, sizeof v);
   p.order_source = p.head.source;
+  p.order_table = 0;
   return p;
 }
 
@@ -122,11 +123,13 @@ int32_t three_way(T a, T b) {
 
 // Announced store of a record's place (nothing stored when it is unchanged).
 inline void set_place(mox_handle_t *h, uint32_t db, TableRecordHead *r, uint64_t v,
-                      uint32_t source) {
-  if (place_of(r) == v && r->order_source == source) return;
-  announce(h, r->order, sizeof r->order + sizeof r->order_source, db, nullptr);
+                      uint32_t source, uint32_t tag) {
+  if (place_of(r) == v && r->order_source == source && r->order_table == tag) return;
+  announce(h, r->order, sizeof r->order + sizeof r->order_source + sizeof r->order_table, db,
+           nullptr);
   std::memcpy(r->order, &v, sizeof v);
   r->order_source = source;
+  r->order_table = tag;
 }
 
 // Whether a candidate passes the source, location and pending filters.
@@ -160,16 +163,20 @@ uint32_t tree_compare(const e_avl_node_t *a, const e_avl_node_t *b) {
   return c < 0 ? E_AVL_LESS : c == 0 ? E_AVL_EQUAL : E_AVL_GREATER;
 }
 
-// The walk step from a node (linked in the tree, or a probe) over the tree.
+// The walk step over the tree from a node: linked into it (its links lead
+// on), or a probe (the first step is a descent by the runtime).
 template <const TableDesc &D>
 TableRecordHead *walk_from(mox_handle_t *h, uint32_t db, mox_db_table_t *t, TableRecordHead *start,
-                           uint32_t forward, uint32_t source, uint32_t by_source,
+                           bool linked, uint32_t forward, uint32_t source, uint32_t by_source,
                            uint32_t not_pending, uint32_t same_key) {
   const uint16_t tenant = mt_get_tenant_id(h);
   const e_avl_node_t *n = &start->node;
-  for (;;) {
-    n = forward ? e_avl_get_next(h, db, &t->root, n, tree_compare<D>)
-                : e_avl_get_prev(h, db, &t->root, n, tree_compare<D>);
+  for (;; linked = true) {
+    if (linked)
+      n = forward ? e_avl_next_linked(n) : e_avl_prev_linked(n);
+    else
+      n = forward ? e_avl_get_next(h, db, &t->root, n, tree_compare<D>)
+                  : e_avl_get_prev(h, db, &t->root, n, tree_compare<D>);
     if (n == nullptr) return nullptr;
     TableRecordHead *c = rec_of_node(n);
     if (place_of(c) >> 48 != tenant) return nullptr;
@@ -219,10 +226,10 @@ void table_insert(mox_handle_t *h, uint32_t db, void *table, void *rec, uint32_t
   tree_scope = {h, db};
   TableRecordHead *tr = rec_of(rec);
   const uint64_t was = place_of(tr);
-  const uint32_t was_source = tr->order_source;
-  set_place(h, db, tr, place_for<D>(r.tenant, key_of<D>(rec)), r.source);
+  const uint32_t was_source = tr->order_source, was_tag = tr->order_table;
+  set_place(h, db, tr, place_for<D>(r.tenant, key_of<D>(rec)), r.source, table_tag(t));
   if (e_avl_insert(h, db, &t->root, &tr->node, &t->balance, tree_compare<D>) == 0) {
-    set_place(h, db, tr, was, was_source);  // a refused insert leaves the record as it was
+    set_place(h, db, tr, was, was_source, was_tag);  // a refused insert leaves the record as it was
     if (!moxdb_dup_insert_silent(h)) ttrace(D, TMsg::InsertExists);
     fail(h, err, kEEXIST);
     return;
@@ -317,7 +324,7 @@ void *table_search(mox_handle_t *h, uint32_t db, void *table, const void *key, u
   }
   if (!near && !same_key) return nullptr;
   return found(h, db, t,
-               walk_from<D>(h, db, t, &probe, forward, filter_source, filter_source != 0,
+               walk_from<D>(h, db, t, &probe, false, forward, filter_source, filter_source != 0,
                             not_pending, same_key && !near));
 }
 
@@ -332,13 +339,17 @@ void *table_walk(mox_handle_t *h, uint32_t db, void *table, void *start, uint32_
     return nullptr;
   }
   tree_scope = {h, db};
-  if (head(start).table == t)
+  // A start linked into a tree, inserted into this table: its links lead on.
+  // (Tag and links lie in the node's cache line; the head, which names the
+  // owning table, lies in the line before it.)
+  const TableRecordHead *s = rec_of(start);
+  if (s->order_table == table_tag(t) && (s->node.parent != nullptr || t->root == &s->node))
     return found(h, db, t,
-                 walk_from<D>(h, db, t, rec_of(start), forward, source, by_source, not_pending,
+                 walk_from<D>(h, db, t, rec_of(start), true, forward, source, by_source, not_pending,
                               same_key));
   Rec<D> probe = probe_of<D>(start);  // a start outside the tree: its place from its key
   return found(h, db, t,
-               walk_from<D>(h, db, t, &probe, forward, source, by_source, not_pending, same_key));
+               walk_from<D>(h, db, t, &probe, false, forward, source, by_source, not_pending, same_key));
 }
 
 template <const TableDesc &D>
@@ -366,8 +377,7 @@ void *table_end(mox_handle_t *h, uint32_t db, void *table, uint32_t forward, uin
   const uint16_t tenant = mt_get_tenant_id(h);
   tree_scope = {h, db};
   const e_avl_node_t *n = forward ? e_avl_get_first(h, db, &t->root) : e_avl_get_last(h, db, &t->root);
-  for (; n != nullptr; n = forward ? e_avl_get_next(h, db, &t->root, n, tree_compare<D>)
-                                   : e_avl_get_prev(h, db, &t->root, n, tree_compare<D>)) {
+  for (; n != nullptr; n = forward ? e_avl_next_linked(n) : e_avl_prev_linked(n)) {
     TableRecordHead *c = rec_of_node(n);
     const uint64_t of = place_of(c) >> 48;
     if (forward ? of < tenant : of > tenant) continue;

@@ -216,6 +216,29 @@ MOX_API e_avl_node_t *e_avl_get_next(struct mox_handle *h, uint32_t db, e_avl_no
 MOX_API e_avl_node_t *e_avl_get_prev(struct mox_handle *h, uint32_t db, e_avl_node_t *const *root,
                                      const e_avl_node_t *probe, e_avl_compare_fn compare);
 
+/* The node after (before) n along the links of the tree holding n, or null,
+ * for a node the caller knows to be linked into a tree: no check, no call
+ * (a table walking on from a record of its own). */
+static inline e_avl_node_t *e_avl_next_linked(const e_avl_node_t *n) {
+  if (n->right) {
+    n = n->right;
+    while (n->left) n = n->left;
+    return (e_avl_node_t *)n;
+  }
+  while (n->parent && n->parent->right == n) n = n->parent;
+  return n->parent;
+}
+static inline e_avl_node_t *e_avl_prev_linked(const e_avl_node_t *n) {
+  if (n->left) {
+    n = n->left;
+    while (n->right) n = n->right;
+    return (e_avl_node_t *)n;
+  }
+  while (n->parent && n->parent->left == n) n = n->parent;
+  return n->parent;
+}
+
+
 /* ------------------------------------------------------------------------ */
 /* Counts                                                                    */
 /* ------------------------------------------------------------------------ */

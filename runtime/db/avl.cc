@@ -95,21 +95,11 @@ bool linked(Node *const *root, const Node *n) {
   return n == *root || (n->parent && (n->parent->left == n || n->parent->right == n));
 }
 
-Node *successor(const Node *n) {
-  if (n->right) return leftmost(n->right);
-  while (n->parent && n->parent->right == n) n = n->parent;
-  return n->parent;
-}
-Node *predecessor(const Node *n) {
-  if (n->left) return rightmost(n->left);
-  while (n->parent && n->parent->left == n) n = n->parent;
-  return n->parent;
-}
 
 template <bool Forward>
 Node *step(Node *const *root, const Node *probe, e_avl_compare_fn compare) {
   if (!root || !probe) return nullptr;
-  if (linked(root, probe)) return Forward ? successor(probe) : predecessor(probe);
+  if (linked(root, probe)) return Forward ? e_avl_next_linked(probe) : e_avl_prev_linked(probe);
   if (!compare) return nullptr;
   const uint32_t beyond = Forward ? E_AVL_LESS : E_AVL_GREATER;
   Node *best = nullptr;
