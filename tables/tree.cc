@@ -96,6 +96,16 @@ int32_t place_compare(TableRecordHead *ra, TableRecordHead *rb) {
     return key_compare<D>(ra, rb);
 }
 
+// Sets the place of a probe (a record on the stack, in no tree) from its
+// head and key.
+template <const TableDesc &D>
+void place_probe(Rec<D> &p) {
+  const uint64_t v = place_for<D>(p.head.tenant, key_of<D>(&p));
+  std::memcpy(p.order, &v, sizeof v);
+  p.order_source = p.head.source;
+  p.order_table = 0;
+}
+
 // A copy of a record that is not in the tree, with its place set: the
 // start of a walk from a record outside the table.
 template <const TableDesc &D>
@@ -103,10 +113,7 @@ Rec<D> probe_of(void *rec) {
   Rec<D> p;
   std::memcpy(static_cast<void *>(&p), rec, sizeof p);
   p.node = e_avl_node_t{};
-  const uint64_t v = place_for<D>(p.head.tenant, key_of<D>(&p));
-  std::memcpy(p.order, &v, sizeof v);
-  p.order_source = p.head.source;
-  p.order_table = 0;
+  place_probe<D>(p);
   return p;
 }
 
@@ -314,9 +321,7 @@ void *table_search(mox_handle_t *h, uint32_t db, void *table, const void *key, u
   uint32_t local = 0;
   moxdb_loc_set_lookup_record_objinfo(h, db, &probe.head.loc_entry, &local);
   *slot_of<D>(&probe, D.composite ? 1 : 0) = const_cast<void *>(key);
-  const uint64_t place = place_for<D>(probe.head.tenant, key_of<D>(&probe));
-  std::memcpy(probe.order, &place, sizeof place);
-  probe.order_source = probe.head.source;
+  place_probe<D>(probe);
   tree_scope = {h, db};
   if (const e_avl_node_t *n = e_avl_search(h, db, &t->root, &probe.node, tree_compare<D>)) {
     TableRecordHead *r = rec_of_node(n);
